@@ -1,0 +1,45 @@
+# Two commands on a fresh machine: `make demo` and `make test`.
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CMAKE_GEN = -G Ninja
+
+.PHONY: deps demo test test-release test-asan bench fuzz clean
+
+deps:
+	@bash scripts/deps.sh
+
+build/release/build.ninja: CMakeLists.txt | deps
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+build/asan/build.ninja: CMakeLists.txt | deps
+	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DENGINE_SANITIZE=ON -DENGINE_BENCH=OFF
+
+build/fuzz/build.ninja: CMakeLists.txt | deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DENGINE_FUZZ=ON
+
+demo: deps build/release/build.ninja
+	cmake --build build/release --target demo -j $(JOBS)
+	mkdir -p demo-out
+	cd demo-out && ../build/release/demo
+
+test-release: deps build/release/build.ninja
+	cmake --build build/release -j $(JOBS)
+	cd build/release && ctest -j $(JOBS) --output-on-failure
+
+test-asan: deps build/asan/build.ninja
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
+
+test: test-release test-asan
+
+bench: deps build/release/build.ninja
+	cmake --build build/release -j $(JOBS)
+	for b in build/release/*_bench; do $$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true; done
+
+# Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the shared test data.
+fuzz: deps build/fuzz/build.ninja
+	cmake --build build/fuzz -j $(JOBS)
+	bash scripts/run_fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build demo-out

@@ -1,0 +1,62 @@
+#include <cstdint>
+#include <cstring>
+
+#include "engine/base/log.h"
+#include "engine/base/memory.h"
+#include "tests/support/test_support.h"
+
+class MemoryTest : public LeakCheckedTest {};
+
+TEST_F(MemoryTest, BlocksAreAlignedCountedAndFreed) {
+  size_t before = MemLiveBlockCount();
+  void* a = MEM_ALLOC(3);
+  void* b = MEM_CALLOC(100);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(static_cast<uint8_t*>(b)[i], 0);
+  EXPECT_EQ(MemLiveBlockCount(), before + 2);
+  MemFreeTracked(a);
+  MemFreeTracked(b);
+  MemFreeTracked(nullptr);
+  EXPECT_EQ(MemLiveBlockCount(), before);
+}
+
+TEST_F(MemoryTest, ReallocKeepsContentsAndFailureKeepsOldBlock) {
+  auto* p = static_cast<uint8_t*>(MEM_ALLOC(8));
+  ASSERT_NE(p, nullptr);
+  std::memcpy(p, "abcdefgh", 8);
+  MemSetFailAt(1);
+  EXPECT_EQ(MEM_REALLOC(p, 64), nullptr);
+  EXPECT_EQ(std::memcmp(p, "abcdefgh", 8), 0);
+  auto* q = static_cast<uint8_t*>(MEM_REALLOC(p, 64));
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(std::memcmp(q, "abcdefgh", 8), 0);
+  MemFreeTracked(q);
+}
+
+TEST_F(MemoryTest, FailAtHitsExactlyTheNthAllocation) {
+  MemSetFailAt(3);
+  void* a = MEM_ALLOC(1);
+  void* b = MEM_ALLOC(1);
+  void* c = MEM_ALLOC(1);
+  void* d = MEM_ALLOC(1);
+  EXPECT_NE(a, nullptr);
+  EXPECT_NE(b, nullptr);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_NE(d, nullptr);
+  MemFreeTracked(a);
+  MemFreeTracked(b);
+  MemFreeTracked(d);
+}
+
+TEST_F(MemoryTest, DumpListsHeldBlocksWithFileTail) {
+  void* a = MemAllocTracked(5, "some/very/long/path/name_of_file.cpp", 42);
+  LogCaptureBegin();
+  MemDumpToLog();
+  std::string text = LogCaptureEnd();
+  EXPECT_NE(text.find("me_of_file.cpp"), std::string::npos) << text;
+  EXPECT_NE(text.find("(   42)"), std::string::npos) << text;
+  MemFreeTracked(a);
+}
