@@ -2,9 +2,15 @@
 # run_fuzz.sh BUILD_DIR SECONDS: runs each fuzz target for a bounded time.
 # Seeds: fuzz/corpus/<name>/ (committed, crash regressions included) and fuzz/seeds/<name>.dirs,
 # a list of folders below ../shared/testdata to seed from when that folder exists.
+# New inputs go to a scratch folder, so the committed corpus only grows by hand. A crash stops
+# the run; its input is kept in BUILD_DIR/artifacts/<name>/ (copy it into fuzz/corpus/<name>/
+# as a regression once the cause is fixed).
 set -eu
 build=$1; secs=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
+work=""
+trap '[ -n "$work" ] && rm -rf "$work"' EXIT
+status=0
 for bin in "$build"/*_fuzz; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
@@ -16,7 +22,14 @@ for bin in "$build"/*_fuzz; do
       [ -n "$d" ] && [ -d "$root/../shared/testdata/$d" ] && dirs+=("$root/../shared/testdata/$d")
     done < "$root/fuzz/seeds/$name.dirs"
   fi
+  artifacts="$build/artifacts/$name"
+  mkdir -p "$artifacts"
   echo "== $name for ${secs}s"
-  "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 "${dirs[@]}"
-  rm -rf "$work"
+  if ! "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
+       -artifact_prefix="$artifacts/" "${dirs[@]}"; then
+    echo "!! $name failed; its input is in $artifacts/" >&2
+    status=1
+  fi
+  rm -rf "$work"; work=""
 done
+exit $status

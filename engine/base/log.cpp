@@ -6,12 +6,14 @@
 #include <mutex>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 std::recursive_mutex g_lock;
 bool g_open = false;
 std::string g_path;
-std::chrono::steady_clock::time_point g_start;
+std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock::now();
 int g_indent = 0;
 bool g_atLineStart = true;
 bool g_capturing = false;
@@ -31,7 +33,10 @@ void Emit(const std::string& bytes) {
 
 void LogInitialize() {
   std::lock_guard<std::recursive_mutex> lock(g_lock);
+  // The path is fixed now, so that a later change of the current directory does not move the log.
   g_path = "Log.txt";
+  char cwd[4096];
+  if (getcwd(cwd, sizeof(cwd))) g_path = std::string(cwd) + "/Log.txt";
   if (FILE* f = std::fopen(g_path.c_str(), "wb")) std::fclose(f);
   g_open = true;
   g_start = std::chrono::steady_clock::now();
@@ -70,6 +75,7 @@ int WriteLog(const char* text) {
 }
 
 int WriteLogFmt(const char* format, ...) {
+  if (!format) return -1;
   char buffer[1024];
   va_list args;
   va_start(args, format);

@@ -6,7 +6,8 @@
 #pragma once
 #include <string>
 
-// Re-creates "Log.txt" in the current directory and resets the clock and the indentation.
+// Re-creates "Log.txt" in the current directory (the engine's start directory; the file stays
+// there when the current directory changes later) and resets the clock and the indentation.
 void LogInitialize();
 // Stops writing to the file.
 void LogTerminate();

@@ -29,7 +29,9 @@ void CrossVector3(VECTOR* out, const VECTOR* a, const VECTOR* b) {
 }
 
 namespace {
-int32_t Limit(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+// The far edge is tested first, so against an inverted clip (near > far) a value beyond the far
+// edge ends on the far edge.
+int32_t Limit(int32_t v, int32_t lo, int32_t hi) { return v > hi ? hi : (v < lo ? lo : v); }
 }  // namespace
 
 int RectClipping(RECT* rect, const RECT* clip) {

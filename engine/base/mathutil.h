@@ -22,5 +22,6 @@ void CrossVector3(VECTOR* out, const VECTOR* a, const VECTOR* b);
 
 // Clips rect to clip in place; returns 0. First right < left becomes left and bottom < top becomes
 // top; then bottom, top, right and left, in this order, are each limited to the clip's range for
-// their axis. A rectangle that misses the clip ends with no width or no height, never negative.
+// their axis (a value beyond the far edge becomes the far edge, else one before the near edge the
+// near edge). A rectangle that misses the clip ends with no width or no height, never negative.
 int RectClipping(RECT* rect, const RECT* clip);

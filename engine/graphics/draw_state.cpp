@@ -9,6 +9,7 @@ int DrawBlendParam = 255;
 uint32_t DrawBright = 0xFFFFFF;
 MEMIMG* SoftDrawTarget = nullptr;
 MEMIMG* SoftBlendGraph = nullptr;
+MEMIMG*& DrawBlendGraphMemImg = SoftBlendGraph;
 
 namespace {
 

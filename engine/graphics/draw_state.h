@@ -22,6 +22,8 @@ extern uint32_t DrawBright;
 extern MEMIMG* SoftDrawTarget;
 // The single-channel (format 2) MEMIMG of the current blend graph, or null.
 extern MEMIMG* SoftBlendGraph;
+// The same datum under the name the blits use.
+extern MEMIMG*& DrawBlendGraphMemImg;
 
 // Orders the corners and clamps them to the current draw target (0..width, 0..height); without a
 // target, to the draw-screen size. Returns 0.

@@ -60,3 +60,24 @@ TEST_F(MemoryTest, DumpListsHeldBlocksWithFileTail) {
   EXPECT_NE(text.find("(   42)"), std::string::npos) << text;
   MemFreeTracked(a);
 }
+
+TEST_F(MemoryTest, HeaderKeepsTheRecordAndItsGuard) {
+  const size_t headerBytes = (sizeof(MemBlockHeader) + 15) & ~size_t(15);
+  auto* a = static_cast<uint8_t*>(MemAllocTracked(10, "dir/abcdefghijklmnopq.cpp", 5));
+  auto* b = static_cast<uint8_t*>(MemReallocTracked(nullptr, 20, nullptr, 6));  // null allocates
+  ASSERT_TRUE(a && b);
+  auto* ha = reinterpret_cast<MemBlockHeader*>(a - headerBytes);
+  auto* hb = reinterpret_cast<MemBlockHeader*>(b - headerBytes);
+  EXPECT_STREQ(ha->FileName, "ghijklmnopq.cpp");
+  EXPECT_STREQ(hb->FileName, "");
+  EXPECT_TRUE(ha->Line == 5 && ha->Size == 10 && hb->AllocNumber == ha->AllocNumber + 1);
+  EXPECT_TRUE(hb->Older == ha && ha->Newer == hb);
+  MemBlockHeader* older = ha->Older;
+  MemFreeTracked(a);
+  EXPECT_EQ(hb->Older, older);
+  hb->Line ^= 0x100;  // as an overrun of the block before it would
+  LogCaptureBegin();
+  MemFreeTracked(b);
+  std::string text = LogCaptureEnd();
+  EXPECT_NE(text.find("destroyed"), std::string::npos) << text;
+}

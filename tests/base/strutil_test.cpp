@@ -1,0 +1,102 @@
+#include "engine/base/strutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine_texts.h"
+
+namespace {
+// "表" (0x95 0x5C): trail byte "\". "ア" (0x83 0x41) and "ヂ" (0x83 0x61): trail bytes "A", "a".
+const char kHyo[] = "\x95\x5C";
+const char kA[] = "\x83\x41";
+const char kDi[] = "\x83\x61";
+
+std::string S(const char* a, const char* b = "", const char* c = "") {
+  return std::string(a) + b + c;
+}
+}  // namespace
+
+TEST(StrUtil, JapaneseTextsAreCp932ByteForByte) {
+  // "×　QZライブラリの初期化に失敗しました"
+  EXPECT_EQ(std::string(TEXT_INIT_FAILED),
+            "\x81\x7E\x81\x40QZ\x83\x89\x83\x43\x83\x75\x83\x89\x83\x8A\x82\xCC\x8F\x89\x8A\xFA"
+            "\x89\xBB\x82\xC9\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD");
+  // "メモリ領域の確保に失敗しました"
+  EXPECT_EQ(std::string(TEXT_IMAGE_REASON_MEMORY),
+            "\x83\x81\x83\x82\x83\x8A\x97\xCC\x88\xE6\x82\xCC\x8A\x6D\x95\xDB\x82\xC9\x8E\xB8\x94"
+            "\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD");
+  // the texts join with neighbouring literals
+  EXPECT_EQ(std::string(TEXT_INIT_FAILED "\n").back(), '\n');
+}
+
+TEST(StrUtil, CopyAndCatNeverPassTheirSizeNorSplitACharacter) {
+  char d[6];
+  EXPECT_EQ(StrCopy(d, sizeof(d), "abcdef"), -1);
+  EXPECT_STREQ(d, "abcde");
+  EXPECT_EQ(StrCopy(d, sizeof(d), S("abcd", kHyo).c_str()), -1);  // "表" would not fit whole
+  EXPECT_STREQ(d, "abcd");
+  EXPECT_EQ(StrCopy(d, 1, "x"), -1);
+  EXPECT_STREQ(d, "");
+  EXPECT_EQ(StrCopy(d, 0, "x"), -1);
+  EXPECT_EQ(StrCopy(d, sizeof(d), "ab"), 0);
+  EXPECT_EQ(StrCat(d, sizeof(d), "cd"), 0);
+  EXPECT_STREQ(d, "abcd");
+  EXPECT_EQ(StrCat(d, sizeof(d), kHyo), -1);
+  EXPECT_STREQ(d, "abcd");
+  char full[3] = {'a', 'b', 'c'};  // not terminated within its size
+  EXPECT_EQ(StrCat(full, sizeof(full), "x"), -1);
+  EXPECT_EQ(full[2], 'c');
+}
+
+TEST(StrUtil, ComparesAndSearchesStepOverDoubleByteCharacters) {
+  EXPECT_EQ(StrCompare("ab", "abc"), 1);
+  EXPECT_EQ(StrICompare("Model.MV1", "model.mv1"), 0);
+  EXPECT_EQ(StrICompare("a[", "A{"), 1);
+  EXPECT_EQ(StrICompare(S(kA).c_str(), S(kDi).c_str()), 1);  // trail "A" is not the letter A
+  EXPECT_EQ(StrICompare(S("x", kA).c_str(), S("X", kA).c_str()), 0);
+  EXPECT_EQ(StrNCompare("abcX", "abcY", 3), 0);
+  EXPECT_EQ(StrNCompare("abcX", "abcY", 4), 1);
+  EXPECT_EQ(StrNCompare("ab", "ab", 10), 0);
+
+  std::string s = S("x", kHyo, "\\y");
+  const char* p = StrChrSjis(s.c_str(), '\\');
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p - s.c_str(), 3);  // the "\" after "表", not its trail byte
+  EXPECT_EQ(StrChrSjis(S("x", kHyo).c_str(), '\\'), nullptr);
+  EXPECT_EQ(StrChrSjis(S(kA).c_str(), 'A'), nullptr);
+  const char* t = "a/b/c";
+  EXPECT_EQ(StrRChrSjis(t, '/'), t + 3);
+  EXPECT_EQ(StrChrSjis(t, 0), t + 5);
+
+  std::string hay = S(kDi, "a");  // 0x83 0x61 'a': "a" occurs at offset 1 inside "ヂ" and at 2
+  EXPECT_EQ(StrStr(hay.c_str(), "a"), hay.c_str() + 2);
+  EXPECT_EQ(StrStr(hay.c_str(), S(kDi).c_str()), hay.c_str());
+  const char* abc = "abc";
+  EXPECT_EQ(StrStr(abc, ""), abc);
+  EXPECT_EQ(StrStr(abc, "cd"), nullptr);
+  EXPECT_EQ(StrStr(abc, "bc"), abc + 1);
+
+  EXPECT_EQ(SjisCharLength("\x95"), 1u);  // a lone lead byte before the terminator
+  EXPECT_TRUE(IsLeadByte("\x81") && IsLeadByte("\x9F") && IsLeadByte("\xE0") && IsLeadByte("\xFC"));
+  EXPECT_FALSE(IsLeadByte("\x80") || IsLeadByte("\xA0") || IsLeadByte("\xFD") || IsLeadByte("A"));
+}
+
+TEST(StrUtil, NumbersAndFormatting) {
+  EXPECT_EQ(AsciiToInt("  x=-45;"), -45);
+  EXPECT_EQ(AsciiToInt("-"), 0);
+  EXPECT_EQ(AsciiToInt("-2147483648"), INT32_MIN);
+  EXPECT_EQ(AsciiToInt("4294967297"), 1);  // wraps modulo 2^32
+  EXPECT_EQ(AsciiToDouble(" -2.25e2xyz"), -225.0);
+  EXPECT_EQ(AsciiToDouble("+.5"), 0.5);
+  EXPECT_EQ(AsciiToDouble("abc"), 0.0);
+  EXPECT_EQ(AsciiToDouble("--1"), 0.0);
+
+  char b[8];
+  EXPECT_EQ(FormatString(b, sizeof(b), "%d-%s", 42, "ab"), 0);
+  EXPECT_STREQ(b, "42-ab");
+  EXPECT_EQ(FormatString(b, sizeof(b), "%s", "abcdefghij"), 0);
+  EXPECT_STREQ(b, "abcdefg");
+  EXPECT_EQ(FormatString(b, sizeof(b), "abcdef%s", kHyo), 0);  // cut between "表"'s two bytes
+  EXPECT_STREQ(b, "abcdef");
+}

@@ -1,0 +1,190 @@
+#include "engine/file/file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "engine/file/stream.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A fresh folder below the test's working directory, with a few files; removed afterwards.
+class FileTest : public LeakCheckedTest {
+ protected:
+  void SetUp() override {
+    LeakCheckedTest::SetUp();
+    char tmpl[] = "filetest_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    Write("Data/Model.MV1", "0123456789");
+    Write("Data/Sub/x.rb", "puts 1");
+    Write("Data/y.RB", "");
+    // "表示.txt" stored under its UTF-8 name; the engine names it in Shift_JIS
+    Write("\xE8\xA1\xA8\xE7\xA4\xBA.txt", "hyouji");
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    SetFileFunctionTable(nullptr);
+    LeakCheckedTest::TearDown();
+  }
+  void Write(const std::string& rel, const std::string& body) {
+    std::string path = dir_ + "/" + rel;
+    for (size_t p = path.find('/'); p != std::string::npos; p = path.find('/', p + 1))
+      mkdir(path.substr(0, p).c_str(), 0755);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(body.data(), 1, body.size(), f);
+    std::fclose(f);
+  }
+  std::string P(const std::string& rel) { return dir_ + "\\" + rel; }
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(FileTest, ReadSeekTellAndWholeElements) {
+  FileHandle h = FileOpen(P("Data\\Model.MV1").c_str(), 0, 1, 0);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(FileSeek(h, 0, 2), 0);
+  EXPECT_EQ(FileTell(h), 10);
+  EXPECT_EQ(FileEof(h), 1);
+  EXPECT_EQ(FileSeek(h, 0, 0), 0);
+  char buf[16] = {};
+  EXPECT_EQ(FileRead(buf, 10, 1, h), 1u);  // the whole file as one element
+  EXPECT_EQ(std::string(buf, 10), "0123456789");
+  EXPECT_EQ(FileSeek(h, -4, 2), 0);
+  EXPECT_EQ(FileRead(buf, 3, 2, h), 1u);  // 4 bytes left: one whole element of 3
+  EXPECT_EQ(FileTell(h), 10);
+  EXPECT_EQ(FileSeek(h, -11, 1), -1);  // before the start: refused, position kept
+  EXPECT_EQ(FileTell(h), 10);
+  EXPECT_EQ(FileSeek(h, 2, 7), -1);
+  EXPECT_EQ(FileSeek(h, 3, 0), 0);
+  EXPECT_EQ(FileSeek(h, 2, 1), 0);
+  EXPECT_EQ(FileTell(h), 5);
+  EXPECT_EQ(FileEof(h), 0);
+  EXPECT_EQ(FileClose(h), 0);
+  EXPECT_EQ(FileClose(0), -1);
+  EXPECT_EQ(FileRead(buf, 1, 1, 0), 0u);
+}
+
+TEST_F(FileTest, NamesMatchAsciiLettersInEitherCaseAndShiftJis) {
+  for (const char* name : {"data\\model.mv1", "DATA/MODEL.mv1", "Data\\Sub\\..\\Model.MV1"}) {
+    FileHandle h = FileOpen(P(name).c_str());
+    EXPECT_NE(h, 0u) << name;
+    FileClose(h);
+  }
+  FileHandle h = FileOpen(P("\x95\x5C\x8E\xA6.txt").c_str());  // "表示.txt" in Shift_JIS
+  ASSERT_NE(h, 0u);
+  char buf[8] = {};
+  EXPECT_EQ(FileRead(buf, 1, 8, h), 6u);
+  EXPECT_STREQ(buf, "hyouji");
+  FileClose(h);
+  EXPECT_EQ(FileOpen(P("Data\\Model.MV2").c_str()), 0u);
+  EXPECT_EQ(FileOpen(P("Data").c_str()), 0u);             // a folder is not a file
+  EXPECT_EQ(FileOpen(P("\x95").c_str()), 0u);             // a lone lead byte
+  EXPECT_EQ(FileOpen(nullptr), 0u);
+}
+
+TEST_F(FileTest, FindListsMatchingEntries) {
+  FileFindInfo info;
+  FileHandle f = FileFindFirst(P("data\\*.rb").c_str(), &info);
+  ASSERT_NE(f, 0u);
+  std::set<std::string> names{info.Name};
+  while (FileFindNext(f, &info) == 0) names.insert(info.Name);
+  EXPECT_EQ(FileFindClose(f), 0);
+  EXPECT_EQ(names, (std::set<std::string>{"y.RB"}));
+
+  f = FileFindFirst(P("Data\\*").c_str(), &info);
+  ASSERT_NE(f, 0u);
+  names.clear();
+  do {
+    names.insert(info.Name + std::string(info.DirFlag ? "/" : "") + std::to_string(info.Size));
+  } while (FileFindNext(f, &info) == 0);
+  FileFindClose(f);
+  EXPECT_EQ(names, (std::set<std::string>{"Model.MV110", "Sub/0", "y.RB0"}));
+
+  f = FileFindFirst(P("?\x8E\xA6.TXT").c_str(), &info);  // "?" takes one double-byte character
+  ASSERT_NE(f, 0u);
+  EXPECT_STREQ(info.Name, "\x95\x5C\x8E\xA6.txt");
+  FileFindClose(f);
+  EXPECT_EQ(FileFindFirst(P("*.none").c_str(), &info), 0u);
+}
+
+TEST_F(FileTest, CurrentDirectoryRoundTrips) {
+  char before[1024], inside[1024];
+  ASSERT_EQ(FileGetCurrentDir(before, sizeof(before)), 0);
+  EXPECT_EQ(before[0], '\\');
+  ASSERT_EQ(FileSetCurrentDir(P("data").c_str()), 0);
+  ASSERT_EQ(FileGetCurrentDir(inside, sizeof(inside)), 0);
+  EXPECT_EQ(std::string(inside), std::string(before) + "\\" + dir_ + "\\Data");
+  FileHandle h = FileOpen("model.mv1");
+  EXPECT_NE(h, 0u);
+  FileClose(h);
+  ASSERT_EQ(FileSetCurrentDir(before), 0);
+  char tiny[4];
+  EXPECT_EQ(FileGetCurrentDir(tiny, sizeof(tiny)), -1);
+  EXPECT_EQ(FileSetCurrentDir(P("nowhere").c_str()), -1);
+}
+
+TEST_F(FileTest, AllocationFailuresLeaveNothing) {
+  FileFindInfo info;
+  ForEachAllocationFailure([&] {
+    FileHandle f = FileFindFirst(P("Data\\*").c_str(), &info);
+    if (!f) return false;
+    FileFindClose(f);
+    return true;
+  });
+  ForEachAllocationFailure([&] {
+    size_t size = 0;
+    void* all = FileReadAll(P("Data\\Model.MV1").c_str(), &size);
+    if (!all) return false;
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(std::memcmp(all, "0123456789", 10), 0);
+    MemFreeTracked(all);
+    return true;
+  });
+}
+
+TEST_F(FileTest, CallerTablesAndStreams) {
+  static int opens = 0;
+  FileFunctionTable mine = *GetPlainFileFunctionTable();
+  mine.Open = [](const char* path, int c, int b, int a) {
+    ++opens;
+    return GetPlainFileFunctionTable()->Open(path, c, b, a);
+  };
+  SetFileFunctionTable(&mine);
+  FileClose(FileOpen(P("Data\\Model.MV1").c_str()));
+  SetFileFunctionTable(nullptr);
+  FileClose(FileOpen(P("Data\\Model.MV1").c_str()));
+  EXPECT_EQ(opens, 1);
+
+  MemStream m;
+  const char data[] = "abcdefg";
+  OpenMemStream(&m, data, 7);
+  const StreamFunctionTable& t = MemStreamFunctions;
+  char buf[8] = {};
+  EXPECT_EQ(t.Read(buf, 3, 1, &m), 1u);
+  EXPECT_EQ(t.Seek(&m, 8, 0), -1);
+  EXPECT_EQ(t.Seek(&m, -4, 1), -1);
+  EXPECT_EQ(t.Tell(&m), 3);
+  EXPECT_EQ(t.Read(buf, 3, 5, &m), 1u);  // 4 left: one whole element, the rest consumed
+  EXPECT_EQ(std::string(buf, 4), "defg");
+  EXPECT_EQ(t.Eof(&m), 1);
+  EXPECT_EQ(m.EndFlag, 1);
+  EXPECT_EQ(t.Seek(&m, -7, 2), 0);
+  EXPECT_EQ(m.EndFlag, 0);
+
+  FileHandle h = FileOpen(P("Data\\Model.MV1").c_str());
+  ASSERT_NE(h, 0u);
+  void* sh = reinterpret_cast<void*>(h);
+  EXPECT_EQ(FileStreamFunctions.Seek(sh, 4, 0), 0);
+  EXPECT_EQ(FileStreamFunctions.Read(buf, 2, 1, sh), 1u);
+  EXPECT_EQ(std::string(buf, 2), "45");
+  EXPECT_EQ(FileStreamFunctions.Close(sh), 0);
+}
