@@ -1,0 +1,92 @@
+// Shapes demonstration: filled and outlined circles and ovals, and outline boxes, triangles and
+// quadrangles (line lists), in every blend mode of the shape drawers, on a 32-bit and a 16-bit
+// software screen; saves "shapes_demo_32.bmp" and "shapes_demo_16.bmp".
+#include <cstdio>
+#include <initializer_list>
+
+#include "demo/demos.h"
+#include "engine/base/types.h"
+#include "engine/graphics/draw_shapes.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/image/baseimage.h"
+#include "engine/soft/blend_tables.h"
+#include "engine/soft/entry_points.h"
+#include "engine/soft/memimg.h"
+
+namespace {
+
+uint32_t Pack(int format, int r, int g, int b) {
+  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
+}
+
+void Background(MEMIMG* img, int format) {
+  for (int y = 0; y < img->Height; ++y) {
+    RECT row = {0, y, img->Width, y + 1};
+    ClearMemImg(img, &row, Pack(format, y * 255 / img->Height, 96, 255 - y * 255 / img->Height));
+  }
+  for (int x = 0; x < img->Width; x += 16) {
+    RECT band = {x, 0, x + 8, img->Height};
+    ClearMemImg(img, &band, Pack(format, 200, 200, 200));
+  }
+}
+
+bool Save(MEMIMG* img, int format, const char* path) {
+  BASEIMAGE out{};
+  if (CreateXRGB8ColorBaseImage(img->Width, img->Height, &out) != 0) return false;
+  const int bpp = format == 1 ? 4 : 2;
+  for (int y = 0; y < img->Height; ++y)
+    for (int x = 0; x < img->Width; ++x) {
+      const uint8_t* p = img->Pixels + y * img->Base->Pitch + x * bpp;
+      int r, g, b;
+      if (format == 1) {
+        b = p[0], g = p[1], r = p[2];
+      } else {
+        const int v = p[0] | p[1] << 8;
+        r = ((v >> 11) & 31) * 255 / 31, g = ((v >> 5) & 63) * 255 / 63, b = (v & 31) * 255 / 31;
+      }
+      SetPixelBaseImage(&out, x, y, r, g, b, 255);
+    }
+  const bool ok = SaveBaseImageToBmp(path, &out) == 0;
+  ReleaseBaseImage(&out);
+  return ok;
+}
+
+}  // namespace
+
+void RunShapesDemo() {
+  InitMemImgBlendTable();
+  const int modes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA, BLENDMODE::ADD,   BLENDMODE::SUB,
+                       BLENDMODE::MUL,     BLENDMODE::INVSRC, BLENDMODE::MULA};
+  for (int format : {1, 0}) {
+    MEMIMG screen{};
+    if (MakeMemImg(&screen, 640, 480, format) != 0) {
+      std::printf("shapes demo: no %d-bit screen\n", format == 1 ? 32 : 16);
+      continue;
+    }
+    SetSoftDrawTarget(&screen);
+    Background(&screen, format);
+    for (int i = 0; i < 7; ++i) {
+      const int y = 34 + i * 68;
+      SetDrawBlendMode(modes[i], 160);
+      SetDrawBright(255, 255, 255);
+      DrawCircle(40, y, 30, Pack(format, 255, 200, 40), 1);
+      DrawCircle(110, y, 30, Pack(format, 40, 255, 120), 0);
+      DrawOval(200, y, 50, 22, Pack(format, 250, 80, 160), 1);
+      DrawOval(290, y, 18, 32, Pack(format, 120, 140, 255), 1);
+      DrawOval(350, y, 30, 12, Pack(format, 255, 255, 255), 0);
+      SetDrawBright(255, 128, 64);  // tinted
+      DrawCircle(410, y, 24, Pack(format, 255, 255, 255), 1);
+      SetDrawBright(255, 255, 255);
+      MemImgDrawLineBox(445, y - 28, 505, y + 28, Pack(format, 255, 255, 0));
+      MemImgDrawTriangle(515, y + 28, 545, y - 28, 575, y + 28, Pack(format, 0, 255, 255), 0);
+      MemImgDrawQuadrangle(585, y - 20, 630, y - 28, 590, y + 28, 636, y + 20, Pack(format, 255, 0, 255), 0);
+    }
+    const char* path = format == 1 ? "shapes_demo_32.bmp" : "shapes_demo_16.bmp";
+    std::printf("shapes demo: %s %s\n", path, Save(&screen, format, path) ? "saved" : "not saved");
+    SetSoftDrawTarget(nullptr);
+    TerminateMemImg(&screen);
+  }
+  SetDrawBlendMode(BLENDMODE::NOBLEND, 255);
+  SetDrawBright(255, 255, 255);
+}
