@@ -1,0 +1,110 @@
+// Polygon demonstration: flat and textured quadrangles (free four-corner shapes drawn as two
+// triangles) in every blend mode, one row per mode, on a 32-bit and a 16-bit software surface;
+// saves "polygon_demo_32.bmp" and "polygon_demo_16.bmp".
+#include <cstdio>
+#include <initializer_list>
+
+#include "demo/demos.h"
+#include "engine/base/types.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/image/baseimage.h"
+#include "engine/soft/blend_tables.h"
+#include "engine/soft/memimg.h"
+#include "engine/soft/polygon.h"
+
+namespace {
+
+const int kModes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA, BLENDMODE::ADD,   BLENDMODE::SUB,
+                      BLENDMODE::MUL,     BLENDMODE::INVSRC, BLENDMODE::MULA};
+
+uint32_t Colour(int format, int r, int g, int b) {
+  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
+}
+
+void Fill(MEMIMG* img, int x, int y, int w, int h, uint32_t c) {
+  RECT r{x, y, x + w, y + h};
+  ClearMemImg(img, &r, c);
+}
+
+// A 32 x 24 texture: a colour ramp with a yellow border and a keyed square in its middle.
+bool MakeTexture(MEMIMG* img, int format) {
+  if (MakeMemImg(img, 32, 24, format) != 0) return false;
+  const uint32_t key = Colour(format, 255, 0, 255);
+  img->Base->TransColor = key;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 32; ++x) {
+      bool border = x < 2 || y < 2 || x > 29 || y > 21;
+      uint32_t c = border ? Colour(format, 250, 240, 40) : Colour(format, x * 8, 255 - y * 10, 90 + y * 6);
+      if (x >= 12 && x < 20 && y >= 8 && y < 16) c = key;
+      Fill(img, x, y, 1, 1, c);
+    }
+  return true;
+}
+
+bool Save(const MEMIMG* img, int format, const char* path) {
+  BASEIMAGE view{};
+  if (format == 1) BuildPixelFormatFromMasks(&view.ColorData, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  else BuildPixelFormatFromMasks(&view.ColorData, 16, 0xF800, 0x07E0, 0x001F, 0);
+  view.Width = img->Width;
+  view.Height = img->Height;
+  view.Pitch = img->Base->Pitch;
+  view.GraphData = img->Pixels;
+  return SaveBaseImageToBmp(path, &view) == 0;
+}
+
+// A filled quadrangle P1..P4 as the triangles (P1, P2, P3) and (P4, P3, P2).
+void FlatQuad(MEMIMG* dst, const int32_t* q, uint32_t colour) {
+  MemImgVertex a[3] = {{q[0], q[1], 0, 0}, {q[2], q[3], 0, 0}, {q[4], q[5], 0, 0}};
+  MemImgVertex b[3] = {{q[6], q[7], 0, 0}, {q[4], q[5], 0, 0}, {q[2], q[3], 0, 0}};
+  DrawPolygonMemImg(dst, nullptr, a, 0, nullptr, colour);
+  DrawPolygonMemImg(dst, nullptr, b, 0, nullptr, colour);
+}
+
+void DrawAll(MEMIMG* screen, const MEMIMG* tex, int format) {
+  for (int y = 0; y < screen->Height; y += 20)
+    for (int x = 0; x < screen->Width; x += 20)
+      Fill(screen, x, y, 20, 20, ((x + y) / 20) % 2 ? Colour(format, 70, 70, 90) : Colour(format, 170, 170, 150));
+  for (int i = 0; i < 7; ++i) {
+    const int y = 8 + i * 66;
+    SetDrawBlendMode(kModes[i], 170);
+    SetDrawBright(255, 255, 255);
+    int32_t flat[8] = {10, y + 4, 90, y, 20, y + 56, 80, y + 60};
+    FlatQuad(screen, flat, Colour(format, 240, 120, 40));
+    int32_t skew[8] = {110, y + 10, 200, y, 100, y + 60, 210, y + 50};
+    DrawQuadMemImg(screen, tex, skew, 0, nullptr);
+    int32_t keyed[8] = {230, y + 30, 280, y, 260, y + 60, 310, y + 30};
+    DrawQuadMemImg(screen, tex, keyed, 1, nullptr);
+    int32_t mirrored[8] = {410, y, 330, y + 4, 400, y + 60, 320, y + 56};
+    DrawQuadMemImg(screen, tex, mirrored, 1, nullptr);
+    SetDrawBright(120, 200, 255);  // tinted
+    int32_t tinted[8] = {430, y, 520, y + 8, 440, y + 60, 510, y + 52};
+    DrawQuadMemImg(screen, tex, tinted, 1, nullptr);
+    int32_t flatTint[8] = {540, y + 8, 630, y, 530, y + 58, 620, y + 60};
+    FlatQuad(screen, flatTint, Colour(format, 255, 255, 255));
+  }
+  SetDrawBlendMode(BLENDMODE::NOBLEND, 255);
+  SetDrawBright(255, 255, 255);
+}
+
+}  // namespace
+
+void RunPolygonDemo() {
+  InitMemImgBlendTable();
+  for (int format : {1, 0}) {
+    MEMIMG screen{}, tex{};
+    if (MakeMemImg(&screen, 640, 470, format) != 0 || !MakeTexture(&tex, format)) {
+      std::printf("polygon demo: no %d-bit surfaces\n", format == 1 ? 32 : 16);
+      TerminateMemImg(&screen);
+      TerminateMemImg(&tex);
+      continue;
+    }
+    SetSoftDrawTarget(&screen);
+    DrawAll(&screen, &tex, format);
+    const char* path = format == 1 ? "polygon_demo_32.bmp" : "polygon_demo_16.bmp";
+    std::printf("polygon demo: %s %s\n", path, Save(&screen, format, path) ? "saved" : "NOT saved");
+    SetSoftDrawTarget(nullptr);
+    TerminateMemImg(&tex);
+    TerminateMemImg(&screen);
+  }
+}

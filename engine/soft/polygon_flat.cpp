@@ -1,0 +1,47 @@
+// Flat-colour spans.
+#include "engine/soft/blend_tables.h"
+#include "engine/soft/polygon_traits.h"
+
+namespace {
+
+using FlatLoopFn = void (*)(const PolygonDraw&, const SoftDrawPrep&, uint32_t);
+
+// One loop per destination format and blend mode: no source, blend graph, tint or key.
+template <SoftFamily F, SoftVariant V>
+struct FlatLoop {
+  static constexpr bool kEnabled = kPolygonSpecialisedLoops && V.Src == SOFT_SRC_DIRECT &&
+                                   !V.Graph && !V.Tint && !V.Trans && V.Sub == SOFT_SUB_NONE;
+  static void Run(const PolygonDraw& d, const SoftDrawPrep& p, uint32_t colour) {
+    PolygonFlatSpans(F, V, d, p, colour);
+  }
+};
+
+// The colour tinted through the multiply table, each channel by its own bright byte (rows 255
+// are the identity). 32-bit: bytes B, G, R, the fourth byte kept; 16-bit: the 5:6:5 fields.
+uint32_t TintFlatColour(uint32_t colour, uint32_t bright, bool dst16) {
+  const auto& M = MemImgBlendTables.Multiply;
+  uint32_t bb = bright & 0xFF, bg = (bright >> 8) & 0xFF, br = (bright >> 16) & 0xFF;
+  if (dst16) {
+    uint32_t r = M[br][(colour >> 11) & 31], g = M[bg][(colour >> 5) & 63], b = M[bb][colour & 31];
+    return (r << 11) | (g << 5) | b;
+  }
+  return (colour & 0xFF000000u) | (uint32_t(M[br][(colour >> 16) & 0xFF]) << 16) |
+         (uint32_t(M[bg][(colour >> 8) & 0xFF]) << 8) | uint32_t(M[bb][colour & 0xFF]);
+}
+
+}  // namespace
+
+void DrawPolygonFlatSpans(const PolygonDraw& draw) {
+  SoftDrawPrep prep;
+  if (!SoftPrepareDraw(&prep, kSoftFamilyPolygonFlat, draw.dst, nullptr, 0, nullptr)) return;
+  MemImgMarkPixelsChanged(draw.dst);
+  // The tint is applied here, once; the loops run on the prepared colour.
+  uint32_t colour = TintFlatColour(draw.color, prep.Bright, prep.Variant.Dst16 != 0);
+  prep.Variant.Tint = 0;
+  if (SoftForceGenericPath || !kPolygonSpecialisedLoops) {
+    PolygonFlatSpans(kSoftFamilyPolygonFlat, prep.Variant, draw, prep, colour);
+    return;
+  }
+  if (FlatLoopFn fn = SoftPickLoop<FlatLoop, kSoftFamilyPolygonFlat, FlatLoopFn>(prep.Variant))
+    fn(draw, prep, colour);
+}
