@@ -1,0 +1,133 @@
+// Drawers demonstration: the stretched blit, the rotated blit, points, filled boxes and lines, one
+// column per blend mode, on a 32-bit and a 16-bit software surface; saves "drawers_demo_32.bmp"
+// and "drawers_demo_16.bmp".
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+
+#include "demo/demos.h"
+#include "engine/base/types.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/image/baseimage.h"
+#include "engine/soft/blend_tables.h"
+#include "engine/soft/flat_draw.h"
+#include "engine/soft/memimg.h"
+#include "engine/soft/rota_blit.h"
+#include "engine/soft/stretch_blit.h"
+
+namespace {
+
+constexpr int kCell = 96;
+const int kModes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA,  BLENDMODE::ADD, BLENDMODE::SUB,
+                      BLENDMODE::MUL,     BLENDMODE::INVSRC, BLENDMODE::MULA};
+constexpr int kModeCount = sizeof(kModes) / sizeof(kModes[0]);
+
+uint32_t Colour(int format, int r, int g, int b) {
+  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
+}
+
+// A 24 x 16 sprite: a colour ramp with a border, its top-left quarter in the colour key.
+bool MakeSprite(MEMIMG* img, int format) {
+  if (MakeMemImg(img, 24, 16, format) != 0) return false;
+  const uint32_t key = Colour(format, 255, 0, 255);
+  img->Base->TransColor = key;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 24; ++x) {
+      bool border = x == 0 || y == 0 || x == 23 || y == 15;
+      uint32_t c =
+          border ? Colour(format, 250, 250, 40) : Colour(format, x * 10, 255 - y * 15, 120 + y * 8);
+      if (x < 8 && y < 6) c = key;
+      RECT px{x, y, x + 1, y + 1};
+      ClearMemImg(img, &px, c);
+    }
+  return true;
+}
+
+// Saves the surface by viewing its pixels as a BASEIMAGE of the same format.
+bool Save(const MEMIMG* img, int format, const char* path) {
+  BASEIMAGE view{};
+  if (format == 1)
+    BuildPixelFormatFromMasks(&view.ColorData, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  else
+    BuildPixelFormatFromMasks(&view.ColorData, 16, 0xF800, 0x07E0, 0x001F, 0);
+  view.Width = img->Width;
+  view.Height = img->Height;
+  view.Pitch = img->Base->Pitch;
+  view.GraphData = img->Pixels;
+  return SaveBaseImageToBmp(path, &view) == 0;
+}
+
+void DrawAll(MEMIMG* screen, const MEMIMG* sprite, int format) {
+  // Background: a checkerboard of two greys under a colour band per row.
+  DrawBlendMode = BLENDMODE::NOBLEND;
+  DrawBright = 0xFFFFFF;
+  DrawArea = {0, 0, screen->Width, screen->Height};
+  for (int y = 0; y < screen->Height; y += 12)
+    for (int x = 0; x < screen->Width; x += 12) {
+      RECT r{x, y, x + 12, y + 12};
+      int v = ((x + y) / 12) % 2 ? 90 : 170;
+      DrawFillBoxMemImg(screen, &r, Colour(format, v, v + (y * 60) / screen->Height, v));
+    }
+  for (int m = 0; m < kModeCount; ++m) {
+    const int left = m * kCell;
+    DrawBlendMode = kModes[m];
+    DrawBlendParam = 170;
+    // Row 0: stretched, doubled and mirrored, with the colour key.
+    DrawArea = {left, 0, left + kCell, kCell};
+    RECT up{left + 4, 8, left + 52, 40}, mirrored{left + 92, 44, left + 44, 92};
+    DrawExtendMemImg(screen, sprite, &up, 1, nullptr);
+    DrawExtendMemImg(screen, sprite, &mirrored, 1, nullptr);
+    // Row 1: rotated by 30 and 120 degrees at scales 1.5 and 2.
+    DrawArea = {left, kCell, left + kCell, 2 * kCell};
+    DrawRotaMemImg(screen, sprite, left + 30, kCell + 30, 0.5235988f, 1.5f, 1, 0, nullptr);
+    DrawRotaMemImg(screen, sprite, left + 62, kCell + 64, 2.0943951f, 2.0f, 1, 0, nullptr);
+    // Row 2: points on a spiral.
+    DrawArea = {left, 2 * kCell, left + kCell, 3 * kCell};
+    for (int i = 0; i < 400; ++i) {
+      double a = i * 0.15, r = i * 0.11;
+      DrawPixelMemImg(screen, left + 48 + int(r * std::cos(a)),
+                      2 * kCell + 48 + int(r * std::sin(a)),
+                      Colour(format, 255, 255 - i / 2, i / 2));
+    }
+    // Row 3: boxes, the second tinted.
+    DrawArea = {left, 3 * kCell, left + kCell, 4 * kCell};
+    RECT b1{left + 8, 3 * kCell + 8, left + 60, 3 * kCell + 60};
+    RECT b2{left + 88, 3 * kCell + 88, left + 36, 3 * kCell + 36};
+    DrawFillBoxMemImg(screen, &b1, Colour(format, 40, 160, 255));
+    DrawBright = 0x80FF80;
+    DrawFillBoxMemImg(screen, &b2, Colour(format, 255, 255, 255));
+    DrawBright = 0xFFFFFF;
+    // Row 4: a fan of lines, clipped to the cell.
+    DrawArea = {left, 4 * kCell, left + kCell, 5 * kCell};
+    for (int i = 0; i < 24; ++i) {
+      double a = i * 3.14159265 / 12;
+      DrawLineMemImg(screen, left + 48, 4 * kCell + 48, left + 48 + int(70 * std::cos(a)),
+                     4 * kCell + 48 + int(70 * std::sin(a)), Colour(format, 255, i * 10, 40));
+    }
+  }
+}
+
+}  // namespace
+
+void RunDrawersDemo() {
+  const RECT savedArea = DrawArea;
+  const int savedMode = DrawBlendMode, savedParam = DrawBlendParam;
+  const uint32_t savedBright = DrawBright;
+  InitMemImgBlendTable();
+  for (int format : {1, 0}) {
+    MEMIMG screen{}, sprite{};
+    if (MakeMemImg(&screen, kModeCount * kCell, 5 * kCell, format) != 0) continue;
+    if (MakeSprite(&sprite, format)) {
+      DrawAll(&screen, &sprite, format);
+      const char* path = format == 1 ? "drawers_demo_32.bmp" : "drawers_demo_16.bmp";
+      std::printf("%s %s\n", path, Save(&screen, format, path) ? "written" : "NOT written");
+      TerminateMemImg(&sprite);
+    }
+    TerminateMemImg(&screen);
+  }
+  DrawArea = savedArea;
+  DrawBlendMode = savedMode;
+  DrawBlendParam = savedParam;
+  DrawBright = savedBright;
+}
