@@ -1,10 +1,11 @@
 // Drawers demonstration: the stretched blit, the rotated blit, points, filled boxes and lines, one
-// column per blend mode, on a 32-bit and a 16-bit software surface; saves "drawers_demo_32.bmp"
-// and "drawers_demo_16.bmp".
+// column per blend mode, on a 32-bit and a 16-bit software surface; saves "drawers_demo_32.png"
+// and "drawers_demo_16.png".
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
 
+#include "demo/demo_common.h"
 #include "demo/demos.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_state.h"
@@ -42,20 +43,6 @@ bool MakeSprite(MEMIMG* img, int format) {
       ClearMemImg(img, &px, c);
     }
   return true;
-}
-
-// Saves the surface by viewing its pixels as a BASEIMAGE of the same format.
-bool Save(const MEMIMG* img, int format, const char* path) {
-  BASEIMAGE view{};
-  if (format == 1)
-    BuildPixelFormatFromMasks(&view.ColorData, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  else
-    BuildPixelFormatFromMasks(&view.ColorData, 16, 0xF800, 0x07E0, 0x001F, 0);
-  view.Width = img->Width;
-  view.Height = img->Height;
-  view.Pitch = img->Base->Pitch;
-  view.GraphData = img->Pixels;
-  return SaveBaseImageToBmp(path, &view) == 0;
 }
 
 void DrawAll(MEMIMG* screen, const MEMIMG* sprite, int format) {
@@ -120,8 +107,8 @@ void RunDrawersDemo() {
     if (MakeMemImg(&screen, kModeCount * kCell, 5 * kCell, format) != 0) continue;
     if (MakeSprite(&sprite, format)) {
       DrawAll(&screen, &sprite, format);
-      const char* path = format == 1 ? "drawers_demo_32.bmp" : "drawers_demo_16.bmp";
-      std::printf("%s %s\n", path, Save(&screen, format, path) ? "written" : "NOT written");
+      const char* path = format == 1 ? "drawers_demo_32.png" : "drawers_demo_16.png";
+      std::printf("%s %s\n", path, SaveMemImgPicture(&screen, path) ? "written" : "NOT written");
       TerminateMemImg(&sprite);
     }
     TerminateMemImg(&screen);

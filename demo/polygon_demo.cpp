@@ -1,9 +1,10 @@
 // Polygon demonstration: flat and textured quadrangles (free four-corner shapes drawn as two
 // triangles) in every blend mode, one row per mode, on a 32-bit and a 16-bit software surface;
-// saves "polygon_demo_32.bmp" and "polygon_demo_16.bmp".
+// saves "polygon_demo_32.png" and "polygon_demo_16.png".
 #include <cstdio>
 #include <initializer_list>
 
+#include "demo/demo_common.h"
 #include "demo/demos.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_state.h"
@@ -40,17 +41,6 @@ bool MakeTexture(MEMIMG* img, int format) {
       Fill(img, x, y, 1, 1, c);
     }
   return true;
-}
-
-bool Save(const MEMIMG* img, int format, const char* path) {
-  BASEIMAGE view{};
-  if (format == 1) BuildPixelFormatFromMasks(&view.ColorData, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  else BuildPixelFormatFromMasks(&view.ColorData, 16, 0xF800, 0x07E0, 0x001F, 0);
-  view.Width = img->Width;
-  view.Height = img->Height;
-  view.Pitch = img->Base->Pitch;
-  view.GraphData = img->Pixels;
-  return SaveBaseImageToBmp(path, &view) == 0;
 }
 
 // A filled quadrangle P1..P4 as the triangles (P1, P2, P3) and (P4, P3, P2).
@@ -101,8 +91,8 @@ void RunPolygonDemo() {
     }
     SetSoftDrawTarget(&screen);
     DrawAll(&screen, &tex, format);
-    const char* path = format == 1 ? "polygon_demo_32.bmp" : "polygon_demo_16.bmp";
-    std::printf("polygon demo: %s %s\n", path, Save(&screen, format, path) ? "saved" : "NOT saved");
+    const char* path = format == 1 ? "polygon_demo_32.png" : "polygon_demo_16.png";
+    std::printf("polygon demo: %s %s\n", path, SaveMemImgPicture(&screen, path) ? "saved" : "NOT saved");
     SetSoftDrawTarget(nullptr);
     TerminateMemImg(&tex);
     TerminateMemImg(&screen);

@@ -1,9 +1,10 @@
 // Shapes demonstration: filled and outlined circles and ovals, and outline boxes, triangles and
 // quadrangles (line lists), in every blend mode of the shape drawers, on a 32-bit and a 16-bit
-// software screen; saves "shapes_demo_32.bmp" and "shapes_demo_16.bmp".
+// software screen; saves "shapes_demo_32.png" and "shapes_demo_16.png".
 #include <cstdio>
 #include <initializer_list>
 
+#include "demo/demo_common.h"
 #include "demo/demos.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_shapes.h"
@@ -29,27 +30,6 @@ void Background(MEMIMG* img, int format) {
     RECT band = {x, 0, x + 8, img->Height};
     ClearMemImg(img, &band, Pack(format, 200, 200, 200));
   }
-}
-
-bool Save(MEMIMG* img, int format, const char* path) {
-  BASEIMAGE out{};
-  if (CreateXRGB8ColorBaseImage(img->Width, img->Height, &out) != 0) return false;
-  const int bpp = format == 1 ? 4 : 2;
-  for (int y = 0; y < img->Height; ++y)
-    for (int x = 0; x < img->Width; ++x) {
-      const uint8_t* p = img->Pixels + y * img->Base->Pitch + x * bpp;
-      int r, g, b;
-      if (format == 1) {
-        b = p[0], g = p[1], r = p[2];
-      } else {
-        const int v = p[0] | p[1] << 8;
-        r = ((v >> 11) & 31) * 255 / 31, g = ((v >> 5) & 63) * 255 / 63, b = (v & 31) * 255 / 31;
-      }
-      SetPixelBaseImage(&out, x, y, r, g, b, 255);
-    }
-  const bool ok = SaveBaseImageToBmp(path, &out) == 0;
-  ReleaseBaseImage(&out);
-  return ok;
 }
 
 }  // namespace
@@ -82,8 +62,8 @@ void RunShapesDemo() {
       MemImgDrawTriangle(515, y + 28, 545, y - 28, 575, y + 28, Pack(format, 0, 255, 255), 0);
       MemImgDrawQuadrangle(585, y - 20, 630, y - 28, 590, y + 28, 636, y + 20, Pack(format, 255, 0, 255), 0);
     }
-    const char* path = format == 1 ? "shapes_demo_32.bmp" : "shapes_demo_16.bmp";
-    std::printf("shapes demo: %s %s\n", path, Save(&screen, format, path) ? "saved" : "not saved");
+    const char* path = format == 1 ? "shapes_demo_32.png" : "shapes_demo_16.png";
+    std::printf("shapes demo: %s %s\n", path, SaveMemImgPicture(&screen, path) ? "saved" : "not saved");
     SetSoftDrawTarget(nullptr);
     TerminateMemImg(&screen);
   }

@@ -1,19 +1,37 @@
 #include "engine/graphics/graphics.h"
 
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
 #include "engine/soft/blend_tables.h"
+#include "engine/soft/memimg.h"
 
 namespace {
 bool g_tablesFilled = false;
+MEMIMG g_softScreen{};
 }  // namespace
 
+MEMIMG* GetSoftScreenMemImg() { return &g_softScreen; }
+
 int InitGraphics() {
+  if (CheckValidMemImg(&g_softScreen)) return -1;
   if (!g_tablesFilled) {
     InitMemImgBlendTable();
     g_tablesFilled = true;
+  }
+  if (!UseDirect3DFlag) {
+    int w = 0, h = 0;
+    GetDrawScreenSize(&w, &h);
+    if (MakeMemImg(&g_softScreen, w, h, -1) != 0) return -1;
+    ClearMemImg(&g_softScreen, nullptr, 0);
+    SetSoftDrawTarget(&g_softScreen);
   }
   InitDrawState();
   return 0;
 }
 
-void TerminateGraphics() { SetSoftDrawTarget(nullptr); }
+void TerminateGraphics() {
+  DeleteAllGraphs();
+  SoftBlendGraph = nullptr;
+  SetSoftDrawTarget(nullptr);
+  TerminateMemImg(&g_softScreen);
+}

@@ -1,9 +1,14 @@
 // Graphics start and end.
 #pragma once
 
-// Starts graphics in the mode UseDirect3DFlag names. In software mode: fills the blend tables
-// once, makes the software screen at the draw-screen size and depth and makes it SoftDrawTarget.
-// Returns 0, or -1 on failure (nothing left allocated).
+struct MEMIMG;
+
+// Starts graphics in the mode UseDirect3DFlag names. The software blend tables are filled once
+// per run. In software mode the software screen is made (MakeMemImg at the draw-screen size and
+// the screen's depth, cleared to 0), becomes SoftDrawTarget, and the draw state is reset.
+// Returns 0, or -1 on failure (nothing left allocated) or when graphics already run.
 int InitGraphics();
-// Releases everything InitGraphics made.
+// Deletes every graph, releases the software screen and clears the draw target and blend graph.
 void TerminateGraphics();
+// The software screen (valid between InitGraphics and TerminateGraphics in software mode).
+MEMIMG* GetSoftScreenMemImg();

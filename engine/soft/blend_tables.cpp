@@ -17,6 +17,8 @@ int InitMemImgBlendTable() {
 }
 
 void MakeMemImgBlendGraphTable(int border, int range) {
+  border = border < 0 ? 0 : (border > 255 ? 255 : border);
+  range = range < 0 ? 0 : (range > 255 ? 255 : range);
   int step = 65536 / (range + 1);
   int offset = ((step + 256) * border) / 256;
   int base = 256 - offset;

@@ -18,7 +18,9 @@ extern uint8_t MemImgBlendGraphTable[256];
 
 // Fills the signed, multiply and 6-bit mix tables. Returns 0.
 int InitMemImgBlendTable();
-// Fills MemImgBlendGraphTable from the border parameter and range, each already 0..255.
+// Fills MemImgBlendGraphTable from the border parameter and range (each limited to 0..255 here):
+// entry i = (256 i) / (range + 1) + 256 - ((65536 / (range + 1) + 256) * border) / 256, limited to
+// 0..255. Border 0 gives 255 everywhere.
 void MakeMemImgBlendGraphTable(int border, int range);
 
 // The signed row of weight a, positioned at d = 0: SignedRow(a)[d] = trunc(a*d/255).
