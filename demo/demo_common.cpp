@@ -27,3 +27,19 @@ bool SaveMemImgPicture(const MEMIMG* img, const char* path) {
   ReleaseBaseImage(&out);
   return ok;
 }
+
+uint32_t DemoColor(int format, int r, int g, int b) {
+  if (format == MEMIMG_FORMAT_XRGB8) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
+}
+
+void DrawDemoBackground(MEMIMG* img, int format) {
+  for (int y = 0; y < img->Height; ++y) {
+    RECT row = {0, y, img->Width, y + 1};
+    ClearMemImg(img, &row, DemoColor(format, y * 255 / img->Height, 96, 255 - y * 255 / img->Height));
+  }
+  for (int x = 0; x < img->Width; x += 16) {
+    RECT band = {x, 0, x + 8, img->Height};
+    ClearMemImg(img, &band, DemoColor(format, 200, 200, 200));
+  }
+}

@@ -2,5 +2,12 @@
 #pragma once
 #include "engine/soft/memimg.h"
 
+#include <cstdint>
+
+// A colour in a surface format: 0x00RRGGBB for format 1, 5:6:5 for format 0.
+uint32_t DemoColor(int format, int r, int g, int b);
+// Fills a surface with a vertical colour ramp crossed by grey bands, so blends show.
+void DrawDemoBackground(MEMIMG* img, int format);
+
 // Saves a 16-bit (5:6:5) or 32-bit MEMIMG as a PNG picture. Returns true on success.
 bool SaveMemImgPicture(const MEMIMG* img, const char* path);

@@ -23,21 +23,16 @@ const int kModes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA,  BLENDMODE::ADD, BLE
                       BLENDMODE::MUL,     BLENDMODE::INVSRC, BLENDMODE::MULA};
 constexpr int kModeCount = sizeof(kModes) / sizeof(kModes[0]);
 
-uint32_t Colour(int format, int r, int g, int b) {
-  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
-}
-
 // A 24 x 16 sprite: a colour ramp with a border, its top-left quarter in the colour key.
 bool MakeSprite(MEMIMG* img, int format) {
   if (MakeMemImg(img, 24, 16, format) != 0) return false;
-  const uint32_t key = Colour(format, 255, 0, 255);
+  const uint32_t key = DemoColor(format, 255, 0, 255);
   img->Base->TransColor = key;
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 24; ++x) {
       bool border = x == 0 || y == 0 || x == 23 || y == 15;
       uint32_t c =
-          border ? Colour(format, 250, 250, 40) : Colour(format, x * 10, 255 - y * 15, 120 + y * 8);
+          border ? DemoColor(format, 250, 250, 40) : DemoColor(format, x * 10, 255 - y * 15, 120 + y * 8);
       if (x < 8 && y < 6) c = key;
       RECT px{x, y, x + 1, y + 1};
       ClearMemImg(img, &px, c);
@@ -54,7 +49,7 @@ void DrawAll(MEMIMG* screen, const MEMIMG* sprite, int format) {
     for (int x = 0; x < screen->Width; x += 12) {
       RECT r{x, y, x + 12, y + 12};
       int v = ((x + y) / 12) % 2 ? 90 : 170;
-      DrawFillBoxMemImg(screen, &r, Colour(format, v, v + (y * 60) / screen->Height, v));
+      DrawFillBoxMemImg(screen, &r, DemoColor(format, v, v + (y * 60) / screen->Height, v));
     }
   for (int m = 0; m < kModeCount; ++m) {
     const int left = m * kCell;
@@ -75,22 +70,22 @@ void DrawAll(MEMIMG* screen, const MEMIMG* sprite, int format) {
       double a = i * 0.15, r = i * 0.11;
       DrawPixelMemImg(screen, left + 48 + int(r * std::cos(a)),
                       2 * kCell + 48 + int(r * std::sin(a)),
-                      Colour(format, 255, 255 - i / 2, i / 2));
+                      DemoColor(format, 255, 255 - i / 2, i / 2));
     }
     // Row 3: boxes, the second tinted.
     DrawArea = {left, 3 * kCell, left + kCell, 4 * kCell};
     RECT b1{left + 8, 3 * kCell + 8, left + 60, 3 * kCell + 60};
     RECT b2{left + 88, 3 * kCell + 88, left + 36, 3 * kCell + 36};
-    DrawFillBoxMemImg(screen, &b1, Colour(format, 40, 160, 255));
+    DrawFillBoxMemImg(screen, &b1, DemoColor(format, 40, 160, 255));
     DrawBright = 0x80FF80;
-    DrawFillBoxMemImg(screen, &b2, Colour(format, 255, 255, 255));
+    DrawFillBoxMemImg(screen, &b2, DemoColor(format, 255, 255, 255));
     DrawBright = 0xFFFFFF;
     // Row 4: a fan of lines, clipped to the cell.
     DrawArea = {left, 4 * kCell, left + kCell, 5 * kCell};
     for (int i = 0; i < 24; ++i) {
       double a = i * 3.14159265 / 12;
       DrawLineMemImg(screen, left + 48, 4 * kCell + 48, left + 48 + int(70 * std::cos(a)),
-                     4 * kCell + 48 + int(70 * std::sin(a)), Colour(format, 255, i * 10, 40));
+                     4 * kCell + 48 + int(70 * std::sin(a)), DemoColor(format, 255, i * 10, 40));
     }
   }
 }

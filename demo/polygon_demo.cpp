@@ -18,11 +18,6 @@ namespace {
 const int kModes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA, BLENDMODE::ADD,   BLENDMODE::SUB,
                       BLENDMODE::MUL,     BLENDMODE::INVSRC, BLENDMODE::MULA};
 
-uint32_t Colour(int format, int r, int g, int b) {
-  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
-}
-
 void Fill(MEMIMG* img, int x, int y, int w, int h, uint32_t c) {
   RECT r{x, y, x + w, y + h};
   ClearMemImg(img, &r, c);
@@ -31,12 +26,12 @@ void Fill(MEMIMG* img, int x, int y, int w, int h, uint32_t c) {
 // A 32 x 24 texture: a colour ramp with a yellow border and a keyed square in its middle.
 bool MakeTexture(MEMIMG* img, int format) {
   if (MakeMemImg(img, 32, 24, format) != 0) return false;
-  const uint32_t key = Colour(format, 255, 0, 255);
+  const uint32_t key = DemoColor(format, 255, 0, 255);
   img->Base->TransColor = key;
   for (int y = 0; y < 24; ++y)
     for (int x = 0; x < 32; ++x) {
       bool border = x < 2 || y < 2 || x > 29 || y > 21;
-      uint32_t c = border ? Colour(format, 250, 240, 40) : Colour(format, x * 8, 255 - y * 10, 90 + y * 6);
+      uint32_t c = border ? DemoColor(format, 250, 240, 40) : DemoColor(format, x * 8, 255 - y * 10, 90 + y * 6);
       if (x >= 12 && x < 20 && y >= 8 && y < 16) c = key;
       Fill(img, x, y, 1, 1, c);
     }
@@ -54,13 +49,13 @@ void FlatQuad(MEMIMG* dst, const int32_t* q, uint32_t colour) {
 void DrawAll(MEMIMG* screen, const MEMIMG* tex, int format) {
   for (int y = 0; y < screen->Height; y += 20)
     for (int x = 0; x < screen->Width; x += 20)
-      Fill(screen, x, y, 20, 20, ((x + y) / 20) % 2 ? Colour(format, 70, 70, 90) : Colour(format, 170, 170, 150));
+      Fill(screen, x, y, 20, 20, ((x + y) / 20) % 2 ? DemoColor(format, 70, 70, 90) : DemoColor(format, 170, 170, 150));
   for (int i = 0; i < 7; ++i) {
     const int y = 8 + i * 66;
     SetDrawBlendMode(kModes[i], 170);
     SetDrawBright(255, 255, 255);
     int32_t flat[8] = {10, y + 4, 90, y, 20, y + 56, 80, y + 60};
-    FlatQuad(screen, flat, Colour(format, 240, 120, 40));
+    FlatQuad(screen, flat, DemoColor(format, 240, 120, 40));
     int32_t skew[8] = {110, y + 10, 200, y, 100, y + 60, 210, y + 50};
     DrawQuadMemImg(screen, tex, skew, 0, nullptr);
     int32_t keyed[8] = {230, y + 30, 280, y, 260, y + 60, 310, y + 30};
@@ -71,7 +66,7 @@ void DrawAll(MEMIMG* screen, const MEMIMG* tex, int format) {
     int32_t tinted[8] = {430, y, 520, y + 8, 440, y + 60, 510, y + 52};
     DrawQuadMemImg(screen, tex, tinted, 1, nullptr);
     int32_t flatTint[8] = {540, y + 8, 630, y, 530, y + 58, 620, y + 60};
-    FlatQuad(screen, flatTint, Colour(format, 255, 255, 255));
+    FlatQuad(screen, flatTint, DemoColor(format, 255, 255, 255));
   }
   SetDrawBlendMode(BLENDMODE::NOBLEND, 255);
   SetDrawBright(255, 255, 255);

@@ -14,26 +14,6 @@
 #include "engine/soft/entry_points.h"
 #include "engine/soft/memimg.h"
 
-namespace {
-
-uint32_t Pack(int format, int r, int g, int b) {
-  if (format == 1) return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-  return uint32_t(r >> 3) << 11 | uint32_t(g >> 2) << 5 | uint32_t(b >> 3);
-}
-
-void Background(MEMIMG* img, int format) {
-  for (int y = 0; y < img->Height; ++y) {
-    RECT row = {0, y, img->Width, y + 1};
-    ClearMemImg(img, &row, Pack(format, y * 255 / img->Height, 96, 255 - y * 255 / img->Height));
-  }
-  for (int x = 0; x < img->Width; x += 16) {
-    RECT band = {x, 0, x + 8, img->Height};
-    ClearMemImg(img, &band, Pack(format, 200, 200, 200));
-  }
-}
-
-}  // namespace
-
 void RunShapesDemo() {
   InitMemImgBlendTable();
   const int modes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA, BLENDMODE::ADD,   BLENDMODE::SUB,
@@ -45,22 +25,22 @@ void RunShapesDemo() {
       continue;
     }
     SetSoftDrawTarget(&screen);
-    Background(&screen, format);
+    DrawDemoBackground(&screen, format);
     for (int i = 0; i < 7; ++i) {
       const int y = 34 + i * 68;
       SetDrawBlendMode(modes[i], 160);
       SetDrawBright(255, 255, 255);
-      DrawCircle(40, y, 30, Pack(format, 255, 200, 40), 1);
-      DrawCircle(110, y, 30, Pack(format, 40, 255, 120), 0);
-      DrawOval(200, y, 50, 22, Pack(format, 250, 80, 160), 1);
-      DrawOval(290, y, 18, 32, Pack(format, 120, 140, 255), 1);
-      DrawOval(350, y, 30, 12, Pack(format, 255, 255, 255), 0);
+      DrawCircle(40, y, 30, DemoColor(format, 255, 200, 40), 1);
+      DrawCircle(110, y, 30, DemoColor(format, 40, 255, 120), 0);
+      DrawOval(200, y, 50, 22, DemoColor(format, 250, 80, 160), 1);
+      DrawOval(290, y, 18, 32, DemoColor(format, 120, 140, 255), 1);
+      DrawOval(350, y, 30, 12, DemoColor(format, 255, 255, 255), 0);
       SetDrawBright(255, 128, 64);  // tinted
-      DrawCircle(410, y, 24, Pack(format, 255, 255, 255), 1);
+      DrawCircle(410, y, 24, DemoColor(format, 255, 255, 255), 1);
       SetDrawBright(255, 255, 255);
-      MemImgDrawLineBox(445, y - 28, 505, y + 28, Pack(format, 255, 255, 0));
-      MemImgDrawTriangle(515, y + 28, 545, y - 28, 575, y + 28, Pack(format, 0, 255, 255), 0);
-      MemImgDrawQuadrangle(585, y - 20, 630, y - 28, 590, y + 28, 636, y + 20, Pack(format, 255, 0, 255), 0);
+      MemImgDrawLineBox(445, y - 28, 505, y + 28, DemoColor(format, 255, 255, 0));
+      MemImgDrawTriangle(515, y + 28, 545, y - 28, 575, y + 28, DemoColor(format, 0, 255, 255), 0);
+      MemImgDrawQuadrangle(585, y - 20, 630, y - 28, 590, y + 28, 636, y + 20, DemoColor(format, 255, 0, 255), 0);
     }
     const char* path = format == 1 ? "shapes_demo_32.png" : "shapes_demo_16.png";
     std::printf("shapes demo: %s %s\n", path, SaveMemImgPicture(&screen, path) ? "saved" : "not saved");

@@ -122,3 +122,36 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
   }
   return "";
 }
+
+void GuardedSurface::BuildRunMap() {
+  runMap_.assign(size_t(base_.Width + 5) * base_.Height, 0xEE);
+  uint8_t* out = runMap_.data();
+  for (int y = 0; y < base_.Height; ++y) {
+    int x = 0;
+    while (x < base_.Width) {
+      auto kindAt = [&](int px) -> int {
+        uint32_t v = get(px, y);
+        if (base_.PaletteFlag) return v == base_.TransColor ? 0 : 1;
+        if (!base_.AlphaFlag) return v == base_.TransColor ? 0 : 1;
+        uint32_t a = base_.Format == 0 ? (v >> 16) & 0xFF : v >> 24;
+        return a == 0 ? 0 : (a == 255 ? 1 : 2);
+      };
+      int kind = kindAt(x);
+      int n = 1;
+      while (x + n < base_.Width && n < 64 && kindAt(x + n) == kind) ++n;
+      *out++ = static_cast<uint8_t>((kind << 6) | (n - 1));
+      x += n;
+    }
+    *out++ = 192;
+  }
+  base_.RunMap = runMap_.data();
+  base_.RunMapValid = 1;
+}
+
+MEMIMG GuardedSurface::View(int x, int y, int w, int h) {
+  MEMIMG v = img_;
+  v.Width = w;
+  v.Height = h;
+  v.Pixels = pixel(x, y);
+  return v;
+}

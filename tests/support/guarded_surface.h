@@ -45,6 +45,13 @@ class GuardedSurface {
   std::vector<uint8_t> Snapshot();
   // Restores pixels from a Snapshot.
   void Restore(const std::vector<uint8_t>& snap);
+  // Builds a run map of the current pixels (format 0 or 1 bodies) in a buffer of (width + 5) x
+  // height bytes owned here, and marks it valid: per row, runs of at most 64 pixels of kind skip
+  // (index or whole pixel equal to the key, or alpha 0), opaque (alpha 255, or not the key) and
+  // translucent (alpha 1..254), then the end byte 192.
+  void BuildRunMap();
+  // A record viewing the rectangle (x, y, w, h) of this surface's body (no reference counted).
+  MEMIMG View(int x, int y, int w, int h);
 
  private:
   static constexpr size_t kGuard = 64;
@@ -54,6 +61,7 @@ class GuardedSurface {
   int bpp_ = 4;
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> paletteBlock_;
+  std::vector<uint8_t> runMap_;
 };
 
 // First differing pixel of two snapshots as "x,y: a vs b", or "" when equal.

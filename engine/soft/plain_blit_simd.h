@@ -1,0 +1,291 @@
+// Vector row kernels of the plain blit into 32-bit destinations (no blend graph, no tint, direct
+// sources). Each gives exactly the result of the pixel rule it stands for; the differential tests
+// compare them with the reference model. This header is self-contained (intrinsics only) and
+// everything in it has internal linkage: it is compiled once for SSE2 and once, in its own
+// translation unit, for AVX2.
+#pragma once
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+// The kernels every instruction set provides, chosen once per process.
+struct PlainSimdOps {
+  // NOBLEND with a colour key: pixels equal to key are kept.
+  void (*CopyKey)(uint8_t* d, const uint8_t* s, int n, uint32_t key);
+  // [target]: d + floor((X - d) * W / 65536) per channel, X = s (0), 255 - s (1), s * d >> 8 (2);
+  // byte 3 kept. hasKey: pixels whose whole word equals key are kept.
+  void (*BlendConst[3])(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key);
+  // Alpha source, weight from each pixel's a (byte 3): mode 0: ALPHA, a = 0 kept, a = 255 weighs
+  // p * 256, else a * p; mode 1: NOBLEND, a = 0 kept, a = 255 copies the word, else a * 256;
+  // mode 2: a * p for every a; mode 3: a * 256 for every a. Byte 3 kept except mode 1's copies.
+  void (*BlendAlpha[4])(uint8_t* d, const uint8_t* s, int n, uint32_t p);
+  // Per-byte saturating add (sub = 0) or d - s (sub = 1) of whole words.
+  void (*SatAddSub)(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key);
+  // Amounts floor(p * s / 255) per channel, then [0] the packed add with the OR of both operands'
+  // lowest green and red bits, [1] the packed add without it, [2] the packed subtract.
+  void (*PackedAddSub[3])(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key);
+  // floor(s * d / 256) per channel, byte 3 kept.
+  void (*Mul)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // floor(s / 2) + floor(d / 2) per channel, byte 3 becomes 0.
+  void (*Half)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+};
+
+// The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
+const PlainSimdOps& PlainSimd();
+// Test switch: non-zero makes PlainSimd return the SSE2 set.
+extern int PlainSimdForceSse2;
+// The SSE2 and AVX2 sets themselves (the AVX2 set must only run where AVX2 exists).
+const PlainSimdOps& PlainSimdSse2();
+const PlainSimdOps& PlainSimdAvx2();
+
+#ifdef PLAIN_SIMD_KERNELS
+namespace {
+
+struct V128 {
+  using T = __m128i;
+  static constexpr int N = 4;
+  static T Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const T*>(p)); }
+  static void Store(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), v); }
+  static T Set32(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+  static T Set64(uint64_t v) { return _mm_set1_epi64x(static_cast<long long>(v)); }
+  static T Zero() { return _mm_setzero_si128(); }
+  static T And(T a, T b) { return _mm_and_si128(a, b); }
+  static T AndNot(T a, T b) { return _mm_andnot_si128(a, b); }
+  static T Or(T a, T b) { return _mm_or_si128(a, b); }
+  static T Xor(T a, T b) { return _mm_xor_si128(a, b); }
+  static T Add32(T a, T b) { return _mm_add_epi32(a, b); }
+  static T Sub32(T a, T b) { return _mm_sub_epi32(a, b); }
+  template <int I> static T Srl32(T a) { return _mm_srli_epi32(a, I); }
+  static T Eq32(T a, T b) { return _mm_cmpeq_epi32(a, b); }
+  static T Lo8(T a, T b) { return _mm_unpacklo_epi8(a, b); }
+  static T Hi8(T a, T b) { return _mm_unpackhi_epi8(a, b); }
+  static T Lo32(T a, T b) { return _mm_unpacklo_epi32(a, b); }
+  static T Hi32(T a, T b) { return _mm_unpackhi_epi32(a, b); }
+  static T Pack16(T a, T b) { return _mm_packus_epi16(a, b); }
+  static T SubsU16(T a, T b) { return _mm_subs_epu16(a, b); }
+  static T MulHiU16(T a, T b) { return _mm_mulhi_epu16(a, b); }
+  static T MulLo16(T a, T b) { return _mm_mullo_epi16(a, b); }
+  static T Eq16(T a, T b) { return _mm_cmpeq_epi16(a, b); }
+  static T Add16(T a, T b) { return _mm_add_epi16(a, b); }
+  static T Sub16(T a, T b) { return _mm_sub_epi16(a, b); }
+  template <int I> static T Srl16(T a) { return _mm_srli_epi16(a, I); }
+  static T Spread4(T a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
+  static T AddsU8(T a, T b) { return _mm_adds_epu8(a, b); }
+  static T SubsU8(T a, T b) { return _mm_subs_epu8(a, b); }
+  static int Mask8(T a) { return _mm_movemask_epi8(a); }
+  static constexpr int kAllMask = 0xFFFF;
+};
+
+#ifdef PLAIN_SIMD_AVX2
+struct V256 {
+  using T = __m256i;
+  static constexpr int N = 8;
+  static T Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const T*>(p)); }
+  static void Store(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<T*>(p), v); }
+  static T Set32(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+  static T Set64(uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
+  static T Zero() { return _mm256_setzero_si256(); }
+  static T And(T a, T b) { return _mm256_and_si256(a, b); }
+  static T AndNot(T a, T b) { return _mm256_andnot_si256(a, b); }
+  static T Or(T a, T b) { return _mm256_or_si256(a, b); }
+  static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
+  static T Add32(T a, T b) { return _mm256_add_epi32(a, b); }
+  static T Sub32(T a, T b) { return _mm256_sub_epi32(a, b); }
+  template <int I> static T Srl32(T a) { return _mm256_srli_epi32(a, I); }
+  static T Eq32(T a, T b) { return _mm256_cmpeq_epi32(a, b); }
+  static T Lo8(T a, T b) { return _mm256_unpacklo_epi8(a, b); }
+  static T Hi8(T a, T b) { return _mm256_unpackhi_epi8(a, b); }
+  static T Lo32(T a, T b) { return _mm256_unpacklo_epi32(a, b); }
+  static T Hi32(T a, T b) { return _mm256_unpackhi_epi32(a, b); }
+  static T Pack16(T a, T b) { return _mm256_packus_epi16(a, b); }
+  static T SubsU16(T a, T b) { return _mm256_subs_epu16(a, b); }
+  static T MulHiU16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
+  static T MulLo16(T a, T b) { return _mm256_mullo_epi16(a, b); }
+  static T Eq16(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
+  static T Add16(T a, T b) { return _mm256_add_epi16(a, b); }
+  static T Sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
+  template <int I> static T Srl16(T a) { return _mm256_srli_epi16(a, I); }
+  static T Spread4(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+  static T AddsU8(T a, T b) { return _mm256_adds_epu8(a, b); }
+  static T SubsU8(T a, T b) { return _mm256_subs_epu8(a, b); }
+  static int Mask8(T a) { return _mm256_movemask_epi8(a); }
+  static constexpr int kAllMask = -1;
+};
+#endif
+
+// Runs body(dst, src) over n pixels, N at a time; the last partial group goes through a copy.
+template <class V, class Body>
+inline void ForEachGroup(uint8_t* d, const uint8_t* s, int n, Body body) {
+  int i = 0;
+  for (; i + V::N <= n; i += V::N) body(d + 4 * i, s + 4 * i);
+  if (i < n) {
+    alignas(32) uint8_t td[4 * V::N] = {}, ts[4 * V::N] = {};
+    const size_t rest = size_t(n - i) * 4;
+    std::memcpy(td, d + 4 * i, rest);
+    std::memcpy(ts, s + 4 * i, rest);
+    body(td, ts);
+    std::memcpy(d + 4 * i, td, rest);
+  }
+}
+
+// d + floor((t - d) * W / 65536) on 16-bit lanes (t, d <= 255, W < 65536).
+template <class V>
+inline typename V::T BlendLanes(typename V::T d, typename V::T t, typename V::T W) {
+  using T = typename V::T;
+  const T pos = V::SubsU16(t, d), neg = V::SubsU16(d, t);
+  const T up = V::MulHiU16(pos, W);
+  const T down = V::Add16(V::Add16(V::MulHiU16(neg, W), V::Set32(0x00010001u)),
+                          V::Eq16(V::MulLo16(neg, W), V::Zero()));
+  return V::Sub16(V::Add16(d, up), down);
+}
+
+template <class V>
+inline typename V::T KeySelect(typename V::T r, typename V::T S, typename V::T D, int hasKey,
+                               typename V::T key) {
+  if (!hasKey) return r;
+  typename V::T m = V::Eq32(S, key);
+  return V::Or(V::And(m, D), V::AndNot(m, r));
+}
+
+template <class V>
+void KCopyKey(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
+  const auto k = V::Set32(key);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    auto S = V::Load(sp), D = V::Load(dp);
+    V::Store(dp, KeySelect<V>(S, S, D, 1, k));
+  });
+}
+
+template <class V, int target>
+void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
+  const T k = V::Set32(key), z = V::Zero(), inv = V::Set32(0x00FFFFFFu);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    T X = target == 1 ? V::Xor(S, inv) : S;
+    T dl = V::Lo8(D, z), dh = V::Hi8(D, z), xl = V::Lo8(X, z), xh = V::Hi8(X, z);
+    if constexpr (target == 2) {
+      xl = V::template Srl16<8>(V::MulLo16(xl, dl));
+      xh = V::template Srl16<8>(V::MulLo16(xh, dh));
+    }
+    T r = V::Pack16(BlendLanes<V>(dl, xl, w), BlendLanes<V>(dh, xh, w));
+    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+  });
+}
+
+// The weight lanes [W, W, W, 0] of the pixels in 16-bit lanes x (B, G, R, A per pixel): W = a * m
+// where m is the per-lane multiplier [m, m, m, 0]; with bump, a = 255 counts as 256.
+template <class V>
+inline typename V::T AlphaWeights(typename V::T x, typename V::T m, bool bump) {
+  using T = typename V::T;
+  T a = V::Spread4(x);
+  if (bump) a = V::Sub16(a, V::Eq16(a, V::Set32(0x00FF00FFu)));
+  return V::MulLo16(a, m);
+}
+
+template <class V, int mode>
+void KBlendAlpha(uint8_t* d, const uint8_t* s, int n, uint32_t p) {
+  using T = typename V::T;
+  const T z = V::Zero(), alphaMask = V::Set32(0xFF000000u);
+  const uint32_t m = mode == 1 || mode == 3 ? 256 : p;
+  const T mv = V::Set64(uint64_t(m) | uint64_t(m) << 16 | uint64_t(m) << 32);
+  const bool bump = mode == 0;
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp);
+    T A = V::And(S, alphaMask);
+    T is255 = V::Eq32(A, alphaMask);
+    if constexpr (mode <= 1) {
+      if (V::Mask8(V::Eq32(A, z)) == V::kAllMask) return;  // every a is 0: nothing drawn
+      if (mode == 1 && V::Mask8(is255) == V::kAllMask) {
+        V::Store(dp, S);
+        return;
+      }
+    }
+    T D = V::Load(dp);
+    T sl = V::Lo8(S, z), sh = V::Hi8(S, z);
+    T r = V::Pack16(BlendLanes<V>(V::Lo8(D, z), sl, AlphaWeights<V>(sl, mv, bump)),
+                    BlendLanes<V>(V::Hi8(D, z), sh, AlphaWeights<V>(sh, mv, bump)));
+    if constexpr (mode == 1) r = V::Or(V::And(is255, S), V::AndNot(is255, r));
+    V::Store(dp, r);
+  });
+}
+
+template <class V>
+void KSatAddSub(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key) {
+  const auto k = V::Set32(key);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    auto S = V::Load(sp), D = V::Load(dp);
+    auto r = sub ? V::SubsU8(D, S) : V::AddsU8(S, D);
+    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+  });
+}
+
+template <class V, int form>
+void KPackedAddSub(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key) {
+  constexpr bool sub = form == 2, lowOr = form == 0;
+  using T = typename V::T;
+  const T z = V::Zero(), k = V::Set32(key);
+  const T pv = V::Set64(uint64_t(p) | uint64_t(p) << 16 | uint64_t(p) << 32);  // byte 3: 0
+  const T one = V::Set32(0x00010001u);
+  const T m7 = V::Set32(0x00FEFEFFu), guard = V::Set32(0x01010100u), low = V::Set32(0x00010100u);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    // floor(p * s / 255) = (x + 1 + (x >> 8)) >> 8 with x = p * s <= 65025.
+    T xl = V::MulLo16(V::Lo8(S, z), pv), xh = V::MulLo16(V::Hi8(S, z), pv);
+    xl = V::template Srl16<8>(V::Add16(V::Add16(xl, one), V::template Srl16<8>(xl)));
+    xh = V::template Srl16<8>(V::Add16(V::Add16(xh, one), V::template Srl16<8>(xh)));
+    T A = V::Pack16(xl, xh);
+    T r;
+    if constexpr (!sub) {
+      T sum = V::Add32(V::And(A, m7), V::And(D, m7));
+      T c = V::And(sum, guard);
+      r = V::Or(sum, V::Sub32(c, V::template Srl32<8>(c)));
+      if constexpr (lowOr) r = V::Or(r, V::And(V::Or(A, D), low));
+    } else {
+      T diff = V::Sub32(V::Or(D, guard), V::And(A, m7));
+      T b = V::And(diff, guard);
+      r = V::And(diff, V::Sub32(b, V::template Srl32<8>(b)));
+    }
+    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+  });
+}
+
+template <class V>
+void KMul(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T z = V::Zero(), k = V::Set32(key), rgb = V::Set32(0x00FFFFFFu);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    T l = V::template Srl16<8>(V::MulLo16(V::Lo8(S, z), V::Lo8(D, z)));
+    T h = V::template Srl16<8>(V::MulLo16(V::Hi8(S, z), V::Hi8(D, z)));
+    T r = V::Or(V::And(V::Pack16(l, h), rgb), V::AndNot(rgb, D));
+    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+  });
+}
+
+template <class V>
+void KHalf(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T k = V::Set32(key), m = V::Set32(0x007F7F7Fu);
+  ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    T r = V::Add32(V::And(V::template Srl32<1>(S), m), V::And(V::template Srl32<1>(D), m));
+    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+  });
+}
+
+template <class V>
+constexpr PlainSimdOps MakeOps() {
+  return PlainSimdOps{&KCopyKey<V>,
+                      {&KBlendConst<V, 0>, &KBlendConst<V, 1>, &KBlendConst<V, 2>},
+                      {&KBlendAlpha<V, 0>, &KBlendAlpha<V, 1>, &KBlendAlpha<V, 2>, &KBlendAlpha<V, 3>},
+                      &KSatAddSub<V>,
+                      {&KPackedAddSub<V, 0>, &KPackedAddSub<V, 1>, &KPackedAddSub<V, 2>},
+                      &KMul<V>,
+                      &KHalf<V>};
+}
+
+}  // namespace
+#endif  // PLAIN_SIMD_KERNELS
