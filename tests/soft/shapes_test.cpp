@@ -4,6 +4,7 @@
 
 #include <map>
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include "engine/base/types.h"
@@ -103,6 +104,77 @@ TEST_F(ShapesTest, OvalCoverage) {
   EXPECT_EQ(VisitCounts([](MEMIMG* d, int x, int y) { DrawOvalMemImg(d, x, y, 0, 9, 1, 1); }), Counts{});
   EXPECT_EQ(VisitCounts([](MEMIMG* d, int x, int y) { DrawOvalMemImg(d, x, y, 1, 1, 1, 0); }),
             (Counts{{{-1, 0}, 1}, {{1, 0}, 1}, {{0, -1}, 1}, {{0, 1}, 1}}));
+}
+
+// Which outline listings repeat a pixel, and how far tall ovals reach, on further radii.
+TEST_F(ShapesTest, RepeatedPointsAndTallReach) {
+  auto twice = [](const Counts& c) {
+    Counts t;
+    for (auto& [k, v] : c)
+      if (v > 1) t[k] = v;
+    return t;
+  };
+  auto outlineOval = [](int rx, int ry) {
+    return VisitCounts([=](MEMIMG* d, int x, int y) { DrawOvalMemImg(d, x, y, rx, ry, 1, 0); });
+  };
+  auto outlineCircle = [](int r) {
+    return VisitCounts([=](MEMIMG* d, int x, int y) { DrawCircleMemImg(d, x, y, r, 1, 0); });
+  };
+  EXPECT_EQ(outlineCircle(1), (Counts{{{-1, 0}, 1}, {{1, 0}, 1}, {{0, 1}, 1}, {{0, -1}, 1}}));
+  const Counts c2 = outlineCircle(2);
+  EXPECT_EQ(c2.size(), 12u);
+  EXPECT_EQ(Total(c2), 12);
+  EXPECT_EQ(twice(outlineCircle(4)), (Counts{{{-3, -3}, 2}, {{3, -3}, 2}, {{-3, 3}, 2}, {{3, 3}, 2}}));
+  EXPECT_EQ(twice(outlineCircle(10)), (Counts{{{-7, -7}, 2}, {{7, -7}, 2}, {{-7, 7}, 2}, {{7, 7}, 2}}));
+  for (int r : {5, 8, 9, 12}) EXPECT_EQ(twice(outlineCircle(r)), Counts{}) << "r " << r;
+  EXPECT_EQ(twice(outlineOval(10, 3)), (Counts{{{-9, 0}, 2}, {{9, 0}, 2}}));
+  EXPECT_EQ(twice(outlineOval(7, 2)), (Counts{{{-6, 0}, 2}, {{6, 0}, 2}}));
+  EXPECT_EQ(twice(outlineOval(12, 2)), (Counts{{{-11, 0}, 2}, {{-10, 0}, 2}, {{10, 0}, 2}, {{11, 0}, 2}}));
+  for (auto [rx, ry] : {std::pair{10, 4}, {4, 2}, {1, 7}, {3, 5}})
+    EXPECT_EQ(twice(outlineOval(rx, ry)), Counts{}) << rx << " x " << ry;
+  // A tall oval keeps its upper half-width while its accumulator fills, so it ends below ry.
+  for (auto [rx, ry, last] : {std::tuple{4, 10, 11}, {19, 20, 20}, {1, 10, 14}}) {
+    const Counts f = VisitCounts([=](MEMIMG* d, int x, int y) { DrawOvalMemImg(d, x, y, rx, ry, 1, 1); });
+    int lo = 0, hi = 0;
+    for (auto& [k, v] : f) lo = std::min(lo, k.second), hi = std::max(hi, k.second);
+    EXPECT_EQ(hi, last) << rx << " x " << ry;
+    EXPECT_EQ(lo, -last) << rx << " x " << ry;
+  }
+}
+
+// Values left on pixels that a drawing blends more than once, each blend reading the last.
+TEST_F(ShapesTest, RepeatedBlends) {
+  struct Case { int format, mode, p, r, ry; bool oval; uint32_t colour, before; int dx, dy; uint32_t after; };
+  const Case cases[] = {
+      {1, BLENDMODE::ALPHA, 128, 0, 0, false, 0xFF, 0x00, 0, 0, 239},
+      {1, BLENDMODE::ALPHA, 128, 3, 0, false, 0xFF, 0x00, 2, -2, 191},
+      {1, BLENDMODE::ALPHA, 128, 3, 0, false, 0xFF, 0x00, 0, 3, 127},
+      {0, BLENDMODE::ALPHA, 128, 3, 0, false, 0xFFFF, 0x0000, -2, 2, 23u << 11 | 47u << 5 | 23},
+      {1, BLENDMODE::INVSRC, 128, 0, 0, false, 0x000000, 0x000000, 0, 0, 0xEFEFEF},
+      {1, BLENDMODE::ADD, 255, 0, 0, false, 0x0A, 0x64, 0, 0, 0x8C},
+      {1, BLENDMODE::ADD, 255, 5, 1, true, 0x0A, 0x64, -4, 0, 0x78},
+      {1, BLENDMODE::ADD, 255, 5, 1, true, 0x0A, 0x64, 5, 0, 0x6E},
+      {1, BLENDMODE::SUB, 255, 0, 0, false, 0x0A, 0x00FFFF64, 0, 0, 0x00FFFF3C},
+      {1, BLENDMODE::SUB, 255, 5, 1, true, 0x0A, 0x00FFFF64, 1, 0, 0x00FFFF50},
+      {1, BLENDMODE::SUB, 255, 5, 1, true, 0x0A, 0x00FFFF64, 0, -1, 0x00FFFF5A},
+      {1, BLENDMODE::MUL, 0, 0, 0, false, 0x808080, 0x11FFFFFF, 0, 0, 0x110F0F0F},
+      {1, BLENDMODE::MUL, 77, 3, 0, false, 0x808080, 0x11FFFFFF, 2, 2, 0x113F3F3F},
+      {1, BLENDMODE::MUL, 77, 4, 1, true, 0x808080, 0x11FFFFFF, -3, 0, 0x113F3F3F},
+      {1, BLENDMODE::MULA, 128, 0, 0, false, 0x000000, 0xFFFFFF, 0, 0, 0x0F0F0F},
+      {0, BLENDMODE::MULA, 128, 0, 0, false, 0x0000, 0xFFFF, 0, 0, 2u << 11 | 4u << 5 | 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " mode " << c.mode << " r " << c.r << "," << c.ry
+                                    << " at " << c.dx << "," << c.dy);
+    GuardedSurface s({.width = 16, .height = 16, .format = c.format}, 9);
+    s.fill(c.before);
+    DrawArea = {0, 0, 16, 16};
+    SetDraw(c.mode, c.p, 0xFFFFFF);
+    if (c.oval) DrawOvalMemImg(s.img(), 8, 8, c.r, c.ry, c.colour, 0);
+    else DrawCircleMemImg(s.img(), 8, 8, c.r, c.colour, 0);
+    EXPECT_EQ(s.get(8 + c.dx, 8 + c.dy), c.after);
+    EXPECT_TRUE(s.CheckGuards());
+  }
 }
 
 // An oval with rx = ry covers exactly the circle's pixels (writing none of them twice).
