@@ -2,6 +2,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/pixel_rules.h"
 #include "engine/soft/polygon_spans.h"
 #include "engine/soft/polygon_walk.h"
 
@@ -35,11 +36,7 @@ void DrawPolygonMemImg(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* verti
   draw.trans = trans;
   draw.color = db->Format == MEMIMG_FORMAT_565 ? (color & 0xFFFF) : color;
   // The draw area, kept inside the destination so that no row is written outside its pixels.
-  draw.area = DrawArea;
-  if (draw.area.left < 0) draw.area.left = 0;
-  if (draw.area.top < 0) draw.area.top = 0;
-  if (draw.area.right > dst->Width) draw.area.right = dst->Width;
-  if (draw.area.bottom > dst->Height) draw.area.bottom = dst->Height;
+  draw.area = SoftDestArea(dst);
   if (draw.area.left >= draw.area.right || draw.area.top >= draw.area.bottom) return;
   draw.setup = &setup;
 

@@ -61,7 +61,7 @@ using Pts = std::set<std::pair<int, int>>;
 // The pixels a line visits on a zeroed 100 x 100 32-bit surface, drawn by ADD of colour 1 (each
 // pixel's blue byte counts its visits; none may be visited twice).
 Pts Line(int x1, int y1, int x2, int y2, RECT area = {0, 0, 100, 100}) {
-  SurfaceSpec sp;
+  SurfaceDesc sp;
   sp.width = sp.height = 100;
   GuardedSurface s(sp, 1);
   s.fill(0);
@@ -104,7 +104,7 @@ TEST_F(FlatDrawTest, LineWalkWorkedCases) {
   EXPECT_EQ(Line(0, 0, 99, 99, {40, 40, 40, 60}), Pts{});  // empty area
   DrawBlendParam = 0;                                      // ALPHA at 0 draws nothing, MUL draws
   DrawBlendMode = 1;
-  SurfaceSpec sp;
+  SurfaceDesc sp;
   sp.width = sp.height = 4;
   GuardedSurface s(sp, 1);
   s.fill(0x00808080);
@@ -117,7 +117,7 @@ TEST_F(FlatDrawTest, LineWalkWorkedCases) {
 }
 
 TEST_F(FlatDrawTest, PixelBoxAndTintRules) {
-  SurfaceSpec sp;
+  SurfaceDesc sp;
   sp.width = sp.height = 8;
   GuardedSurface s(sp, 1);
   s.fill(0xAB000000);

@@ -184,14 +184,14 @@ TEST_F(MemImgTest, SharedPixelFormats) {
 }
 
 TEST_F(MemImgTest, ClearAndBltMatchTheModelInsideGuards) {
-  const SurfaceSpec specs[] = {{13, 9, 1},       {13, 9, 0}, {13, 9, 0, false, true},
+  const SurfaceDesc specs[] = {{13, 9, 1},       {13, 9, 0}, {13, 9, 0, false, true},
                                {13, 9, 1, true}, {13, 9, 2}, {13, 9, 3}};
   for (uint32_t seed = 1; seed <= 60; ++seed) {
     std::mt19937 rng(seed);
     auto c = [&] { return int(rng() % 28) - 8; };
     bool blt = seed % 2, whole = seed % 7 == 0;
     GuardedSurface dst(
-        blt ? SurfaceSpec{c() + 14, c() + 14, int(seed % 4 / 2)} : specs[seed / 2 % 6], seed);
+        blt ? SurfaceDesc{c() + 14, c() + 14, int(seed % 4 / 2)} : specs[seed / 2 % 6], seed);
     GuardedSurface src({c() + 14, c() + 14, int(seed % 4 / 2)}, seed + 99);
     if (blt)
       dst.base()->ColorFormat = src.base()->ColorFormat = GetMemImgPixelFormat(seed % 4 / 2, 0, 0);

@@ -72,13 +72,13 @@ TEST_F(PixelRulesTest, EveryRuleMatchesTheReferenceForRandomFamilies) {
     RefFamily ref;
     RandomFamilies(rng, &fam, &ref);
     const int fmt = rng() % 2, kind = rng() % 4;  // kind 3: a flat colour
-    SurfaceSpec ss;
+    SurfaceDesc ss;
     ss.width = ss.height = 1;
     ss.format = fmt;
     ss.palette = kind == 0;
     ss.alpha = kind == 2;
     GuardedSurface src(ss, rng());
-    SurfaceSpec ds;
+    SurfaceDesc ds;
     ds.width = ds.height = 1;
     ds.format = fmt;
     GuardedSurface dst(ds, rng());
@@ -93,7 +93,7 @@ TEST_F(PixelRulesTest, EveryRuleMatchesTheReferenceForRandomFamilies) {
     src.base()->TransColor = key;
     const bool graph = rng() % 2;
     const uint32_t gbyte = rng() & 0xFF;
-    SurfaceSpec gs;
+    SurfaceDesc gs;
     gs.width = gs.height = 1;
     gs.format = 2;
     GuardedSurface g(gs, rng());
@@ -153,7 +153,7 @@ TEST_F(PixelRulesTest, EveryRuleMatchesTheReferenceForRandomFamilies) {
 
 // The hand-computed channel rules of the other drawers' statements.
 TEST_F(PixelRulesTest, CommonRulesWorkedValues) {
-  SurfaceSpec ds;
+  SurfaceDesc ds;
   ds.width = ds.height = 1;
   ds.format = 1;
   GuardedSurface dst(ds, 1);
@@ -211,7 +211,7 @@ TEST_F(PixelRulesTest, DispatchTableMatchesRuntimeVariant) {
   for (uint32_t seed = 1; seed <= 400; ++seed) {
     std::mt19937 rng(seed);
     const int fmt = rng() % 2, kind = rng() % 3;
-    SurfaceSpec ss;
+    SurfaceDesc ss;
     ss.width = 32;
     ss.height = 1;
     ss.format = fmt;
@@ -219,11 +219,11 @@ TEST_F(PixelRulesTest, DispatchTableMatchesRuntimeVariant) {
     ss.alpha = kind == 2;
     GuardedSurface src(ss, rng());
     src.base()->TransColor = kind == 0 ? rng() % 256 : src.get(3, 0);
-    SurfaceSpec ds = ss;
+    SurfaceDesc ds = ss;
     ds.palette = ds.alpha = false;
     const uint32_t dseed = rng();
     GuardedSurface a(ds, dseed), b(ds, dseed);
-    SurfaceSpec gs = ss;
+    SurfaceDesc gs = ss;
     gs.format = 2;
     gs.palette = gs.alpha = false;
     GuardedSurface g(gs, rng());

@@ -69,7 +69,7 @@ std::string RunRandomCase(uint32_t seed) {
   std::mt19937 rng(seed);
   const int fmt = rng() % 2;
   const int kind = rng() % 3;  // 0 palettised, 1 direct, 2 direct with alpha
-  SurfaceSpec ss;
+  SurfaceDesc ss;
   const bool wide = rng() % 10 == 0;  // long rows: several runs of 64, whole vector groups
   ss.width = 1 + rng() % (wide ? 150 : 24);
   ss.height = 1 + rng() % 12;
@@ -110,7 +110,7 @@ std::string RunRandomCase(uint32_t seed) {
                          view.Height == ss.height;
   if (wholeView && rng() % 2) src.BuildRunMap();
 
-  SurfaceSpec ds;
+  SurfaceDesc ds;
   ds.width = 1 + rng() % (wide ? 170 : 40);
   ds.height = 1 + rng() % 20;
   ds.format = rng() % 40 == 0 ? 1 - fmt : fmt;
@@ -127,7 +127,7 @@ std::string RunRandomCase(uint32_t seed) {
   // Blend graph.
   std::unique_ptr<GuardedSurface> graph;
   if (rng() % 2) {
-    SurfaceSpec gs;
+    SurfaceDesc gs;
     gs.format = 2;
     gs.width = view.Width + (rng() % 8 == 0 ? -1 : int(rng() % 3));
     gs.height = view.Height + (rng() % 8 == 0 ? -1 : int(rng() % 3));
@@ -208,7 +208,7 @@ struct OnePixel {
   int mmx = 0;
 
   uint32_t Run(uint32_t src, uint32_t dst) {
-    SurfaceSpec ss;
+    SurfaceDesc ss;
     ss.width = ss.height = 1;
     ss.format = fmt;
     ss.palette = kind == 0;
@@ -222,14 +222,14 @@ struct OnePixel {
     }
     s.base()->TransColor = key;
     if (runMap) s.BuildRunMap();
-    SurfaceSpec ds;
+    SurfaceDesc ds;
     ds.width = ds.height = 1;
     ds.format = fmt;
     GuardedSurface d(ds, 2);
     d.set(0, 0, dst);
     std::unique_ptr<GuardedSurface> g;
     if (graphByte >= 0) {
-      SurfaceSpec gs;
+      SurfaceDesc gs;
       gs.width = gs.height = 1;
       gs.format = 2;
       g = std::make_unique<GuardedSurface>(gs, 3);
@@ -441,7 +441,7 @@ TEST_F(PlainBlitTest, WorkedCases16) {
 
 // A destination's run map and premultiplied plane no longer describe it after a draw.
 TEST_F(PlainBlitTest, DrawingClearsTheDestinationsAccelerationFlags) {
-  SurfaceSpec ss;
+  SurfaceDesc ss;
   ss.width = ss.height = 4;
   GuardedSurface s(ss, 1), d(ss, 2);
   d.base()->RunMapValid = 1;
@@ -455,7 +455,7 @@ TEST_F(PlainBlitTest, DrawingClearsTheDestinationsAccelerationFlags) {
 
 // Only a view that is its whole body, drawn unclipped, takes the run map.
 TEST_F(PlainBlitTest, RunMapOnlyForWholeUnclippedBody) {
-  SurfaceSpec ss;
+  SurfaceDesc ss;
   ss.format = 0;
   ss.width = 4;
   ss.height = 1;
@@ -463,7 +463,7 @@ TEST_F(PlainBlitTest, RunMapOnlyForWholeUnclippedBody) {
   s.fill(0x0020);
   s.base()->TransColor = 0xFFFF;
   s.BuildRunMap();
-  SurfaceSpec ds = ss;
+  SurfaceDesc ds = ss;
   ds.width = 8;
   GuardedSurface d(ds, 2);
   DrawBlendMode = 2;
@@ -485,11 +485,11 @@ TEST_F(PlainBlitTest, RunMapOnlyForWholeUnclippedBody) {
 
 // Clipping keeps the blend graph aligned with the source; a small blend graph draws nothing.
 TEST_F(PlainBlitTest, ClippingAndBlendGraphAlignment) {
-  SurfaceSpec ss;
+  SurfaceDesc ss;
   ss.width = 4;
   ss.height = 1;
   GuardedSurface s(ss, 1), d(ss, 2);
-  SurfaceSpec gs = ss;
+  SurfaceDesc gs = ss;
   gs.format = 2;
   GuardedSurface g(gs, 3);
   for (int i = 0; i < 4; ++i) {

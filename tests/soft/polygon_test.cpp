@@ -32,8 +32,8 @@ class PolygonTest : public ::testing::Test {
   void TearDown() override { SoftForceGenericPath = 0; }
 };
 
-SurfaceSpec Spec(int w, int h, int format, bool pal = false, bool alpha = false, uint32_t key = 0) {
-  SurfaceSpec s;
+SurfaceDesc Desc(int w, int h, int format, bool pal = false, bool alpha = false, uint32_t key = 0) {
+  SurfaceDesc s;
   s.width = w;
   s.height = h;
   s.format = format;
@@ -55,7 +55,7 @@ TEST_F(PolygonTest, QuadrangleVisitCountsInAdd) {
   // ADD of blue 1 onto black counts the visits: columns 0..10 of rows 0..9 once, the shared
   // diagonal (10 - k, k) twice; nothing else.
   for (int format : {1, 0}) {
-    GuardedSurface s(Spec(16, 14, format), 1);
+    GuardedSurface s(Desc(16, 14, format), 1);
     s.fill(0);
     DrawArea = {0, 0, 16, 14};
     DrawBlendMode = 2;
@@ -72,8 +72,8 @@ TEST_F(PolygonTest, QuadrangleVisitCountsInAdd) {
 TEST_F(PolygonTest, TexturedQuadrangleShowsTexelPerPixel) {
   // A 10 x 10 source on (0,0), (10,0), (0,10), (10,10): pixel (x, y) shows texel (x, y); column
   // 10 is skipped (u reaches the width) and row 10 is not drawn.
-  GuardedSurface src(Spec(10, 10, 1), 7);
-  GuardedSurface dst(Spec(14, 14, 1), 8);
+  GuardedSurface src(Desc(10, 10, 1), 7);
+  GuardedSurface dst(Desc(14, 14, 1), 8);
   std::vector<uint8_t> before = dst.Snapshot();
   DrawArea = {0, 0, 14, 14};
   int32_t corners[8] = {0, 0, 10, 0, 0, 10, 10, 10};
@@ -89,7 +89,7 @@ TEST_F(PolygonTest, TexturedQuadrangleShowsTexelPerPixel) {
 }
 
 TEST_F(PolygonTest, OnePixelAndDegenerateTriangles) {
-  GuardedSurface s(Spec(12, 12, 1), 3);
+  GuardedSurface s(Desc(12, 12, 1), 3);
   s.fill(0);
   DrawArea = {0, 0, 12, 12};
   MemImgVertex one[3] = {P(5, 5), P(5, 6), P(6, 6)};
@@ -106,7 +106,7 @@ TEST_F(PolygonTest, OnePixelAndDegenerateTriangles) {
 }
 
 TEST_F(PolygonTest, FlatColourRules) {
-  GuardedSurface s(Spec(4, 2, 1), 1);
+  GuardedSurface s(Desc(4, 2, 1), 1);
   MemImgVertex v[3] = {P(0, 0), P(3, 0), P(0, 3)};  // row 0 x 0..3, row 1 x 0..2
   DrawArea = {0, 0, 4, 2};
   // No tint: the colour bit for bit, fourth byte included; a red tint keeps red and the byte.
@@ -128,7 +128,7 @@ TEST_F(PolygonTest, FlatColourRules) {
   DrawPolygonMemImg(s.img(), nullptr, v, 0, nullptr, 0x00FFFFFF);
   EXPECT_EQ(s.get(0, 1), 0x55FE00FEu);
   // 16-bit: the colour's upper 16 bits are not part of it; SUB at p = 0 draws nothing.
-  GuardedSurface h(Spec(4, 2, 0), 2);
+  GuardedSurface h(Desc(4, 2, 0), 2);
   h.fill(0x1234);
   DrawBlendMode = 0;
   DrawPolygonMemImg(h.img(), nullptr, v, 0, nullptr, 0xFFFF7BEF);
@@ -143,8 +143,8 @@ TEST_F(PolygonTest, FlatColourRules) {
 
 TEST_F(PolygonTest, TexturedPinnedValues) {
   // One texel stretched over the triangle; palettised 16-bit worked values.
-  GuardedSurface src(Spec(1, 1, 0, true), 5);
-  GuardedSurface dst(Spec(4, 2, 0), 6);
+  GuardedSurface src(Desc(1, 1, 0, true), 5);
+  GuardedSurface dst(Desc(4, 2, 0), 6);
   MemImgVertex v[3] = {P(0, 0), P(3, 0), P(0, 3)};
   DrawArea = {0, 0, 4, 2};
   auto draw = [&](int mode, int p, uint32_t entry, uint32_t d) {
@@ -163,8 +163,8 @@ TEST_F(PolygonTest, TexturedPinnedValues) {
   EXPECT_EQ(draw(3, 0, 0x1234, 0xFFFF), 0xFFDFu);  // palettised SUB at p = 0 still draws
   EXPECT_EQ(draw(3, 0, 0x1234, 0x0000), 0x0800u);
   // 32-bit palettised SUB at p = 255 takes the packed subtract even with the MMX flag 1.
-  GuardedSurface src32(Spec(1, 1, 1, true), 5);
-  GuardedSurface dst32(Spec(4, 2, 1), 6);
+  GuardedSurface src32(Desc(1, 1, 1, true), 5);
+  GuardedSurface dst32(Desc(4, 2, 1), 6);
   uint32_t entry = 0xFF000300;  // green amount 3, spare byte 255
   std::memcpy(src32.palette() + 4 * src32.get(0, 0), &entry, 4);
   dst32.fill(0x77000A00);
@@ -175,11 +175,100 @@ TEST_F(PolygonTest, TexturedPinnedValues) {
   EXPECT_EQ(dst32.get(0, 0), 0x00010900u);
 }
 
+TEST_F(PolygonTest, DirectSourceAlphaAndKeyPinnedValues) {
+  // One texel stretched over the triangle (u = v = 0 at every corner).
+  MemImgVertex v[3] = {P(0, 0), P(3, 0), P(0, 3)};
+  DrawArea = {0, 0, 4, 2};
+  GuardedSurface src(Desc(1, 1, 1, false, true), 5);
+  GuardedSurface dst(Desc(4, 2, 1), 6);
+  auto draw32 = [&](int mode, int p, int trans, uint32_t texel, uint32_t d) {
+    src.set(0, 0, texel);
+    dst.fill(d);
+    DrawBlendMode = mode;
+    DrawBlendParam = p;
+    DrawPolygonMemImg(dst.img(), src.img(), v, trans, nullptr, 0);
+    return dst.get(1, 1);
+  };
+  // Transparent flag set, NOBLEND: a = 0 skipped, a = 255 copies the word, a = 128 of 255 over 0
+  // gives 127 with the fourth byte kept.
+  EXPECT_EQ(draw32(0, 255, 1, 0x00FFFFFF, 0x11223344), 0x11223344u);
+  EXPECT_EQ(draw32(0, 255, 1, 0xFF102030, 0x11223344), 0xFF102030u);
+  EXPECT_EQ(draw32(0, 255, 1, 0x80FFFFFF, 0x22000000), 0x227F7F7Fu);
+  // Flag clear: a = 255 weighs 255/256, so 255 over 0 gives 254.
+  EXPECT_EQ(draw32(0, 255, 0, 0xFFFFFFFF, 0x00000000), 0x00FEFEFEu);
+  // MUL with the flag set: a = 0 writes black (fourth byte kept); a = 128, 255 over 200 gives 99.
+  EXPECT_EQ(draw32(4, 0, 1, 0x00FFFFFF, 0x33C8C8C8), 0x33000000u);
+  EXPECT_EQ(draw32(4, 0, 1, 0x80FFFFFF, 0x33C8C8C8), 0x33636363u);
+  // INVSRC with the flag set, a = 0: written back unchanged. Flag clear, a = 0: ADD keeps B, G, R
+  // and clears the fourth byte; SUB sets the lowest bit of green and red and clears it.
+  EXPECT_EQ(draw32(10, 200, 1, 0x00000000, 0x33C8C8C8), 0x33C8C8C8u);
+  EXPECT_EQ(draw32(2, 200, 0, 0x00FFFFFF, 0x33C8C8C8), 0x00C8C8C8u);
+  EXPECT_EQ(draw32(3, 200, 0, 0x00FFFFFF, 0x33C8C8C8), 0x00C9C9C8u);
+
+  // 16-bit direct source: the whole 32-bit key, also in the plain copy.
+  GuardedSurface s16(Desc(1, 1, 0), 7);
+  GuardedSurface d16(Desc(4, 2, 0), 8);
+  s16.set(0, 0, 0x1234);
+  d16.fill(0);
+  DrawBlendMode = 0;
+  s16.base()->TransColor = 0x11234;
+  DrawPolygonMemImg(d16.img(), s16.img(), v, 1, nullptr, 0);
+  EXPECT_EQ(d16.get(1, 1), 0x1234u);
+  d16.fill(0);
+  s16.base()->TransColor = 0x1234;
+  DrawPolygonMemImg(d16.img(), s16.img(), v, 1, nullptr, 0);
+  EXPECT_EQ(d16.get(1, 1), 0u);
+  // 16-bit alpha source: white at a = 255 with the flag clear gives 30, 62, 30; with the flag
+  // set a = 0 writes black in MUL, is written back in MULA and skipped in ADD.
+  GuardedSurface a16(Desc(1, 1, 0, false, true), 9);
+  auto draw16 = [&](int mode, int p, int trans, uint32_t texel, uint32_t d) {
+    a16.set(0, 0, texel);
+    d16.fill(d);
+    DrawBlendMode = mode;
+    DrawBlendParam = p;
+    DrawPolygonMemImg(d16.img(), a16.img(), v, trans, nullptr, 0);
+    return d16.get(1, 1);
+  };
+  EXPECT_EQ(draw16(0, 255, 0, 0x00FFFFFF, 0x0000), 0xF7DEu);
+  EXPECT_EQ(draw16(4, 0, 1, 0x0000FFFF, 0xFFFF), 0x0000u);
+  EXPECT_EQ(draw16(11, 255, 1, 0x0000FFFF, 0x1234), 0x1234u);
+  EXPECT_EQ(draw16(2, 255, 1, 0x0000FFFF, 0x1234), 0x1234u);
+  EXPECT_TRUE(dst.CheckGuards());
+  EXPECT_TRUE(d16.CheckGuards());
+}
+
+TEST_F(PolygonTest, TintOrderOfFlatAndTexturedInvsrc) {
+  // Flat: tinted once (to black at bright 0), then inverted: INVSRC at p = 255 reaches white.
+  // Textured: inverted, then tinted: it mixes toward black. NOBLEND at bright 0x808080 of white
+  // through the multiply table: 0x7BEF.
+  MemImgVertex v[3] = {P(0, 0), P(3, 0), P(0, 3)};
+  DrawArea = {0, 0, 4, 2};
+  GuardedSurface d16(Desc(4, 2, 0), 1);
+  GuardedSurface pal(Desc(1, 1, 0, true), 2);
+  uint16_t entry = 0x0000;
+  std::memcpy(pal.palette() + 2 * pal.get(0, 0), &entry, 2);
+  DrawBright = 0;
+  DrawBlendMode = 10;
+  DrawBlendParam = 255;
+  d16.fill(0x0000);
+  DrawPolygonMemImg(d16.img(), nullptr, v, 0, nullptr, 0x0000);
+  EXPECT_EQ(d16.get(1, 1), 0xFFFFu);
+  d16.fill(0xFFFF);
+  DrawPolygonMemImg(d16.img(), pal.img(), v, 0, nullptr, 0);
+  EXPECT_EQ(d16.get(1, 1), 0x0000u);
+  DrawBright = 0x808080;
+  DrawBlendMode = 0;
+  d16.fill(0);
+  DrawPolygonMemImg(d16.img(), nullptr, v, 0, nullptr, 0xFFFF);
+  EXPECT_EQ(d16.get(1, 1), 0x7BEFu);
+  EXPECT_TRUE(d16.CheckGuards());
+}
+
 TEST_F(PolygonTest, RefusalsAndFlags) {
-  GuardedSurface dst(Spec(8, 8, 1), 1);
-  GuardedSurface src(Spec(4, 4, 1), 2);
-  GuardedSurface smallGraph(Spec(3, 4, 2), 3);
-  GuardedSurface src16(Spec(4, 4, 0), 4);
+  GuardedSurface dst(Desc(8, 8, 1), 1);
+  GuardedSurface src(Desc(4, 4, 1), 2);
+  GuardedSurface smallGraph(Desc(3, 4, 2), 3);
+  GuardedSurface src16(Desc(4, 4, 0), 4);
   MemImgVertex v[3] = {P(0, 0, 0, 0), P(8, 0, 4, 0), P(0, 8, 0, 4)};
   DrawArea = {0, 0, 8, 8};
   std::vector<uint8_t> before = dst.Snapshot();
@@ -205,6 +294,12 @@ TEST_F(PolygonTest, RefusalsAndFlags) {
   EXPECT_EQ(dst.get(0, 0), 0x00ABCDEFu);
   EXPECT_EQ(dst.base()->RunMapValid, 0);
   EXPECT_EQ(dst.base()->PremulValid, 0);
+  // A draw area reaching past the destination is limited to it.
+  DrawArea = {-5, -5, 100, 100};
+  MemImgVertex big[3] = {P(-50, -50), P(200, -50), P(-50, 200)};
+  DrawPolygonMemImg(dst.img(), nullptr, big, 0, nullptr, 0x00010203);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(dst.get(x, y), 0x00010203u) << x << "," << y;
   EXPECT_TRUE(dst.CheckGuards());
 }
 
@@ -234,10 +329,10 @@ TEST_F(PolygonTest, EveryFamilyMatchesTheReference) {
       std::mt19937 rng(seed);
       auto r = [&](int lo, int hi) { return lo + int(rng() % uint32_t(hi - lo + 1)); };
       const int w = r(8, 40), h = r(8, 30), sw = r(1, 12), sh = r(1, 12);
-      GuardedSurface dst(Spec(w, h, fam.format), seed);
-      GuardedSurface ref(Spec(w, h, fam.format), seed);
-      GuardedSurface src(Spec(sw, sh, fam.format, fam.pal, fam.alpha), seed + 1);
-      GuardedSurface graph(Spec(sw + r(0, 2), sh + r(0, 2), 2), seed + 2);
+      GuardedSurface dst(Desc(w, h, fam.format), seed);
+      GuardedSurface ref(Desc(w, h, fam.format), seed);
+      GuardedSurface src(Desc(sw, sh, fam.format, fam.pal, fam.alpha), seed + 1);
+      GuardedSurface graph(Desc(sw + r(0, 2), sh + r(0, 2), 2), seed + 2);
       // Keys that hit: a texel's index or word (16-bit direct: sometimes with bit 16 set).
       uint32_t key = src.get(r(0, sw - 1), r(0, sh - 1));
       if (r(0, 3) == 0) key ^= fam.format == 0 && !fam.pal ? 0x10000u : (1u << r(0, 31));

@@ -52,14 +52,14 @@ TEST_F(RotaBlitTest, RandomCasesMatchTheReferenceModel) {
 struct Rota {
   GuardedSurface src, dst;
   explicit Rota(int sw, int sh, int fmt = 1, bool alpha = false)
-      : src(Spec(sw, sh, fmt, alpha), 1), dst(Spec(30, 30, fmt, false), 2) {
+      : src(Desc(sw, sh, fmt, alpha), 1), dst(Desc(30, 30, fmt, false), 2) {
     for (int v = 0; v < sh; ++v)
       for (int u = 0; u < sw; ++u) src.set(u, v, uint32_t(1 + u + 16 * v));
     dst.fill(0);
     DrawArea = {0, 0, 30, 30};
   }
-  static SurfaceSpec Spec(int w, int h, int fmt, bool alpha) {
-    SurfaceSpec s;
+  static SurfaceDesc Desc(int w, int h, int fmt, bool alpha) {
+    SurfaceDesc s;
     s.width = w, s.height = h, s.format = fmt, s.alpha = alpha;
     return s;
   }
@@ -172,7 +172,7 @@ TEST_F(RotaBlitTest, CallsBeyondTheLimitsDrawNothing) {
   for (const Call& c : calls)
     for (int turn : {0, 1})
       DrawRotaMemImg(r.dst.img(), r.src.img(), c.x, c.y, c.angle, c.scale, 0, turn, nullptr);
-  SurfaceSpec wide;
+  SurfaceDesc wide;
   wide.width = 16384, wide.height = 1;
   GuardedSurface big(wide, 3);
   DrawRotaMemImg(r.dst.img(), big.img(), 15, 15, 0.0f, 1.0f, 0, 0, nullptr);

@@ -344,10 +344,10 @@ TEST_F(ShapesTest, LargestRadii) {
 
 TEST_F(ShapesTest, RefusalsAndRowFlags) {
   // Destinations the drawers do not serve are left unchanged, filled calls free their flags.
-  const SurfaceSpec refused[] = {{.format = 2}, {.format = 3}, {.palette = true}, {.alpha = true},
+  const SurfaceDesc refused[] = {{.format = 2}, {.format = 3}, {.palette = true}, {.alpha = true},
                                  {.format = 0, .alpha = true}};
-  for (const SurfaceSpec& spec : refused) {
-    GuardedSurface s(spec, 5);
+  for (const SurfaceDesc& desc : refused) {
+    GuardedSurface s(desc, 5);
     DrawArea = {0, 0, 16, 16};
     const auto snap = s.Snapshot();
     DrawCircleMemImg(s.img(), 8, 8, 5, 0xFFFFFFFF, 1);

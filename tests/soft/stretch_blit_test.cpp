@@ -54,7 +54,7 @@ TEST_F(StretchBlitTest, RandomCasesMatchTheReferenceModel) {
 // and returns row y of the destination.
 std::vector<uint32_t> Draw(int sw, int sh, int dw, int dh, RECT r, int y = 0,
                            uint32_t fill = 0xEE) {
-  SurfaceSpec ss, ds;
+  SurfaceDesc ss, ds;
   ss.width = sw, ss.height = sh, ds.width = dw, ds.height = dh;
   GuardedSurface src(ss, 1), dst(ds, 2);
   for (int v = 0; v < sh; ++v)
@@ -94,7 +94,7 @@ TEST_F(StretchBlitTest, SamplingClippingAndMirroring) {
 }
 
 TEST_F(StretchBlitTest, HandOverRefusalsAndSubAt255) {
-  SurfaceSpec ss, ds;
+  SurfaceDesc ss, ds;
   ss.width = 3, ss.height = 2, ds.width = ds.height = 6;
   GuardedSurface src(ss, 1), a(ds, 2), b(ds, 2);
   src.base()->TransColor = src.get(1, 1);
@@ -106,7 +106,7 @@ TEST_F(StretchBlitTest, HandOverRefusalsAndSubAt255) {
   EXPECT_EQ(a.Snapshot(), b.Snapshot());
   // Formats differing, a palettised or alpha destination, a blend graph smaller than the source.
   for (int c = 0; c < 4; ++c) {
-    SurfaceSpec bad = ds, gs;
+    SurfaceDesc bad = ds, gs;
     bad.format = c == 0 ? 0 : 1, bad.palette = c == 1, bad.alpha = c == 2;
     gs.format = 2, gs.width = 3, gs.height = 1;
     GuardedSurface d(bad, 3), g(gs, 4);
@@ -130,7 +130,7 @@ TEST_F(StretchBlitTest, HandOverRefusalsAndSubAt255) {
 TEST_F(StretchBlitTest, EachPixelOfTheRectangleIsVisitedOnce) {
   // ADD of colour 1: each pixel's blue byte counts its visits. The written body loses its flags.
   for (RECT r : {RECT{1, 2, 20, 9}, RECT{20, 9, 1, 2}, RECT{-7, -3, 30, 11}, RECT{3, 1, 4, 2}}) {
-    SurfaceSpec ss, ds;
+    SurfaceDesc ss, ds;
     ss.width = 3, ss.height = 5, ds.width = 24, ds.height = 12;
     GuardedSurface src(ss, 1), dst(ds, 2);
     src.fill(1), dst.fill(0);

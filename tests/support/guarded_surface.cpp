@@ -7,26 +7,26 @@ namespace {
 constexpr uint8_t kGuardByte = 0xA5;
 }  // namespace
 
-GuardedSurface::GuardedSurface(const SurfaceSpec& spec, uint32_t seed) {
-  bool palette = spec.palette && spec.format <= 1;
-  bool alpha = spec.alpha && !palette && spec.format <= 1;
+GuardedSurface::GuardedSurface(const SurfaceDesc& desc, uint32_t seed) {
+  bool palette = desc.palette && desc.format <= 1;
+  bool alpha = desc.alpha && !palette && desc.format <= 1;
   if (palette) bpp_ = 1;
-  else if (spec.format == 0) bpp_ = alpha ? 4 : 2;
-  else if (spec.format == 1) bpp_ = 4;
-  else if (spec.format == 2) bpp_ = 1;
+  else if (desc.format == 0) bpp_ = alpha ? 4 : 2;
+  else if (desc.format == 1) bpp_ = 4;
+  else if (desc.format == 2) bpp_ = 1;
   else bpp_ = 2;
-  int32_t pitch = spec.width * bpp_ + spec.extraPitch;
-  buffer_.assign(kGuard * 2 + size_t(pitch) * spec.height, kGuardByte);
+  int32_t pitch = desc.width * bpp_ + desc.extraPitch;
+  buffer_.assign(kGuard * 2 + size_t(pitch) * desc.height, kGuardByte);
   fmt_.ColorBitDepth = static_cast<uint16_t>(palette ? 8 : bpp_ * 8);
   fmt_.PixelByte = static_cast<uint16_t>(bpp_);
   base_.UseCount = 1;
-  base_.Width = spec.width;
-  base_.Height = spec.height;
+  base_.Width = desc.width;
+  base_.Height = desc.height;
   base_.Pitch = pitch;
   base_.PitchShift = -1;
   base_.ColorFormat = &fmt_;
-  base_.TransColor = spec.transColor;
-  base_.Format = spec.format;
+  base_.TransColor = desc.transColor;
+  base_.Format = desc.format;
   base_.PaletteFlag = palette ? 1 : 0;
   base_.AlphaFlag = alpha ? 1 : 0;
   base_.UserPixels = 1;
@@ -38,8 +38,8 @@ GuardedSurface::GuardedSurface(const SurfaceSpec& spec, uint32_t seed) {
     base_.PaletteCount = 256;
   }
   img_.Magic = MEMIMG_MAGIC;
-  img_.Width = spec.width;
-  img_.Height = spec.height;
+  img_.Width = desc.width;
+  img_.Height = desc.height;
   img_.Pixels = base_.Pixels;
   img_.PremulPixels = nullptr;
   img_.Base = &base_;

@@ -12,7 +12,7 @@
 
 #include "engine/soft/memimg.h"
 
-struct SurfaceSpec {
+struct SurfaceDesc {
   int32_t width = 16;
   int32_t height = 16;
   int32_t format = MEMIMG_FORMAT_XRGB8;  // 0 = 5:6:5, 1 = X8R8G8B8, 2 = 8-bit, 3 = 16-bit channel
@@ -24,7 +24,7 @@ struct SurfaceSpec {
 
 class GuardedSurface {
  public:
-  GuardedSurface(const SurfaceSpec& spec, uint32_t seed);
+  GuardedSurface(const SurfaceDesc& desc, uint32_t seed);
   GuardedSurface(const GuardedSurface&) = delete;
   GuardedSurface& operator=(const GuardedSurface&) = delete;
 

@@ -415,7 +415,7 @@ T Pick(std::mt19937& rng, std::initializer_list<T> xs) {
 
 std::unique_ptr<GuardedSurface> MakeRandomSource(std::mt19937& rng, int fmt, int kind, int w,
                                                  int h) {
-  SurfaceSpec ss;
+  SurfaceDesc ss;
   ss.width = w;
   ss.height = h;
   ss.format = fmt;
@@ -446,7 +446,7 @@ std::unique_ptr<GuardedSurface> MakeRandomSource(std::mt19937& rng, int fmt, int
 }
 
 std::unique_ptr<GuardedSurface> MakeRandomBlendGraph(std::mt19937& rng, int w, int h) {
-  SurfaceSpec gs;
+  SurfaceDesc gs;
   gs.format = 2;
   gs.width = std::max(1, w + (rng() % 10 == 0 ? -1 : int(rng() % 3)));
   gs.height = std::max(1, h + (rng() % 10 == 0 ? -1 : int(rng() % 3)));
@@ -519,7 +519,7 @@ void RunSeededCases(uint32_t count, uint32_t minDrawn,
 
 RandomTarget::RandomTarget(std::mt19937& rng, int fmt, int maxW, int maxH, bool withGraph, int srcW,
                            int srcH) {
-  SurfaceSpec ds;
+  SurfaceDesc ds;
   ds.width = 1 + rng() % maxW;
   ds.height = 1 + rng() % maxH;
   ds.format = rng() % 40 == 0 ? 1 - fmt : fmt;
