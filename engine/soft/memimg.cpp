@@ -7,6 +7,7 @@
 #include "engine/base/mathutil.h"
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/image/pixel_codec.h"
 
 namespace {
 
@@ -323,9 +324,29 @@ int BltMemImg(MEMIMG* dst, const MEMIMG* src, const RECT* srcRect, int x, int y)
   RECT clipped = {int32_t(sl), int32_t(st), int32_t(sr), int32_t(sb)};
   const MemImgBase* sbse = src->Base;
   MemImgBase* dbse = dst->Base;
+  // The shared descriptor of a palettised body carries no colours (the palette lives in the
+  // body), so a conversion into direct colour reads them from a copy that holds the body's palette.
+  PIXELFORMAT withPalette;
+  const PIXELFORMAT* srcFormat = sbse->ColorFormat;
+  if (sbse->PaletteFlag && sbse->Palette && !dbse->PaletteFlag) {
+    withPalette = *srcFormat;
+    for (int i = 0; i < 256; ++i) {
+      COLOR_U8& e = withPalette.Palette[i];
+      if (sbse->Format == MEMIMG_FORMAT_XRGB8) {
+        e.b = sbse->Palette[i * 4], e.g = sbse->Palette[i * 4 + 1], e.r = sbse->Palette[i * 4 + 2];
+      } else {
+        const uint32_t v = uint32_t(sbse->Palette[i * 2]) | uint32_t(sbse->Palette[i * 2 + 1]) << 8;
+        e.r = uint8_t(ChannelTo8((v >> 11) & 31, 5));
+        e.g = uint8_t(ChannelTo8((v >> 5) & 63, 6));
+        e.b = uint8_t(ChannelTo8(v & 31, 5));
+      }
+      e.a = 0;
+    }
+    srcFormat = &withPalette;
+  }
   int result =
       BltConvertPixelFormat(dst->Pixels, dbse->Pitch, dbse->ColorFormat, src->Pixels, sbse->Pitch,
-                            sbse->ColorFormat, nullptr, 0, nullptr, int(dx), int(dy), &clipped, 0,
+                            srcFormat, nullptr, 0, nullptr, int(dx), int(dy), &clipped, 0,
                             0, 0, 0, 0, 0, 0, 0, src->Width, src->Height, dst->Width, dst->Height);
   MemImgMarkPixelsChanged(dst);
   return result;

@@ -347,3 +347,30 @@ TEST_F(MemImgTest, UploadsClipAndOnlyWholeBodiesBecomeValid) {
   ASSERT_EQ(InitializeMemImg(&p.img, 6, 4, -1, 0, 1, 1, 0, 1, nullptr), 0);
   EXPECT_LT(BltBaseImageToMemImg(&src.image, nullptr, &p.img, 0, 0, 6, 4, 0, 0, 0), 0);
 }
+
+// A palettised body copied into a direct-colour one takes its colours from the body's palette.
+TEST_F(MemImgTest, BltFromPalettisedBodyUsesItsPalette) {
+  for (int format = 0; format < 2; ++format) {
+    Made pal, out;
+    ASSERT_EQ(InitializeMemImg(&pal.img, 4, 1, -1, 0, format, 1, 0, 0, nullptr), 0);
+    ASSERT_EQ(MakeMemImg(&out.img, 4, 1, format), 0);
+    MemImgBase* b = pal.img.Base;
+    const uint32_t colours[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0x102030};
+    for (int i = 0; i < 4; ++i) {
+      const uint32_t c = colours[i];
+      if (format == 1) {
+        std::memcpy(b->Palette + 4 * (10 + i), &c, 4);
+      } else {
+        const uint16_t v = uint16_t(((c >> 16) & 0xF8) << 8 | ((c >> 8) & 0xFC) << 3 | (c & 0xFF) >> 3);
+        std::memcpy(b->Palette + 2 * (10 + i), &v, 2);
+      }
+      pal.img.Pixels[i] = uint8_t(10 + i);
+    }
+    ASSERT_GE(BltMemImg(&out.img, &pal.img, nullptr, 0, 0), 0);
+    const uint32_t want32[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0x102030};
+    const uint32_t want16[4] = {0xF800, 0x07E0, 0x001F, 0x1106};
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(Get(&out.img, i, 0) & (format ? 0xFFFFFF : 0xFFFF), format ? want32[i] : want16[i])
+          << "format " << format << " pixel " << i;
+  }
+}
