@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_surface.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/flat_draw.h"
@@ -18,21 +19,6 @@
 namespace {
 
 constexpr int kW = 640, kH = 480;
-
-// A surface of the given size and format with random pixels, released at the end.
-struct Surface {
-  MEMIMG img{};
-  Surface(int w, int h, int format, uint32_t seed) {
-    if (MakeMemImg(&img, w, h, format) != 0) std::abort();
-    std::mt19937 rng(seed);
-    const int bpp = MemImgBytesPerPixel(&img);
-    for (int y = 0; y < h; ++y) {
-      uint8_t* row = img.Pixels + size_t(y) * img.Base->Pitch;
-      for (int i = 0; i < w * bpp; ++i) row[i] = uint8_t(rng());
-    }
-  }
-  ~Surface() { TerminateMemImg(&img); }
-};
 
 void SetUpState(int mode, int param) {
   static bool tables = false;
@@ -58,7 +44,7 @@ void Memset(benchmark::State& state, int bpp) {
 }
 
 void BoxFill(benchmark::State& state, int format, int mode) {
-  Surface dst(kW, kH, format, 1);
+  BenchSurface dst(kW, kH, format, 1);
   SetUpState(mode, 128);
   for (auto _ : state) {
     DrawFillBoxMemImg(&dst.img, nullptr, uint32_t(state.iterations()) * 0x01030507u);
@@ -70,7 +56,7 @@ void BoxFill(benchmark::State& state, int format, int mode) {
 
 // Stretches a (kW * num / den) x (kH * num / den) source over the whole destination.
 void Stretch(benchmark::State& state, int format, int mode, int srcNum, int srcDen) {
-  Surface dst(kW, kH, format, 1), src(kW * srcNum / srcDen, kH * srcNum / srcDen, format, 2);
+  BenchSurface dst(kW, kH, format, 1), src(kW * srcNum / srcDen, kH * srcNum / srcDen, format, 2);
   SetUpState(mode, 128);
   RECT r{0, 0, kW, kH};
   for (auto _ : state) {
@@ -82,7 +68,7 @@ void Stretch(benchmark::State& state, int format, int mode, int srcNum, int srcD
 
 // A 640 x 480 source turned by 30 degrees at scale 1.5 about the centre: it covers the screen.
 void Rota(benchmark::State& state, int format, int mode) {
-  Surface dst(kW, kH, format, 1), src(kW, kH, format, 2);
+  BenchSurface dst(kW, kH, format, 1), src(kW, kH, format, 2);
   SetUpState(mode, 128);
   for (auto _ : state) {
     DrawRotaMemImg(&dst.img, &src.img, kW / 2, kH / 2, 0.5235988f, 1.5f, 0, 0, nullptr);
@@ -92,7 +78,7 @@ void Rota(benchmark::State& state, int format, int mode) {
 }
 
 void Lines(benchmark::State& state, int format, int mode) {
-  Surface dst(kW, kH, format, 1);
+  BenchSurface dst(kW, kH, format, 1);
   SetUpState(mode, 128);
   std::mt19937 rng(7);
   struct L {

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_surface.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/polygon.h"
@@ -15,44 +16,6 @@
 namespace {
 
 constexpr int kDstW = 640, kDstH = 480, kSrcSize = 32, kTriangles = 10000;
-
-struct Surface {
-  MEMIMG img{};
-  MemImgBase base{};
-  PIXELFORMAT fmt{};
-  std::vector<uint8_t> pixels;
-  std::vector<uint8_t> palette;
-
-  Surface(int w, int h, int format, bool pal, uint32_t seed) {
-    int bpp = pal ? 1 : (format == 1 ? 4 : 2);
-    pixels.resize(size_t(w) * h * bpp);
-    std::mt19937 rng(seed);
-    for (auto& b : pixels) b = static_cast<uint8_t>(rng());
-    fmt.ColorBitDepth = static_cast<uint16_t>(pal ? 8 : bpp * 8);
-    fmt.PixelByte = static_cast<uint16_t>(bpp);
-    base.UseCount = 1;
-    base.Width = w;
-    base.Height = h;
-    base.Pitch = w * bpp;
-    base.PitchShift = -1;
-    base.ColorFormat = &fmt;
-    base.Format = format;
-    base.PaletteFlag = pal ? 1 : 0;
-    base.Pixels = pixels.data();
-    if (pal) {
-      palette.resize(2048);
-      for (auto& b : palette) b = static_cast<uint8_t>(rng());
-      base.Palette = palette.data();
-      base.PaletteCopy = palette.data() + 1024;
-      base.PaletteCount = 256;
-    }
-    img.Magic = MEMIMG_MAGIC;
-    img.Width = w;
-    img.Height = h;
-    img.Pixels = base.Pixels;
-    img.Base = &base;
-  }
-};
 
 std::vector<MemImgVertex> MakeTriangles() {
   std::mt19937 rng(12345);
@@ -84,8 +47,8 @@ void Run(benchmark::State& state, int format, bool textured, bool pal, int mode)
   InitMemImgBlendTable();
   static const std::vector<MemImgVertex> tris = MakeTriangles();
   static const int64_t pixels = CountPixels(tris);
-  Surface dst(kDstW, kDstH, format, false, 1);
-  Surface src(kSrcSize, kSrcSize, format, pal, 2);
+  BenchSurface dst(kDstW, kDstH, format, 1);
+  BenchSurface src(kSrcSize, kSrcSize, format, 2, pal);
   DrawArea = {0, 0, kDstW, kDstH};
   DrawBlendMode = mode;
   DrawBlendParam = mode == 0 ? 255 : 128;

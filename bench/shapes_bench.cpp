@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_surface.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
@@ -16,35 +17,6 @@
 namespace {
 
 constexpr int kW = 640, kH = 480, kShapes = 1000;
-
-struct Surface {
-  MEMIMG img{};
-  MemImgBase base{};
-  PIXELFORMAT fmt{};
-  std::vector<uint8_t> pixels;
-
-  Surface(int format, uint32_t seed, int w = kW, int h = kH) {
-    const int bpp = format == 1 ? 4 : 2;
-    pixels.resize(size_t(w) * h * bpp);
-    std::mt19937 rng(seed);
-    for (auto& b : pixels) b = static_cast<uint8_t>(rng());
-    fmt.ColorBitDepth = static_cast<uint16_t>(bpp * 8);
-    fmt.PixelByte = static_cast<uint16_t>(bpp);
-    base.UseCount = 1;
-    base.Width = w;
-    base.Height = h;
-    base.Pitch = w * bpp;
-    base.PitchShift = -1;
-    base.ColorFormat = &fmt;
-    base.Format = format;
-    base.Pixels = pixels.data();
-    img.Magic = MEMIMG_MAGIC;
-    img.Width = w;
-    img.Height = h;
-    img.Pixels = base.Pixels;
-    img.Base = &base;
-  }
-};
 
 struct Shape {
   int x, y, rx, ry;
@@ -73,15 +45,15 @@ void DrawAll(MEMIMG* dst, const std::vector<Shape>& shapes, bool oval, uint32_t 
 
 // The spans the shapes cover, found by drawing each alone into a cleared surface.
 std::vector<Span> SpansOf(const std::vector<Shape>& shapes, bool oval) {
-  Surface s(1, 1);
+  BenchSurface s(kW, kH, 1, 1);
   DrawBlendMode = BLENDMODE::NOBLEND;
   DrawBright = 0xFFFFFF;
   std::vector<Span> out;
   for (const Shape& sh : shapes) {
-    std::memset(s.pixels.data(), 0, s.pixels.size());
+    ClearMemImg(&s.img, nullptr, 0);
     DrawAll(&s.img, {sh}, oval, 1);
     for (int y = 0; y < kH; ++y) {
-      const uint32_t* row = reinterpret_cast<const uint32_t*>(s.pixels.data()) + size_t(y) * kW;
+      const uint32_t* row = reinterpret_cast<const uint32_t*>(s.img.Pixels + size_t(y) * s.img.Base->Pitch);
       int x = 0;
       while (x < kW) {
         if (!row[x]) { ++x; continue; }
@@ -115,7 +87,7 @@ void BM_FilledShapes(benchmark::State& state) {
   const bool oval = state.range(1) != 0;
   const auto shapes = MakeShapes(oval);
   const int64_t pixels = PixelsOf(SpansOf(shapes, oval));
-  Surface s(format, 9);
+  BenchSurface s(kW, kH, format, 9);
   Setup(int(state.range(2)));
   for (auto _ : state) {
     DrawAll(&s.img, shapes, oval, 0x00336699);
@@ -130,11 +102,12 @@ void BM_MemsetSpans(benchmark::State& state) {
   const int format = int(state.range(0));
   const bool oval = state.range(1) != 0;
   const auto spans = SpansOf(MakeShapes(oval), oval);
-  Surface s(format, 9);
+  BenchSurface s(kW, kH, format, 9);
   const int bpp = format == 1 ? 4 : 2;
   for (auto _ : state) {
     for (const Span& sp : spans)
-      std::memset(s.pixels.data() + (size_t(sp.row) * kW + sp.x) * bpp, 0x5A, size_t(sp.n) * bpp);
+      std::memset(s.img.Pixels + size_t(sp.row) * s.img.Base->Pitch + size_t(sp.x) * bpp, 0x5A,
+                  size_t(sp.n) * bpp);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * PixelsOf(spans));
@@ -144,7 +117,7 @@ BENCHMARK(BM_MemsetSpans)->ArgsProduct({{1, 0}, {0, 1}})->ArgNames({"fmt32", "ov
 // The flattest and thinnest accepted ovals, filled and outlined: one call per iteration.
 void BM_ExtremeOval(benchmark::State& state) {
   const bool flat = state.range(0) != 0, fill = state.range(1) != 0;
-  Surface s(1, 3);
+  BenchSurface s(kW, kH, 1, 3);
   Setup(BLENDMODE::NOBLEND);
   for (auto _ : state) {
     if (flat) DrawOvalMemImg(&s.img, kW / 2, kH / 2, 46340, 1, 0xFFFFFF, fill);
@@ -158,7 +131,7 @@ BENCHMARK(BM_ExtremeOval)->ArgsProduct({{1, 0}, {1, 0}})->ArgNames({"flat", "fil
 // centre on row 0) it walks about 32,768 rows of its roughly 65,500.
 void BM_ThinOvalTallestSurface(benchmark::State& state) {
   const bool fill = state.range(0) != 0;
-  Surface s(1, 3, 4, 32768);
+  BenchSurface s(4, 32768, 1, 3);
   Setup(BLENDMODE::NOBLEND);
   DrawArea = {0, 0, 4, 32768};
   for (auto _ : state) {
