@@ -72,6 +72,41 @@ bool MatrixNearEqual3x3(const MATRIX& a, const MATRIX& b, float tolerance) {
   return true;
 }
 
+VECTOR RowOf(const MATRIX& m, int i) { return VECTOR{m.m[i][0], m.m[i][1], m.m[i][2]}; }
+void SetRow(MATRIX* m, int i, VECTOR v) {
+  m->m[i][0] = v.x;
+  m->m[i][1] = v.y;
+  m->m[i][2] = v.z;
+}
+VECTOR CrossOf(VECTOR a, VECTOR b) {
+  return VECTOR{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Replaces the zero rows of a row-normalised 3x3 by unit rows completing a rotation (row i =
+// row i+1 x row i+2), so that the decomposition finds the rotation of the axes that are there.
+void CompleteRotationRows(MATRIX* n, const bool zero[3]) {
+  int zeros = zero[0] + zero[1] + zero[2];
+  if (zeros == 3) {
+    MATRIX id;
+    CreateIdentityMatrix(&id);
+    for (int i = 0; i < 3; ++i) SetRow(n, i, RowOf(id, i));
+    return;
+  }
+  if (zeros == 2) {
+    int keep = !zero[0] ? 0 : !zero[1] ? 1 : 2;
+    VECTOR u = RowOf(*n, keep);
+    // a unit vector at right angles to u, then the third row completes the set
+    VECTOR helper = std::fabs(u.x) < 0.9f ? VECTOR{1, 0, 0} : VECTOR{0, 1, 0};
+    VECTOR p = CrossOf(helper, u);
+    float len = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    p = VECTOR{p.x / len, p.y / len, p.z / len};
+    SetRow(n, (keep + 1) % 3, p);
+  }
+  for (int i = 0; i < 3; ++i)
+    if (zero[i] && !(zeros == 2 && i == (((!zero[0] ? 0 : !zero[1] ? 1 : 2) + 1) % 3)))
+      SetRow(n, i, CrossOf(RowOf(*n, (i + 1) % 3), RowOf(*n, (i + 2) % 3)));
+}
+
 // The frame base's translate, rotate, rotate order and scale from the read-model frame's matrix.
 void FrameTransform(const ReadModelFrame* rf, MV1FrameBase* fb) {
   fb->Translate = rf->Translate;
@@ -92,11 +127,14 @@ void FrameTransform(const ReadModelFrame* rf, MV1FrameBase* fb) {
   if (mirrored)
     for (int j = 0; j < 3; ++j) m.m[0][j] = -m.m[0][j];
   MATRIX n = m;
+  bool zeroRow[3];
   for (int i = 0; i < 3; ++i) {
     float len = std::sqrt(n.m[i][0] * n.m[i][0] + n.m[i][1] * n.m[i][1] + n.m[i][2] * n.m[i][2]);
-    if (len == 0.0f) continue;  // a zero row (a hidden axis) is never divided
+    zeroRow[i] = len == 0.0f;
+    if (zeroRow[i]) continue;  // a zero row (a hidden axis) is never divided
     for (int j = 0; j < 3; ++j) n.m[i][j] /= len;
   }
+  if (zeroRow[0] || zeroRow[1] || zeroRow[2]) CompleteRotationRows(&n, zeroRow);
   MATRIX s;
   if (IsIdentity3x3(n)) {
     s = m;
