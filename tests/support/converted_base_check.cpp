@@ -273,22 +273,44 @@ int CheckConvertedBase(const MV1ModelBase* base, const ReadModel* rm, bool norma
       pool.emplace_back(lo, lo + BlockSize(ch));
     }
     std::sort(pool.begin(), pool.end());
-    auto scan = [&](const void* block, const char* what) {
-      if (!block) return;
-      size_t words = BlockSize(block) / 8;
-      const uintptr_t* w = static_cast<const uintptr_t*>(block);
-      for (size_t i = 0; i < words; ++i) {
-        uintptr_t v;
-        std::memcpy(&v, w + i, sizeof v);
-        auto it = std::upper_bound(pool.begin(), pool.end(), std::make_pair(v, UINTPTR_MAX));
-        if (it != pool.begin() && v < std::prev(it)->second) {
-          c.Fail("%s word %zu points into the read model", what, i);
-          return;
-        }
-      }
+    // every pointer field of the base's records (the blocks also hold indices that may look like
+    // addresses, so they are not scanned word by word)
+    auto check = [&](const void* p, const char* what, int i) {
+      uintptr_t v = reinterpret_cast<uintptr_t>(p);
+      auto it = std::upper_bound(pool.begin(), pool.end(), std::make_pair(v, UINTPTR_MAX));
+      if (p && it != pool.begin() && v < std::prev(it)->second) c.Fail("%s %d points into the read model", what, i);
     };
-    scan(base, "head block");
-    scan(base->VertexData, "vertex block");
+    check(base->Name, "name", 0);
+    check(base->FilePath, "path", 0);
+    check(base->DirectoryPath, "folder", 0);
+    for (int i = 0; i < F; ++i) {
+      const MV1FrameBase* f = &base->Frame[i];
+      for (const void* p : {(const void*)f->Name, (const void*)f->Position, (const void*)f->Normal,
+                            (const void*)f->UseSkinBone, (const void*)f->SkinBone, (const void*)f->Shape})
+        check(p, "frame", i);
+    }
+    for (int i = 0; i < base->MeshCount; ++i)
+      for (const void* p : {(const void*)base->Mesh[i].Vertex, (const void*)base->Mesh[i].Face}) check(p, "mesh", i);
+    for (int i = 0; i < base->TriangleListCount; ++i) {
+      const MV1TriangleList* t = &base->TriangleList[i];
+      for (const void* p : {(const void*)t->MeshVertexIndex, (const void*)t->Vertices, (const void*)t->Index}) check(p, "list", i);
+    }
+    for (int i = 0; i < base->MaterialCount; ++i) check(base->Material[i].Name, "material", i);
+    for (int i = 0; i < base->TextureCount; ++i) {
+      const MV1TextureBase* t = &base->Texture[i];
+      for (const void* p : {(const void*)t->Name, (const void*)t->ColorFileName, (const void*)t->AlphaFileName,
+                            (const void*)t->ColorImage, (const void*)t->AlphaImage})
+        check(p, "texture", i);
+    }
+    for (int i = 0; i < base->ShapeCount; ++i) check(base->Shape[i].Name, "shape", i);
+    for (int i = 0; i < base->ShapeMeshCount; ++i) check(base->ShapeMesh[i].Vertex, "shape mesh", i);
+    for (int i = 0; i < base->AnimCount; ++i) check(base->Anim[i].Name, "anim", i);
+    for (int i = 0; i < base->AnimKeySetCount; ++i) {
+      const MV1AnimKeySet* k = &base->AnimKeySet[i];
+      check(k->KeyData, "key set", i);
+      if (k->TimeType) check(k->KeyTime, "key times", i);
+    }
+    for (int i = 0; i < base->SkinBoneCount; ++i) check(base->SkinBone[i].Use, "bone", i);
   }
   return c.failures;
 }
