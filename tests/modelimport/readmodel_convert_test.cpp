@@ -389,6 +389,8 @@ TEST_F(ConvertTest, HostileReadModelsAreRefused) {
   std::vector<Hostile> cases{
       {"face of 33", [](ReadModel* rm, ReadModelMesh* m) { ReadModelSetFaceIndexCount(rm, m, &m->Faces[0], 33); }, "Read Model Convert Error : "},
       {"position index", [](ReadModel*, ReadModelMesh* m) { m->Faces[0].Index[1] = 4; }, "position index"},
+      {"outgrown face", [](ReadModel*, ReadModelMesh* m) { m->Faces[0].IndexCount = 4; }, "more indices than it stores"},
+      {"foreign sets", [](ReadModel*, ReadModelMesh* m) { m->Faces[0].Sets |= READMODEL_SET_BIT(READMODEL_SET_UV0 + 5); }, "more indices than it stores"},
       {"negative index", [](ReadModel*, ReadModelMesh* m) { m->Faces[0].Index[0] = -1; }, "position index"},
       {"normal index", [](ReadModel*, ReadModelMesh* m) { ReadModelFaceIndices(&m->Faces[0], READMODEL_SET_NORMAL)[2] = 1; }, "normal index"},
       {"material index", [](ReadModel*, ReadModelMesh* m) { m->Faces[0].MaterialIndex = 1; }, "material"},
