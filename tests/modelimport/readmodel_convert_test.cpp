@@ -281,6 +281,30 @@ TEST_F(ConvertTest, FaceTypesFollowTheBonesOfTheirVertices) {
   }
 }
 
+TEST_F(ConvertTest, PositionsCarryAtMostTheirFramesBones) {
+  // position 3 is used by no face and weighted by 9 bones; the faces need 4 bones per vertex
+  OwnedReadModel rm;
+  ReadModelBuilder b(rm.get());
+  ReadModelFrame* root = b.Frame("root");
+  for (int i = 0; i < 9; ++i) b.Frame("bone", root);
+  ReadModelMesh* m = b.Mesh(root, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}});
+  FaceSpec f;
+  f.pos = {0, 1, 2};
+  b.Faces(m, {f});
+  b.Material(m, "m");
+  for (int i = 0; i < 9; ++i) b.Weight(m, 1 + i, i == 0 ? std::vector<std::pair<uint32_t, float>>{{0, 1}, {1, 1}, {2, 1}, {3, 0.1f}}
+                                                        : std::vector<std::pair<uint32_t, float>>{{3, 0.1f}});
+  const MV1ModelBase* base = Convert(rm.get());
+  ASSERT_NE(base, nullptr);
+  const MV1FrameBase* fr = &base->Frame[0];
+  EXPECT_EQ(fr->BonesPerVertex, 4);
+  const MV1PositionBoneWeight* bw = MV1PositionBones(MV1FramePositionAt(fr, 3));
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(bw[k].Index, static_cast<uint32_t>(k));
+  const MV1PositionBoneWeight* one = MV1PositionBones(MV1FramePositionAt(fr, 0));
+  EXPECT_EQ(one[0].Weight, 1.0f);
+  EXPECT_EQ(one[1].Index, 0xFFFFFFFFu);
+}
+
 TEST_F(ConvertTest, EqualSkinBonesMergeAndOrderByFrame) {
   OwnedReadModel rm;
   ReadModelBuilder b(rm.get());
@@ -571,6 +595,7 @@ TEST_F(ConvertTest, EveryAllocationFailureIsCleanAndLogged) {
       if (!fired) break;
     }
   }
+  std::printf("%d fatal and %d absorbed failure points, %zu distinct last lines\n", fatal, absorbed, messages.size());
   EXPECT_GT(fatal, 20);
   EXPECT_GT(absorbed, 0);
   EXPECT_GT(messages.size(), 8u);
