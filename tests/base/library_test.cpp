@@ -1,4 +1,4 @@
-#include "engine/base/library.h"
+#include "engine/library.h"
 
 #include <unistd.h>
 
