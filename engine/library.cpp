@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/base/sysinfo.h"
@@ -18,7 +18,6 @@ namespace {
 bool g_running = false;
 int g_use3D = 0;
 std::string g_startDir;
-FatalErrorHook g_fatalHook = nullptr;
 
 }  // namespace
 
@@ -47,12 +46,14 @@ int InitLibrary() {
     return -1;
   }
   g_running = true;
+  SetFatalErrorEndFunction([] { EndLibrary(); });
   return 0;
 }
 
 int EndLibrary() {
   if (!g_running) return -1;
   g_running = false;
+  SetFatalErrorEndFunction(nullptr);
   TerminateGraphics();
   if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
     WriteLogFmt("Cannot return to the start directory %s", g_startDir.c_str());
@@ -62,13 +63,3 @@ int EndLibrary() {
 }
 
 int IsLibraryRunning() { return g_running ? 1 : 0; }
-
-void SetFatalErrorHook(FatalErrorHook hook) { g_fatalHook = hook; }
-
-void FatalErrorExit(const char* message) {
-  WriteLog(message ? message : "");
-  WriteLog("\n");
-  if (g_fatalHook) g_fatalHook(message);
-  EndLibrary();
-  std::exit(-1);
-}
