@@ -140,10 +140,9 @@ SOFT_INLINE bool PlainSimdSegment(const PlainSimdOps& K, const SoftDrawPrep& P, 
         K.BlendAlpha[1](d, s, n, p);
         return true;
       }
-      if (F.NoblendAlphaSourceCopies) {
-        std::memcpy(d, s, size_t(n) * 4);
-        return true;
-      }
+      if (F.NoblendAlphaSourceCopies) std::memcpy(d, s, size_t(n) * 4);
+      else K.BlendAlpha[3](d, s, n, p);
+      return true;
     }
     return false;
   }
@@ -156,8 +155,7 @@ constexpr bool PlainSimdPixelsCase() {
   } else if constexpr (V.Src == SOFT_SRC_DIRECT) {
     return true;
   } else {
-    return V.Mode == SOFT_MODE_ALPHA ||
-           (V.Mode == SOFT_MODE_NOBLEND && (V.Trans || F.NoblendAlphaSourceCopies));
+    return V.Mode == SOFT_MODE_ALPHA || V.Mode == SOFT_MODE_NOBLEND;
   }
 }
 template <SoftFamily F, SoftVariant V>

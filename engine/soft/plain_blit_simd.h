@@ -29,6 +29,8 @@ struct PlainSimdOps {
   void (*Mul)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
   // floor(s / 2) + floor(d / 2) per channel, byte 3 becomes 0.
   void (*Half)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
+  void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
 };
 
 // The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
@@ -277,6 +279,23 @@ void KHalf(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
 }
 
 template <class V>
+void KGather32(uint32_t* out, const uint8_t* row, const int32_t* col, int n) {
+  int i = 0;
+#ifdef PLAIN_SIMD_AVX2
+  if constexpr (V::N == 8) {
+    const int* base = reinterpret_cast<const int*>(row);
+    for (; i + 16 <= n; i += 16) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i + 8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_i32gather_epi32(base, a, 4));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_i32gather_epi32(base, b, 4));
+    }
+  }
+#endif
+  for (; i < n; ++i) std::memcpy(out + i, row + 4 * size_t(col[i]), 4);
+}
+
+template <class V>
 constexpr PlainSimdOps MakeOps() {
   return PlainSimdOps{&KCopyKey<V>,
                       {&KBlendConst<V, 0>, &KBlendConst<V, 1>, &KBlendConst<V, 2>},
@@ -284,7 +303,8 @@ constexpr PlainSimdOps MakeOps() {
                       &KSatAddSub<V>,
                       {&KPackedAddSub<V, 0>, &KPackedAddSub<V, 1>, &KPackedAddSub<V, 2>},
                       &KMul<V>,
-                      &KHalf<V>};
+                      &KHalf<V>,
+                      &KGather32<V>};
 }
 
 }  // namespace
