@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Runs the peer benchmark binary and prints its figures as a table.
 
-Usage: bench_table.py BINARY [--repetitions N] [--cpu C] [--json OUT]
+Usage: bench_table.py BINARY [--repetitions N] [--cpu C] [--json OUT] [--filter REGEX]
+       bench_table.py --from-json FILE
 
-Benchmarks are named <work>/engine, <work>/peer and <work>/bound; each figure is the median
+Benchmarks are named [<function>/]<work>/engine, .../peer and .../bound; each figure is the median
 of the repetitions, in millions of destination pixels per second. With --cpu the binary runs
 pinned to that core (taskset)."""
 import argparse
@@ -13,15 +14,26 @@ import subprocess
 import sys
 
 
+def b_reps(data):
+    for b in data["benchmarks"]:
+        if "repetitions" in b:
+            return b["repetitions"]
+    return "?"
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("binary")
+    ap.add_argument("binary", nargs="?")
+    ap.add_argument("--from-json", help="print the table of a kept benchmark output")
     ap.add_argument("--repetitions", type=int, default=5)
     ap.add_argument("--cpu", type=int)
     ap.add_argument("--json", help="keep the raw benchmark output here")
     ap.add_argument("--filter", default="")
     args = ap.parse_args()
 
+    if args.from_json:
+        with open(args.from_json) as f:
+            return print_table(json.load(f), args)
     cmd = [args.binary, "--benchmark_format=json",
            f"--benchmark_repetitions={args.repetitions}",
            "--benchmark_report_aggregates_only=true"]
@@ -33,8 +45,10 @@ def main():
     if args.json:
         with open(args.json, "w") as f:
             f.write(out)
-    data = json.loads(out)
+    return print_table(json.loads(out), args)
 
+
+def print_table(data, args):
     rates = {}  # work -> {engine|peer|bound: Mpix/s}
     order = []
     for b in data["benchmarks"]:
@@ -43,7 +57,8 @@ def main():
         name = b["run_name"]
         if "/" not in name:
             continue
-        work, kind = name.rsplit("/", 1)
+        parts = name.split("/")
+        work, kind = parts[-2], parts[-1]
         if work not in rates:
             rates[work] = {}
             order.append(work)
@@ -67,7 +82,7 @@ def main():
               " | ".join(row[i].rjust(widths[i]) for i in range(1, 5)) + " |")
     ctx = data.get("context", {})
     print(f"\n{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz, "
-          f"{args.repetitions} repetitions, medians"
+          f"{b_reps(data)} repetitions, medians"
           + (f", pinned to CPU {args.cpu}" if args.cpu is not None else ""))
     return 0
 

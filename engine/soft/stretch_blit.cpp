@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "engine/base/mathutil.h"
-#include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/drawer_traits.h"
 #include "engine/soft/plain_blit.h"
@@ -122,25 +121,18 @@ constexpr bool StretchSimdCase() {
   return PlainSimdPixelsCase<F, V>() && V.Sub != SOFT_SUB_HALF && V.Sub != SOFT_SUB_ADD255;
 }
 
-// Buffers of up to this many columns live on the stack; wider calls allocate theirs.
-constexpr int32_t kStretchStackColumns = 1024;
-
 template <SoftFamily F, SoftVariant V>
 void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
   const SoftDrawPrep P = prep;
   const StretchArgs A = args;
-  alignas(32) int32_t stackBuf[2 * kStretchStackColumns];
-  int32_t* buf = stackBuf;
-  if (A.cols > kStretchStackColumns) {
-    buf = static_cast<int32_t*>(MEM_ALLOC(size_t(A.cols) * 8));
-    if (!buf) {
-      // No room for the tables: the pixel loop draws the same pixels.
-      StretchPixels(F, V, P, A);
-      return;
-    }
+  const SoftWorkBuffer work(size_t(A.cols) * 2);
+  if (!work.data()) {
+    // No room for the tables: the pixel loop draws the same pixels.
+    StretchPixels(F, V, P, A);
+    return;
   }
-  int32_t* const cols = buf;
-  uint32_t* const row = reinterpret_cast<uint32_t*>(buf + A.cols);
+  int32_t* const cols = reinterpret_cast<int32_t*>(work.data());
+  uint32_t* const row = work.data() + A.cols;
   StretchColumns(A, cols);
   const PlainSimdOps& K = PlainSimd();
   uint8_t* d = A.dst;
@@ -159,7 +151,6 @@ void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
       vc += A.ay.scale;
     }
   }
-  if (buf != stackBuf) MEM_FREE(buf);
 }
 
 template <SoftFamily F, SoftVariant V>
