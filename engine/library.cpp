@@ -1,5 +1,6 @@
 #include "engine/library.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -17,7 +18,7 @@ namespace {
 
 bool g_running = false;
 int g_use3D = 0;
-std::string g_startDir;
+int g_startDir = -1;  // the start directory held open (its path may exceed any path limit)
 
 }  // namespace
 
@@ -29,8 +30,6 @@ int SetUse3DFlag(int flag) {
 
 int InitLibrary() {
   if (g_running) return -1;
-  char cwd[4096];
-  g_startDir = getcwd(cwd, sizeof(cwd)) ? cwd : "";
   SetFileFunctionTable(nullptr);
   LogInitialize();
   WriteSystemInfoToLog();
@@ -45,6 +44,7 @@ int InitLibrary() {
     LogTerminate();
     return -1;
   }
+  g_startDir = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   g_running = true;
   SetFatalErrorEndFunction([] { EndLibrary(); });
   return 0;
@@ -55,8 +55,11 @@ int EndLibrary() {
   g_running = false;
   SetFatalErrorEndFunction(nullptr);
   TerminateGraphics();
-  if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
-    WriteLogFmt("Cannot return to the start directory %s", g_startDir.c_str());
+  if (g_startDir >= 0) {
+    if (fchdir(g_startDir) != 0) WriteLog("Cannot return to the start directory\n");
+    close(g_startDir);
+    g_startDir = -1;
+  }
   MemDumpToLog();
   LogTerminate();
   return 0;

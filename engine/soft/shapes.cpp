@@ -7,6 +7,7 @@
 #include "engine/base/memory.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/flat_draw.h"
 #include "engine/soft/shapes_pixel.h"
 #include "engine/soft/shapes_walk.h"
@@ -211,7 +212,7 @@ void DrawShape(MEMIMG* dst, ShapeJob* j, int kind, uint32_t colour, bool fill, b
   if (!ReadShapeTarget(dst, j, &format)) return;
   if (format == k16) colour &= 0xFFFF;
   colour = TintShapeColour(colour, DrawBright, format);
-  const int p = DrawBlendParam;
+  const int p = SoftBlendParam();  // the blend tables' index
   const int mode = ShapeModeFor(DrawBlendMode, p);
   if (mode < 0 || circleMisses) return;
   if (j->left > j->right || j->top > j->bottom) return;
@@ -223,6 +224,7 @@ void DrawShape(MEMIMG* dst, ShapeJob* j, int kind, uint32_t colour, bool fill, b
 }  // namespace shapes
 
 void DrawLinesMemImg(MEMIMG* dst, const MemImgLineRecord* records, int count) {
+  if (!MemImgUsable(dst) || !records) return;
   for (int i = 0; i < count; ++i) {
     const MemImgLineRecord& r = records[i];
     DrawLineMemImg(dst, r.x1, r.y1, r.x2, r.y2, r.color);
@@ -231,7 +233,7 @@ void DrawLinesMemImg(MEMIMG* dst, const MemImgLineRecord* records, int count) {
 
 void DrawCircleMemImg(MEMIMG* dst, int cx, int cy, int r, uint32_t color, int fill) {
   using namespace shapes;
-  if (!dst || !dst->Base) return;
+  if (!MemImgUsable(dst)) return;
   if (r < 0 || r > kMaxShapeRadius) return;
   ShapeJob j{};
   j.cx = cx;
@@ -256,8 +258,8 @@ void DrawCircleMemImg(MEMIMG* dst, int cx, int cy, int r, uint32_t color, int fi
 
 void DrawOvalMemImg(MEMIMG* dst, int cx, int cy, int rx, int ry, uint32_t color, int fill) {
   using namespace shapes;
+  if (!MemImgUsable(dst)) return;
   if (rx == 0 || ry == 0) return;
-  if (!dst || !dst->Base) return;
   const int64_t arx = rx < 0 ? -int64_t(rx) : rx, ary = ry < 0 ? -int64_t(ry) : ry;
   if (arx > kMaxShapeRadius || ary > kMaxShapeRadius) return;
   ShapeJob j{};
