@@ -159,30 +159,12 @@ void KCopyKey(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
   });
 }
 
-template <class V, int target>
-void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
+// d + floor((t - d) * W / 65536) per channel of the pixel groups, t from s as KBlendConst says.
+// Blend(dLanes, tLanes) gives the new 16-bit lanes.
+template <class V, int target, class Blend>
+inline void BlendConstGroups(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key, Blend blend) {
   using T = typename V::T;
   const T k = V::Set32(key), z = V::Zero(), inv = V::Set32(0x00FFFFFFu);
-  if ((W & 0xFF) == 0) {
-    // W = 256 p: d + floor((x - d) p / 256) = floor((d (256 - p) + x p) / 256), and that sum
-    // stays below 65536. Byte 3 weighs d by 256 and x by 0.
-    const uint64_t p = W >> 8, q = 256 - p;
-    const T wx = V::Set64(p | p << 16 | p << 32), wd = V::Set64(q | q << 16 | q << 32 | uint64_t(256) << 48);
-    ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
-      T S = V::Load(sp), D = V::Load(dp);
-      T X = target == 1 ? V::Xor(S, inv) : S;
-      T dl = V::Lo8(D, z), dh = V::Hi8(D, z), xl = V::Lo8(X, z), xh = V::Hi8(X, z);
-      if constexpr (target == 2) {
-        xl = V::template Srl16<8>(V::MulLo16(xl, dl));
-        xh = V::template Srl16<8>(V::MulLo16(xh, dh));
-      }
-      T rl = V::template Srl16<8>(V::Add16(V::MulLo16(dl, wd), V::MulLo16(xl, wx)));
-      T rh = V::template Srl16<8>(V::Add16(V::MulLo16(dh, wd), V::MulLo16(xh, wx)));
-      V::Store(dp, KeySelect<V>(V::Pack16(rl, rh), S, D, hasKey, k));
-    });
-    return;
-  }
-  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
   ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
     T S = V::Load(sp), D = V::Load(dp);
     T X = target == 1 ? V::Xor(S, inv) : S;
@@ -191,9 +173,26 @@ void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, ui
       xl = V::template Srl16<8>(V::MulLo16(xl, dl));
       xh = V::template Srl16<8>(V::MulLo16(xh, dh));
     }
-    T r = V::Pack16(BlendLanes<V>(dl, xl, w), BlendLanes<V>(dh, xh, w));
-    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+    V::Store(dp, KeySelect<V>(V::Pack16(blend(dl, xl), blend(dh, xh)), S, D, hasKey, k));
   });
+}
+
+template <class V, int target>
+void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  if ((W & 0xFF) == 0) {
+    // W = 256 p: d + floor((x - d) p / 256) = floor((d (256 - p) + x p) / 256), and that sum
+    // stays below 65536. Byte 3 weighs d by 256 and x by 0.
+    const uint64_t p = W >> 8, q = 256 - p;
+    const T wx = V::Set64(p | p << 16 | p << 32);
+    const T wd = V::Set64(q | q << 16 | q << 32 | uint64_t(256) << 48);
+    BlendConstGroups<V, target>(d, s, n, hasKey, key, [&](T dv, T xv) {
+      return V::template Srl16<8>(V::Add16(V::MulLo16(dv, wd), V::MulLo16(xv, wx)));
+    });
+    return;
+  }
+  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
+  BlendConstGroups<V, target>(d, s, n, hasKey, key, [&](T dv, T xv) { return BlendLanes<V>(dv, xv, w); });
 }
 
 // The weight lanes [W, W, W, 0] of the pixels in 16-bit lanes x (B, G, R, A per pixel): W = a * m
