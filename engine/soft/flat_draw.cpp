@@ -257,19 +257,24 @@ void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
 }
 
 SoftFlatSpan32::SoftFlatSpan32(uint32_t colour, int mode, int p)
-    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)) {
-  for (uint32_t& w : row_) w = colour;
+    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)), colour_(colour) {
+  // The modes without a flat kernel take the colour as a source row.
+  if (mode == SOFT_MODE_ADD || mode == SOFT_MODE_SUB || mode == SOFT_MODE_MUL)
+    for (uint32_t& w : row_) w = colour;
 }
 
 void SoftFlatSpan32::Span(uint8_t* d, int32_t n) const {
-  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
   const PlainSimdOps& K = *k_;
+  switch (mode_) {
+    case SOFT_MODE_ALPHA: K.BlendFlat[0](d, n, colour_, p_); return;
+    case SOFT_MODE_INVSRC: K.BlendFlat[1](d, n, colour_, p_); return;
+    case SOFT_MODE_MULA: K.BlendFlat[2](d, n, colour_, p_); return;
+    default: break;
+  }
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
   while (n > 0) {
     const int m = n < kRow ? int(n) : kRow;
     switch (mode_) {
-      case SOFT_MODE_ALPHA: K.BlendConst[0](d, s, m, p_ << 8, 0, 0); break;
-      case SOFT_MODE_INVSRC: K.BlendConst[1](d, s, m, p_ << 8, 0, 0); break;
-      case SOFT_MODE_MULA: K.BlendConst[2](d, s, m, p_ << 8, 0, 0); break;
       case SOFT_MODE_ADD: K.PackedAddSub[0](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_SUB: K.PackedAddSub[2](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_MUL: K.Mul(d, s, m, 0, 0); break;
