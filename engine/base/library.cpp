@@ -10,6 +10,7 @@
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
 #include "engine_texts.h"
 
@@ -46,6 +47,8 @@ int InitLibrary() {
     LogTerminate();
     return -1;
   }
+  SetDrawScreen(DX_SCREEN_BACK);
+  SetDrawScreen(DX_SCREEN_FRONT);
   g_running = true;
   return 0;
 }
