@@ -6,6 +6,7 @@
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graph.h"
+#include "engine/image/pixel_codec.h"
 #include "engine/model/camera.h"
 #include "engine/model/light.h"
 #include "engine/model/math3d.h"
@@ -575,6 +576,23 @@ int BeginDrawPrimitive() {
 
 // ---- Scene and primitives ----
 
+int SplitColor(uint32_t color, int* r, int* g, int* b) {
+  int cr, cg, cb;
+  if (GetColorBitDepth() == 16) {
+    cr = int(ChannelTo8((color >> 11) & 0x1F, 5));
+    cg = int(ChannelTo8((color >> 5) & 0x3F, 6));
+    cb = int(ChannelTo8(color & 0x1F, 5));
+  } else {
+    cr = int((color >> 16) & 0xFF);
+    cg = int((color >> 8) & 0xFF);
+    cb = int(color & 0xFF);
+  }
+  if (r) *r = cr;
+  if (g) *g = cg;
+  if (b) *b = cb;
+  return 0;
+}
+
 int FlushPendingDraws() { return 0; }
 
 int D3D9BeginSceneGuard() {
@@ -694,8 +712,8 @@ void DrawIndexedUP(int type, int vertexCount, const uint16_t* indices, int index
 
 int DrawLine3DBase(const UnlitVertex3D* vertices, int vertexCount, int primitiveType, int graph,
                    int flag) {
-  const int go = vertices ? Check3DDraw(graph, vertexCount, primitiveType) : -1;
-  if (go <= 0) return go;
+  const int go = Check3DDraw(graph, vertexCount, primitiveType);
+  if (go <= 0 || !vertices) return go <= 0 ? go : -1;
   SetLightingEnable(0);
   Begin3DDraw(graph, UNLIT_VERTEX3D_FVF);
   Dev()->DrawPrimitiveUP(uint32_t(primitiveType), PrimitiveCount(primitiveType, vertexCount),
@@ -706,9 +724,8 @@ int DrawLine3DBase(const UnlitVertex3D* vertices, int vertexCount, int primitive
 
 int DrawTriangle3DBase(const UnlitVertex3D* vertices, int vertexCount, const uint16_t* indices,
                        int indexCount, int primitiveType, int graph, int flag) {
-  const int go = vertices && indices && vertexCount > 0
-                     ? Check3DDraw(graph, indexCount, primitiveType) : -1;
-  if (go <= 0) return go;
+  const int go = Check3DDraw(graph, indexCount, primitiveType);
+  if (go <= 0 || !vertices || !indices || vertexCount <= 0) return go <= 0 ? go : -1;
   SetLightingEnable(0);
   Begin3DDraw(graph, UNLIT_VERTEX3D_FVF);
   DrawIndexedUP(primitiveType, vertexCount, indices, indexCount, vertices, sizeof(UnlitVertex3D));
@@ -718,9 +735,8 @@ int DrawTriangle3DBase(const UnlitVertex3D* vertices, int vertexCount, const uin
 
 int DrawPolygonIndexed3DBase(const VERTEX3D* vertices, int vertexCount, const uint16_t* indices,
                              int indexCount, int primitiveType, int graph, int flag) {
-  const int go = vertices && indices && vertexCount > 0
-                     ? Check3DDraw(graph, indexCount, primitiveType) : -1;
-  if (go <= 0) return go;
+  const int go = Check3DDraw(graph, indexCount, primitiveType);
+  if (go <= 0 || !vertices || !indices || vertexCount <= 0) return go <= 0 ? go : -1;
   D3D9BeginSceneGuard();
   FlushLightsToDevice();
   BeginDrawPrimitive();

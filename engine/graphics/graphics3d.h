@@ -216,6 +216,11 @@ int ApplyMaterial(const COLOR_F* diffuse, const COLOR_F* ambient, const COLOR_F*
 
 // ---- Scene and primitives ----
 
+// Splits a packed screen colour (GetColor) into 0..255 channels: 0x00RRGGBB on a 32-bit
+// screen; 5:6:5 on a 16-bit one, each channel widened by the image layer's rule (so white
+// splits back to 255, 255, 255). Null pointers are skipped. Returns 0.
+int SplitColor(uint32_t color, int* r, int* g, int* b);
+
 // Flushes the 2-D vertex batch (there is none in Direct3D mode). Returns 0.
 int FlushPendingDraws();
 // Opens the scene once when a device exists and no scene is open. Returns 0.
