@@ -197,15 +197,44 @@ void SetModelDeviceHooks(const ModelDeviceHooks* hooks) {
   g_modelHooks = hooks ? *hooks : ModelDeviceHooks{nullptr, nullptr, nullptr};
 }
 
+namespace {
+
+// Sends every state the caches hold to a new device, once each; textures, buffers and shaders
+// are new objects and are set again by the next draw.
+void ResendCachedStates(const StateCache& held) {
+  g_cache = held;
+  for (int s = 0; s < D3D_STAGE_COUNT; ++s) {
+    g_cache.Texture[s] = nullptr;
+    g_cache.TextureValid[s] = false;
+  }
+  for (uint32_t i = 0; i < D3DRS_COUNT; ++i)
+    if (g_cache.RenderValid[i]) Dev()->SetRenderState(i, g_cache.Render[i]);
+  for (uint32_t s = 0; s < D3D_STAGE_COUNT; ++s) {
+    for (uint32_t i = 0; i < D3DTSS_COUNT; ++i)
+      if (g_cache.StageValid[s][i]) Dev()->SetTextureStageState(s, i, g_cache.Stage[s][i]);
+    for (uint32_t i = 0; i < D3DSAMP_COUNT; ++i)
+      if (g_cache.SamplerValid[s][i]) Dev()->SetSamplerState(s, i, g_cache.Sampler[s][i]);
+    if (g_cache.TextureTransformValid[s])
+      Dev()->SetTransform(D3DTS_TEXTURE0 + s, &g_cache.TextureTransform[s]);
+  }
+  if (g_cache.MaterialValid) Dev()->SetMaterial(&g_cache.Material);
+}
+
+}  // namespace
+
 int RestoreD3DDevice() {
   if (!Dev()) return -1;
   if (g_modelHooks.TerminateAllVertexBuffers) g_modelHooks.TerminateAllVertexBuffers();
   ReleaseAllGraphTextures();
+  const StateCache held = g_cache;
+  const int filtersValid = DeviceState.SamplerFilterValid;
   ReleaseD3DDevice();
   if (CreateD3DDevice() != 0) {
     WriteLog("Direct3D device could not be restored\n");
     return -1;
   }
+  ResendCachedStates(held);
+  DeviceState.SamplerFilterValid = filtersValid;
   RestoreAllGraphTextures();
   if (g_modelHooks.SetupAllModelBaseVertexBuffers) g_modelHooks.SetupAllModelBaseVertexBuffers();
   if (g_modelHooks.RestoreTextures) g_modelHooks.RestoreTextures();
