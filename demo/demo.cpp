@@ -78,6 +78,7 @@ int main() {
   DrawScreenFrame();
   std::printf("screen: %s\n", SoftDrawTarget && SaveMemImgPicture(SoftDrawTarget, "screen.png") ? "saved" : "NOT saved");
   EndLibrary();
+  RunDirect3DDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;
