@@ -11,6 +11,7 @@
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
 #include "engine_texts.h"
 
@@ -44,6 +45,8 @@ int InitLibrary() {
     LogTerminate();
     return -1;
   }
+  SetDrawScreen(DX_SCREEN_BACK);
+  SetDrawScreen(DX_SCREEN_FRONT);
   g_startDir = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   g_running = true;
   SetFatalErrorEndFunction([] { EndLibrary(); });
