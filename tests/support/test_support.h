@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/library.h"
+#include "engine/base/fatal_error.h"
 #include "engine/base/memory.h"
 
 // Fails the test when tracked memory holds a different number of blocks at its end than at its
