@@ -1,6 +1,8 @@
 # Two commands on a fresh machine: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# The core the peer benchmark table is pinned to.
+BENCH_CPU ?= 0
 CMAKE_GEN = -G Ninja
 
 .PHONY: deps demo test test-release test-asan bench fuzz clean
@@ -34,7 +36,8 @@ test: test-release test-asan
 
 bench: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
-	for b in build/release/*_bench; do $$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true; done
+	for b in build/release/*_bench; do [ $$b = build/release/peer_bench ] || $$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true; done
+	python3 scripts/bench_table.py build/release/peer_bench --repetitions 5 --cpu $(BENCH_CPU)
 
 # Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the shared test data.
 fuzz: deps build/fuzz/build.ninja

@@ -7,7 +7,7 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/base/library.h"
+#include "engine/library.h"
 #include "engine/base/memory.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_shapes.h"

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/base/library.h"
+#include "engine/base/fatal_error.h"
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graphics.h"

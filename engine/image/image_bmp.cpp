@@ -14,26 +14,21 @@ namespace {
 
 constexpr const char* kKind = "BMP";
 
-// Decodes RLE8 (bits 8) or RLE4 (bits 4) into a zeroed index image, bottom-up.
-bool DecodeRle(ByteReader& rd, int bits, BASEIMAGE* img) {
-  const int w = img->Width, h = img->Height;
-  uint8_t* pixels = static_cast<uint8_t*>(img->GraphData);
-  std::memset(pixels, 0, static_cast<size_t>(img->Pitch) * h);
+// Walks RLE8 (bits 8) or RLE4 (bits 4) data, bottom-up: true when every code is whole, every
+// pixel lands inside the image and an end-of-bitmap code closes it. With pixels null nothing is
+// written (the check made before anything is allocated); else the runs are written into pixels,
+// which the caller has zeroed (end-of-line, delta and end-of-bitmap codes leave pixels 0).
+bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch) {
   int64_t x = 0, row = 0;
-  auto put = [&](uint32_t index) -> bool {
-    if (x >= w || row >= h) return false;
-    pixels[static_cast<int64_t>(h - 1 - row) * img->Pitch + x] = static_cast<uint8_t>(index);
-    ++x;
-    return true;
-  };
   for (;;) {
     uint32_t count, value;
     if (!rd.U8(&count) || !rd.U8(&value)) return false;
     if (count > 0) {
-      for (uint32_t i = 0; i < count; ++i) {
-        uint32_t index = bits == 8 ? value : ((i & 1) ? (value & 15) : (value >> 4));
-        if (!put(index)) return false;
-      }
+      if (x + count > w || row >= h) return false;
+      uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
+      for (uint32_t i = 0; d && i < count; ++i)
+        d[i] = static_cast<uint8_t>(bits == 8 ? value : ((i & 1) ? (value & 15) : (value >> 4)));
+      x += count;
       continue;
     }
     if (value == 0) {  // end of line
@@ -51,11 +46,12 @@ bool DecodeRle(ByteReader& rd, int bits, BASEIMAGE* img) {
       uint32_t n = value;
       uint32_t bytes = bits == 8 ? n : (n + 1) / 2;
       if (!rd.Has(bytes)) return false;
+      if (x + n > w || row >= h) return false;
       const uint8_t* s = rd.Data + rd.Pos;
-      for (uint32_t i = 0; i < n; ++i) {
-        uint32_t index = bits == 8 ? s[i] : ((i & 1) ? (s[i / 2] & 15) : (s[i / 2] >> 4));
-        if (!put(index)) return false;
-      }
+      uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
+      for (uint32_t i = 0; d && i < n; ++i)
+        d[i] = static_cast<uint8_t>(bits == 8 ? s[i] : ((i & 1) ? (s[i / 2] & 15) : (s[i / 2] >> 4)));
+      x += n;
       rd.Skip(bytes + (bytes & 1));
     }
     if (row > h) return false;
@@ -186,18 +182,19 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   const uint64_t stride = ((static_cast<uint64_t>(width) * bpp + 31) / 32) * 4;
   if (!rle && stride * static_cast<uint64_t>(height) > size - offBits)
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_TRUNCATED);
+  // Run-length data is checked whole before the image is allocated: a few bytes may describe a
+  // large image through end-of-bitmap and delta codes, but a broken stream costs nothing.
+  if (rle && !WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp),
+                      static_cast<int>(width), static_cast<int>(height), nullptr, 0))
+    return LogImageReadError(kKind, TEXT_IMAGE_REASON_DATA);
 
   if (AllocBaseImagePixels(image, static_cast<int>(width), static_cast<int>(height), &format) != 0)
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_MEMORY);
   uint8_t* pixels = static_cast<uint8_t*>(image->GraphData);
   const int w = static_cast<int>(width), h = static_cast<int>(height);
   if (rle) {
-    ByteReader body{data, size, offBits};
-    if (!DecodeRle(body, static_cast<int>(bpp), image)) {
-      ReleaseBaseImage(image);
-      std::memset(image, 0, sizeof(*image));
-      return LogImageReadError(kKind, TEXT_IMAGE_REASON_DATA);
-    }
+    std::memset(pixels, 0, static_cast<size_t>(image->Pitch) * h);
+    WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp), w, h, pixels, image->Pitch);
   }
   for (int r = 0; r < h && !rle; ++r) {
     const uint8_t* s = data + offBits + stride * r;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/base/memory.h"
 #include "engine/soft/pixel_rules.h"
 #include "engine/soft/plain_blit_simd.h"
 
@@ -140,10 +141,9 @@ SOFT_INLINE bool PlainSimdSegment(const PlainSimdOps& K, const SoftDrawPrep& P, 
         K.BlendAlpha[1](d, s, n, p);
         return true;
       }
-      if (F.NoblendAlphaSourceCopies) {
-        std::memcpy(d, s, size_t(n) * 4);
-        return true;
-      }
+      if (F.NoblendAlphaSourceCopies) std::memcpy(d, s, size_t(n) * 4);
+      else K.BlendAlpha[3](d, s, n, p);
+      return true;
     }
     return false;
   }
@@ -156,8 +156,7 @@ constexpr bool PlainSimdPixelsCase() {
   } else if constexpr (V.Src == SOFT_SRC_DIRECT) {
     return true;
   } else {
-    return V.Mode == SOFT_MODE_ALPHA ||
-           (V.Mode == SOFT_MODE_NOBLEND && (V.Trans || F.NoblendAlphaSourceCopies));
+    return V.Mode == SOFT_MODE_ALPHA || V.Mode == SOFT_MODE_NOBLEND;
   }
 }
 template <SoftFamily F, SoftVariant V>
@@ -212,6 +211,26 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
     }
   }
 }
+
+// A work buffer of n 32-bit words for one call: on the stack up to kStackWords, else from tracked
+// memory. data() is null when that allocation fails; the caller then takes a path without it.
+class SoftWorkBuffer {
+ public:
+  static constexpr int kStackWords = 2048;
+  explicit SoftWorkBuffer(size_t words)
+      : data_(words <= kStackWords ? stack_
+                                   : static_cast<uint32_t*>(MEM_ALLOC(words * sizeof(uint32_t)))) {}
+  ~SoftWorkBuffer() {
+    if (data_ != stack_) MEM_FREE(data_);
+  }
+  SoftWorkBuffer(const SoftWorkBuffer&) = delete;
+  SoftWorkBuffer& operator=(const SoftWorkBuffer&) = delete;
+  uint32_t* data() const { return data_; }
+
+ private:
+  alignas(32) uint32_t stack_[kStackWords];
+  uint32_t* data_;
+};
 
 // 16-bit plain copy (direct source, NOBLEND, no blend graph, no tint, no key): row copies.
 template <SoftFamily F, SoftVariant V>

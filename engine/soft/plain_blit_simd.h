@@ -29,6 +29,8 @@ struct PlainSimdOps {
   void (*Mul)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
   // floor(s / 2) + floor(d / 2) per channel, byte 3 becomes 0.
   void (*Half)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
+  void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
 };
 
 // The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
@@ -160,8 +162,27 @@ void KCopyKey(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
 template <class V, int target>
 void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
   using T = typename V::T;
-  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
   const T k = V::Set32(key), z = V::Zero(), inv = V::Set32(0x00FFFFFFu);
+  if ((W & 0xFF) == 0) {
+    // W = 256 p: d + floor((x - d) p / 256) = floor((d (256 - p) + x p) / 256), and that sum
+    // stays below 65536. Byte 3 weighs d by 256 and x by 0.
+    const uint64_t p = W >> 8, q = 256 - p;
+    const T wx = V::Set64(p | p << 16 | p << 32), wd = V::Set64(q | q << 16 | q << 32 | uint64_t(256) << 48);
+    ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+      T S = V::Load(sp), D = V::Load(dp);
+      T X = target == 1 ? V::Xor(S, inv) : S;
+      T dl = V::Lo8(D, z), dh = V::Hi8(D, z), xl = V::Lo8(X, z), xh = V::Hi8(X, z);
+      if constexpr (target == 2) {
+        xl = V::template Srl16<8>(V::MulLo16(xl, dl));
+        xh = V::template Srl16<8>(V::MulLo16(xh, dh));
+      }
+      T rl = V::template Srl16<8>(V::Add16(V::MulLo16(dl, wd), V::MulLo16(xl, wx)));
+      T rh = V::template Srl16<8>(V::Add16(V::MulLo16(dh, wd), V::MulLo16(xh, wx)));
+      V::Store(dp, KeySelect<V>(V::Pack16(rl, rh), S, D, hasKey, k));
+    });
+    return;
+  }
+  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
   ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
     T S = V::Load(sp), D = V::Load(dp);
     T X = target == 1 ? V::Xor(S, inv) : S;
@@ -277,6 +298,23 @@ void KHalf(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
 }
 
 template <class V>
+void KGather32(uint32_t* out, const uint8_t* row, const int32_t* col, int n) {
+  int i = 0;
+#ifdef PLAIN_SIMD_AVX2
+  if constexpr (V::N == 8) {
+    const int* base = reinterpret_cast<const int*>(row);
+    for (; i + 16 <= n; i += 16) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i + 8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_i32gather_epi32(base, a, 4));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_i32gather_epi32(base, b, 4));
+    }
+  }
+#endif
+  for (; i < n; ++i) std::memcpy(out + i, row + 4 * size_t(col[i]), 4);
+}
+
+template <class V>
 constexpr PlainSimdOps MakeOps() {
   return PlainSimdOps{&KCopyKey<V>,
                       {&KBlendConst<V, 0>, &KBlendConst<V, 1>, &KBlendConst<V, 2>},
@@ -284,7 +322,8 @@ constexpr PlainSimdOps MakeOps() {
                       &KSatAddSub<V>,
                       {&KPackedAddSub<V, 0>, &KPackedAddSub<V, 1>, &KPackedAddSub<V, 2>},
                       &KMul<V>,
-                      &KHalf<V>};
+                      &KHalf<V>,
+                      &KGather32<V>};
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/base/library.h"
+#include "engine/base/fatal_error.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graphics.h"
 #include "engine/soft/blend_tables.h"

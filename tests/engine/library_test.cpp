@@ -1,4 +1,4 @@
-#include "engine/base/library.h"
+#include "engine/library.h"
 
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/log.h"
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"

@@ -1,4 +1,4 @@
-// Engine start and end, and the fatal-error exit.
+// Engine start and end: they compose every subsystem, so they sit above all of them.
 #pragma once
 
 // Before engine start: 1 draws through Direct3D, 0 through the software renderer. This platform
@@ -17,12 +17,3 @@ int InitLibrary();
 int EndLibrary();
 // 1 between InitLibrary and EndLibrary.
 int IsLibraryRunning();
-
-// Writes message and a line feed to the log, ends the engine and exits the process with -1
-// (status 255). Does not return.
-[[noreturn]] void FatalErrorExit(const char* message);
-// Test hook: when set, FatalErrorExit writes the log line and then calls the hook in place of
-// ending the engine and the process. The hook must not return (tests throw from it); if it
-// does, the process ends as usual. Null removes it.
-using FatalErrorHook = void (*)(const char* message);
-void SetFatalErrorHook(FatalErrorHook hook);

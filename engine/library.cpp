@@ -1,10 +1,10 @@
-#include "engine/base/library.h"
+#include "engine/library.h"
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/base/sysinfo.h"
@@ -19,7 +19,6 @@ namespace {
 bool g_running = false;
 int g_use3D = 0;
 std::string g_startDir;
-FatalErrorHook g_fatalHook = nullptr;
 
 }  // namespace
 
@@ -48,6 +47,7 @@ int InitLibrary() {
     return -1;
   }
   g_running = true;
+  SetFatalErrorEndFunction([] { EndLibrary(); });
   InitModelSystem();
   return 0;
 }
@@ -55,6 +55,7 @@ int InitLibrary() {
 int EndLibrary() {
   if (!g_running) return -1;
   g_running = false;
+  SetFatalErrorEndFunction(nullptr);
   MV1TerminateModelSystem();
   TerminateGraphics();
   if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
@@ -65,13 +66,3 @@ int EndLibrary() {
 }
 
 int IsLibraryRunning() { return g_running ? 1 : 0; }
-
-void SetFatalErrorHook(FatalErrorHook hook) { g_fatalHook = hook; }
-
-void FatalErrorExit(const char* message) {
-  WriteLog(message ? message : "");
-  WriteLog("\n");
-  if (g_fatalHook) g_fatalHook(message);
-  EndLibrary();
-  std::exit(-1);
-}
