@@ -10,7 +10,7 @@
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
