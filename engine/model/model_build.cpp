@@ -153,3 +153,36 @@ void MV1SetupFrameCounts(MV1ModelBase* base) {
   base->TriangleCount = totalTriangles > INT_MAX ? INT_MAX : static_cast<int>(totalTriangles);
   base->VertexCount = totalVertices > INT_MAX ? INT_MAX : static_cast<int>(totalVertices);
 }
+
+namespace {
+
+bool InfoInside(const MV1ChangeInfo& info, int setWords, const uint32_t* masks, int maskBytes,
+                bool isFrame) {
+  if (info.WordIndex < 1 || info.WordIndex >= setWords) return false;
+  if (info.OwnBit == 0 || (info.OwnBit & (info.OwnBit - 1)) != 0) return false;
+  if (!isFrame) return info.SubtreeMask == nullptr;
+  if (info.MaskWordCount < 1 || info.MaskWordCount > setWords - info.WordIndex) return false;
+  if (!info.SubtreeMask || !masks) return false;
+  // Compared as addresses: a pointer from a file may point anywhere.
+  uintptr_t at = reinterpret_cast<uintptr_t>(info.SubtreeMask);
+  uintptr_t begin = reinterpret_cast<uintptr_t>(masks);
+  if (at < begin || (at - begin) % 4 != 0) return false;
+  return (at - begin) / 4 + static_cast<uint64_t>(info.MaskWordCount) <=
+         static_cast<uint64_t>(maskBytes / 4);
+}
+
+}  // namespace
+
+int MV1CheckChangeInfos(const MV1ModelBase* base) {
+  int wordsA = MV1ChangeSetWordsA(base->FrameCount, base->MeshCount);
+  int wordsB = MV1ChangeSetWordsB(base->FrameCount);
+  for (int i = 0; i < base->FrameCount; ++i) {
+    const MV1FrameBase& f = base->Frame[i];
+    if (!InfoInside(f.ChangeDrawMaterialInfo, wordsA, base->ChangeMaskA, base->ChangeMaskSizeA, true) ||
+        !InfoInside(f.ChangeMatrixInfo, wordsB, base->ChangeMaskB, base->ChangeMaskSizeB, true))
+      return -1;
+  }
+  for (int i = 0; i < base->MeshCount; ++i)
+    if (!InfoInside(base->Mesh[i].ChangeInfo, wordsA, nullptr, 0, false)) return -1;
+  return 0;
+}

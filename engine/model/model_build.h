@@ -30,3 +30,9 @@ int MV1SetupChangeBits(MV1ModelBase* base, void** chunkHead);
 // Each frame's TriangleCount and VertexCount from its meshes' triangle lists (index count / 3 and
 // vertex count, summed) and the base totals TriangleCount and VertexCount.
 void MV1SetupFrameCounts(MV1ModelBase* base);
+
+// For a base whose change infos come from a file: 0 when every frame's and mesh's info lies
+// inside the model change sets of MV1ChangeSetWordsA/B (word index from 1, one own bit, the mask
+// words inside the set and inside ChangeMaskA/B), else -1. Marking then never writes outside a
+// model's change sets.
+int MV1CheckChangeInfos(const MV1ModelBase* base);

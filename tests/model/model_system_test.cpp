@@ -6,6 +6,7 @@
 
 #include "engine/base/log.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 #include "engine/model/matrix3x4.h"
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
@@ -133,6 +134,22 @@ TEST(ModelSystemStart, SoftwareModeStartsNothingAndTerminateTwiceIsHarmless) {
     EXPECT_EQ(MV1TerminateModelSystem(), 0);
   }
   EXPECT_EQ(MemLiveBlockCount(), blocks);
+}
+
+TEST(ModelSystemStart, EngineStartAndEndRunTheModelSystemInDirect3DMode) {
+  for (int use3D : {0, 1}) {
+    SetUse3DFlag(use3D);
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(MV1SystemInitFlag, use3D);
+    if (use3D) {
+      int h = MV1AddModelHandle();
+      EXPECT_EQ(MV1CreateModelFromBase(h, ReferenceBaseBuilder().Build()), 0);
+    }
+    EXPECT_EQ(EndLibrary(), 0);  // deletes the model and its base
+    EXPECT_EQ(MV1SystemInitFlag, 0);
+    EXPECT_EQ(MV1ModelBaseTable.Slot, nullptr);
+  }
+  SetUse3DFlag(0);
 }
 
 TEST_F(ModelSystemTest, TableGrowthFailsCleanly) {
