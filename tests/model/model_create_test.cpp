@@ -121,6 +121,17 @@ TEST_F(ModelCreateTest, NumberingRefusesBrokenLinks) {
   f[6].Parent = &f[0];  // disagreeing links
   EXPECT_EQ(MV1NumberChangeBits(base), -1);
   f[6].Parent = &f[1];
+  f[5].Next = &f[1];  // a sibling loop
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  f[5].Next = nullptr;
+  base->Mesh[3].Container = &f[0];  // a mesh of another frame
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  base->Mesh[3].Container = &f[4];
+  base->FirstTopFrame = &f[7];  // frame 0 must lead
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  base->FirstTopFrame = &f[0];
+  f[1].Next = &f[3];
+  EXPECT_EQ(MV1CheckFrameLinks(base), 0);
   EXPECT_EQ(MV1NumberChangeBits(base), 0);
 }
 
