@@ -13,6 +13,7 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
+#include "engine/model/model_handles.h"
 #include "engine_texts.h"
 
 namespace {
@@ -50,6 +51,7 @@ int InitLibrary() {
   g_startDir = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   g_running = true;
   SetFatalErrorEndFunction([] { EndLibrary(); });
+  InitModelSystem();
   return 0;
 }
 
@@ -57,6 +59,7 @@ int EndLibrary() {
   if (!g_running) return -1;
   g_running = false;
   SetFatalErrorEndFunction(nullptr);
+  MV1TerminateModelSystem();
   TerminateGraphics();
   if (g_startDir >= 0) {
     if (fchdir(g_startDir) != 0) WriteLog("Cannot return to the start directory\n");
