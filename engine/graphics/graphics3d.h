@@ -94,7 +94,8 @@ struct ShaderKeyState {
 };
 extern ShaderKeyState ShaderKey;
 // Recomputes the indices after a lighting, fog or light change. No shader pack exists whose
-// indices a formula could name, so both stay 0 (tests may set ShaderKey themselves).
+// indices a formula could name: the draw-settings reset sets both to 0 and fog off, and they
+// keep that (or what a test set).
 void UpdateShaderKey();
 // 1 when vertex and pixel shaders are in use (the device offers them).
 extern int UseShaderFlag;
