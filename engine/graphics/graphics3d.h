@@ -38,8 +38,9 @@ struct DeviceStateShadow {
   D3DShader* PixelShader;         // null for none
   int TexCoordIndex[D3D_STAGE_COUNT];
   int SamplerFilterValid;         // 0: the next SetSamplerFilter re-sends every filter
-  int ForceResend;                // 1: every cached setter sends (device restore); cleared at the
-                                  // end of the next draw
+  int ForceResend;                // 1: every cached setter sends (set by device restore, which
+                                  // has re-sent every cached state already); whoever draws next
+                                  // clears it after the draw (the 3-D base drawers do)
 };
 extern DeviceStateShadow DeviceState;
 
