@@ -393,8 +393,8 @@ D3DIndexBuffer* CreateIndexBuffer(uint32_t bytes, uint32_t usage, uint32_t forma
 // ---- Shaders ----
 
 void UpdateShaderKey() {
-  ShaderKey.VertexShaderIndex = 0;
-  ShaderKey.PixelShaderIndex = 0;
+  // No shader pack names its indices by lighting, fog or light configuration: the indices keep
+  // what they hold (0 from the draw-settings reset, or what a test set).
 }
 
 int SetupShaders() {
@@ -548,7 +548,7 @@ int InitDrawSettings() {
   SetupDefaultLight();
   ResetCameraSettings();
   ResetMaterial3D();
-  UpdateShaderKey();
+  ShaderKey = ShaderKeyState{0, 0, 0, 0};
   return 0;
 }
 

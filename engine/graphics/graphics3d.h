@@ -38,8 +38,9 @@ struct DeviceStateShadow {
   D3DShader* PixelShader;         // null for none
   int TexCoordIndex[D3D_STAGE_COUNT];
   int SamplerFilterValid;         // 0: the next SetSamplerFilter re-sends every filter
-  int ForceResend;                // 1: every cached setter sends (device restore); cleared at the
-                                  // end of the next draw
+  int ForceResend;                // 1: every cached setter sends (set by device restore, which
+                                  // has re-sent every cached state already); whoever draws next
+                                  // clears it after the draw (the 3-D base drawers do)
 };
 extern DeviceStateShadow DeviceState;
 
@@ -94,7 +95,8 @@ struct ShaderKeyState {
 };
 extern ShaderKeyState ShaderKey;
 // Recomputes the indices after a lighting, fog or light change. No shader pack exists whose
-// indices a formula could name, so both stay 0 (tests may set ShaderKey themselves).
+// indices a formula could name: the draw-settings reset sets both to 0 and fog off, and they
+// keep that (or what a test set).
 void UpdateShaderKey();
 // 1 when vertex and pixel shaders are in use (the device offers them).
 extern int UseShaderFlag;

@@ -344,3 +344,32 @@ TEST_F(Graphics3DTest, SplitColorUndoesGetColor) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Graphics3DTest, DrawSettingsResetReusesTheDefaultLight) {
+  const int def = LightTable.DefaultLightHandle;
+  SetLightDirection(VECTOR{0, 0, 1});
+  SetLightDifColor(COLOR_F{0, 1, 0, 0});
+  SetCameraNearFar(3, 30);
+  ShaderKey.VertexShaderIndex = 6;
+  UpdateShaderKey();
+  EXPECT_EQ(ShaderKey.VertexShaderIndex, 6);  // kept: no formula names the indices
+  InitDrawSettings();
+  EXPECT_EQ(LightTable.DefaultLightHandle, def);
+  EXPECT_EQ(LightTable.Count, 1);
+  EXPECT_NEAR(GetLightDirection().x, 0.57735026f, 1e-6f);
+  EXPECT_EQ(GetLightDifColor().g, 1.0f);
+  EXPECT_EQ(GetLightDifColor().r, 1.0f);
+  EXPECT_EQ(Camera.Near, 10.0f);
+  EXPECT_EQ(ShaderKey.VertexShaderIndex, 0);
+  // Fog is re-sent only when the device holds another state.
+  ShaderKey.FogEnable = 1;
+  Dev()->ClearRecord();
+  ReapplyFogEnable();
+  ReapplyFogEnable();
+  EXPECT_EQ(Dev()->RenderState(D3DRS_FOGENABLE), 1u);
+  EXPECT_EQ(Dev()->CallCount(D3DMethod::SetRenderState), 1u);
+}
+
+}  // namespace
