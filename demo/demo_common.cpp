@@ -1,5 +1,8 @@
 #include "demo/demo_common.h"
 
+#include <cstdio>
+#include <string>
+
 #include "engine/image/baseimage.h"
 
 bool SaveMemImgPicture(const MEMIMG* img, const char* path) {
@@ -42,4 +45,23 @@ void DrawDemoBackground(MEMIMG* img, int format) {
     RECT band = {x, 0, x + 8, img->Height};
     ClearMemImg(img, &band, DemoColor(format, 200, 200, 200));
   }
+}
+
+bool SaveDemoPicture(const MEMIMG* img, const char* path, const char* legend) {
+  const int depth = img && img->Base && img->Base->Format == MEMIMG_FORMAT_565 ? 16 : 32;
+  char text[4096];
+  std::snprintf(text, sizeof(text), legend, depth);
+  std::string legendPath(path);
+  legendPath.replace(legendPath.size() - 4, 4, ".txt");
+  bool ok = SaveMemImgPicture(img, path);
+  if (std::FILE* f = std::fopen(legendPath.c_str(), "w")) {
+    ok = std::fputs(text, f) >= 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+  } else {
+    ok = false;
+  }
+  const std::string first(text, std::string(text).find('\n'));
+  std::printf("%-24s %s  %s (legend: %s)\n", path, ok ? "saved" : "NOT SAVED", first.c_str(),
+              legendPath.c_str());
+  return ok;
 }

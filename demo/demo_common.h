@@ -11,3 +11,8 @@ void DrawDemoBackground(MEMIMG* img, int format);
 
 // Saves a 16-bit (5:6:5) or 32-bit MEMIMG as a PNG picture. Returns true on success.
 bool SaveMemImgPicture(const MEMIMG* img, const char* path);
+// Saves img as the PNG picture path and its legend (what the rows, columns and tiles show, and
+// which oddities are the engine's own behaviour) beside it, as path with ".txt" for ".png", and
+// prints one line: the file, whether it was saved, and the legend's first line. The legend's
+// "%d" (if any) takes the surface's bit depth. Returns true when both were written.
+bool SaveDemoPicture(const MEMIMG* img, const char* path, const char* legend);

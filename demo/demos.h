@@ -13,3 +13,8 @@ void RunPolygonDemo();
 
 // The plain blit in every blend mode with key, tint, alpha and blend graph, 32-bit and 16-bit.
 void RunPlainBlitDemo();
+
+// Spheres, capsules, cones, lines and triangles drawn in Direct3D mode over the stand-in device
+// under the draw-screen view, a look-at view from above and a moved screen centre; the recorded
+// draws are replayed into pictures.
+void RunDirect3DDemo();

@@ -1,5 +1,6 @@
 #include "engine/library.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
@@ -18,7 +20,7 @@ namespace {
 
 bool g_running = false;
 int g_use3D = 0;
-std::string g_startDir;
+int g_startDir = -1;  // the start directory held open (its path may exceed any path limit)
 
 }  // namespace
 
@@ -30,8 +32,6 @@ int SetUse3DFlag(int flag) {
 
 int InitLibrary() {
   if (g_running) return -1;
-  char cwd[4096];
-  g_startDir = getcwd(cwd, sizeof(cwd)) ? cwd : "";
   SetFileFunctionTable(nullptr);
   LogInitialize();
   WriteSystemInfoToLog();
@@ -46,6 +46,9 @@ int InitLibrary() {
     LogTerminate();
     return -1;
   }
+  SetDrawScreen(DX_SCREEN_BACK);
+  SetDrawScreen(DX_SCREEN_FRONT);
+  g_startDir = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   g_running = true;
   SetFatalErrorEndFunction([] { EndLibrary(); });
   InitModelSystem();
@@ -58,8 +61,11 @@ int EndLibrary() {
   SetFatalErrorEndFunction(nullptr);
   MV1TerminateModelSystem();
   TerminateGraphics();
-  if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
-    WriteLogFmt("Cannot return to the start directory %s", g_startDir.c_str());
+  if (g_startDir >= 0) {
+    if (fchdir(g_startDir) != 0) WriteLog("Cannot return to the start directory\n");
+    close(g_startDir);
+    g_startDir = -1;
+  }
   MemDumpToLog();
   LogTerminate();
   return 0;

@@ -18,16 +18,24 @@ constexpr const char* kKind = "BMP";
 // pixel lands inside the image and an end-of-bitmap code closes it. With pixels null nothing is
 // written (the check made before anything is allocated); else the runs are written into pixels,
 // which the caller has zeroed (end-of-line, delta and end-of-bitmap codes leave pixels 0).
-bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch) {
+// *maxIndex gets the largest index the runs write (0 when none).
+bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch, uint32_t* maxIndex) {
   int64_t x = 0, row = 0;
+  uint32_t top = 0;
+  auto index = [&](uint32_t i, uint32_t v) {
+    uint32_t k = bits == 8 ? v : ((i & 1) ? (v & 15) : (v >> 4));
+    if (k > top) top = k;
+    return static_cast<uint8_t>(k);
+  };
   for (;;) {
     uint32_t count, value;
     if (!rd.U8(&count) || !rd.U8(&value)) return false;
     if (count > 0) {
       if (x + count > w || row >= h) return false;
       uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
-      for (uint32_t i = 0; d && i < count; ++i)
-        d[i] = static_cast<uint8_t>(bits == 8 ? value : ((i & 1) ? (value & 15) : (value >> 4)));
+      index(0, value);
+      if (count > 1) index(1, value);
+      for (uint32_t i = 0; d && i < count; ++i) d[i] = index(i, value);
       x += count;
       continue;
     }
@@ -35,6 +43,7 @@ bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch) 
       x = 0;
       ++row;
     } else if (value == 1) {  // end of bitmap
+      *maxIndex = top;
       return true;
     } else if (value == 2) {  // delta
       uint32_t ddx, ddy;
@@ -49,8 +58,10 @@ bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch) 
       if (x + n > w || row >= h) return false;
       const uint8_t* s = rd.Data + rd.Pos;
       uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
-      for (uint32_t i = 0; d && i < n; ++i)
-        d[i] = static_cast<uint8_t>(bits == 8 ? s[i] : ((i & 1) ? (s[i / 2] & 15) : (s[i / 2] >> 4)));
+      for (uint32_t i = 0; i < n; ++i) {
+        uint8_t k = index(i, bits == 8 ? s[i] : s[i / 2]);
+        if (d) d[i] = k;
+      }
       x += n;
       rd.Skip(bytes + (bytes & 1));
     }
@@ -183,9 +194,13 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   if (!rle && stride * static_cast<uint64_t>(height) > size - offBits)
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_TRUNCATED);
   // Run-length data is checked whole before the image is allocated: a few bytes may describe a
-  // large image through end-of-bitmap and delta codes, but a broken stream costs nothing.
-  if (rle && !WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp),
-                      static_cast<int>(width), static_cast<int>(height), nullptr, 0))
+  // large image through end-of-bitmap and delta codes, but a broken stream costs nothing. Pixels
+  // the codes leave unset are index 0, so the largest index written decides the palette check.
+  uint32_t rleMaxIndex = 0;
+  if (rle && (!WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp),
+                       static_cast<int>(width), static_cast<int>(height), nullptr, 0,
+                       &rleMaxIndex) ||
+              (paletted && rleMaxIndex >= paletteEntries)))
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_DATA);
 
   if (AllocBaseImagePixels(image, static_cast<int>(width), static_cast<int>(height), &format) != 0)
@@ -194,7 +209,8 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   const int w = static_cast<int>(width), h = static_cast<int>(height);
   if (rle) {
     std::memset(pixels, 0, static_cast<size_t>(image->Pitch) * h);
-    WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp), w, h, pixels, image->Pitch);
+    WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp), w, h, pixels, image->Pitch,
+            &rleMaxIndex);
   }
   for (int r = 0; r < h && !rle; ++r) {
     const uint8_t* s = data + offBits + stride * r;
@@ -210,7 +226,7 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
     }
   }
   // An index past the palette marks a corrupt file.
-  if (paletted && paletteEntries < 256) {
+  if (paletted && paletteEntries < 256 && !rle) {
     for (int y = 0; y < h; ++y) {
       const uint8_t* row = pixels + static_cast<int64_t>(y) * image->Pitch;
       for (int x = 0; x < w; ++x) {

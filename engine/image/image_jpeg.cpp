@@ -37,9 +37,10 @@ struct JpegSource {
   bool Truncated;
 };
 
-// Warnings: the library pads a scan whose coded data stops early (at a marker or at the end of
-// the file) and carries on; that image is incomplete, and is refused like a truncated file. What
-// it recovers from whole (extraneous bytes, a restart marker out of step) is accepted.
+// Warnings: the library pads a Huffman scan whose coded data stops early (at a marker or at the
+// end of the file) and carries on; that image is incomplete, and is refused like a truncated
+// file. What it recovers from whole (extraneous bytes, a restart marker out of step) is accepted.
+// (An arithmetic-coded scan may lawfully stop at a marker; the library does not warn there.)
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   int code = cinfo->err->msg_code;

@@ -91,9 +91,11 @@ struct ByteReader {
 //   TGA run-length: no end code, every pixel coded; a packet covers at most 128 pixels in at
 //     least 1 + pixel-size bytes, so at least that many bytes per 128 pixels.
 //   JPEG: Huffman-coded data needs at least 2 bits per 8x8 block of each component (1 when
-//     progressive); arithmetic coding has no such floor. Rows are decoded into the image one by
-//     one, and a scan whose coded data ends early (at the end of the file or at a marker) is
-//     refused at the first row it cannot supply.
+//     progressive). Rows are decoded into the image one by one, and a Huffman scan whose coded
+//     data ends early (at the end of the file or at a marker) is refused at the first row it
+//     cannot supply. Arithmetic coding has no such floor, and its scans may lawfully stop at a
+//     marker (the rest of the data is zero by that coding's convention): there only a file
+//     whose bytes run out is refused.
 int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image);
 int ReadJpegImage(const uint8_t* data, size_t size, BASEIMAGE* image);
 int ReadPngImage(const uint8_t* data, size_t size, BASEIMAGE* image);

@@ -14,6 +14,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
 
 namespace {
@@ -198,16 +199,12 @@ struct FlatLineLoop {
   static void Run(const SoftDrawPrep& P, const FlatArgs& A) { FlatLinePixels(F, V, P, A); }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
-
 // Reads the draw state for a flat colour into dst and prepares the colour: masked to 16 bits
 // for a 16-bit destination, tinted once by (channel * bright) >> 8. Afterwards the variant runs
 // untinted. alphaDst: a destination with the alpha flag is drawn by its colour format's rules
 // (the line); otherwise it draws nothing. False when the call draws nothing.
 bool PrepareFlat(SoftDrawPrep* prep, const MEMIMG* dst, uint32_t* colour, bool alphaDst) {
-  if (!Usable(dst)) return false;
+  if (!MemImgUsable(dst)) return false;
   const MemImgBase* b = dst->Base;
   if (b->PaletteFlag == 1) return false;
   MemImgBase plainBase;
@@ -260,19 +257,24 @@ void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
 }
 
 SoftFlatSpan32::SoftFlatSpan32(uint32_t colour, int mode, int p)
-    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)) {
-  for (uint32_t& w : row_) w = colour;
+    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)), colour_(colour) {
+  // The modes without a flat kernel take the colour as a source row.
+  if (mode == SOFT_MODE_ADD || mode == SOFT_MODE_SUB || mode == SOFT_MODE_MUL)
+    for (uint32_t& w : row_) w = colour;
 }
 
 void SoftFlatSpan32::Span(uint8_t* d, int32_t n) const {
-  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
   const PlainSimdOps& K = *k_;
+  switch (mode_) {
+    case SOFT_MODE_ALPHA: K.BlendFlat[0](d, n, colour_, p_); return;
+    case SOFT_MODE_INVSRC: K.BlendFlat[1](d, n, colour_, p_); return;
+    case SOFT_MODE_MULA: K.BlendFlat[2](d, n, colour_, p_); return;
+    default: break;
+  }
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
   while (n > 0) {
     const int m = n < kRow ? int(n) : kRow;
     switch (mode_) {
-      case SOFT_MODE_ALPHA: K.BlendConst[0](d, s, m, p_ << 8, 0, 0); break;
-      case SOFT_MODE_INVSRC: K.BlendConst[1](d, s, m, p_ << 8, 0, 0); break;
-      case SOFT_MODE_MULA: K.BlendConst[2](d, s, m, p_ << 8, 0, 0); break;
       case SOFT_MODE_ADD: K.PackedAddSub[0](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_SUB: K.PackedAddSub[2](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_MUL: K.Mul(d, s, m, 0, 0); break;
@@ -285,7 +287,7 @@ void SoftFlatSpan32::Span(uint8_t* d, int32_t n) const {
 
 void DrawPixelMemImg(MEMIMG* dst, int x, int y, uint32_t color) {
   SoftDrawPrep prep;
-  if (!Usable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
+  if (!MemImgUsable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
   const RECT area = SoftDestArea(dst);
   if (x < area.left || x >= area.right || y < area.top || y >= area.bottom) return;
   if (!PrepareFlat(&prep, dst, &color, false)) return;
@@ -297,7 +299,7 @@ void DrawPixelMemImg(MEMIMG* dst, int x, int y, uint32_t color) {
 
 void DrawFillBoxMemImg(MEMIMG* dst, const RECT* rect, uint32_t color) {
   SoftDrawPrep prep;
-  if (!Usable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
+  if (!MemImgUsable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
   RECT r{0, 0, dst->Width, dst->Height};
   if (rect) {
     r.left = std::min(rect->left, rect->right);
@@ -321,7 +323,7 @@ void DrawFillBoxMemImg(MEMIMG* dst, const RECT* rect, uint32_t color) {
 }
 
 void DrawLineMemImg(MEMIMG* dst, int x1, int y1, int x2, int y2, uint32_t color) {
-  if (!Usable(dst)) return;
+  if (!MemImgUsable(dst)) return;
   LineWalk w;
   if (!ClipLine(x1, y1, x2, y2, SoftDestArea(dst), &w)) return;
   SoftDrawPrep prep;

@@ -34,5 +34,6 @@ class SoftFlatSpan32 {
   const PlainSimdOps* k_;
   int mode_;
   uint32_t p_;
+  uint32_t colour_;
   alignas(32) uint32_t row_[kRow];
 };

@@ -245,14 +245,10 @@ inline void PlainCopyRows(const PlainBlitArgs& A, int bytesPerPixel) {
   for (int y = 0; y < A.h; ++y, d += A.dstPitch, s += A.srcPitch) std::memcpy(d, s, row);
 }
 
-// Optimised builds specialise every variant; unoptimised (sanitizer) builds, where the
-// specialisation buys nothing and costs minutes of compiling, only the vector and copy loops,
-// leaving the rest to the generic path.
-#if defined(__OPTIMIZE__)
-constexpr bool kPlainSpecialiseAll = true;
-#else
-constexpr bool kPlainSpecialiseAll = false;
-#endif
+// With ENGINE_SPECIALISED_LOOPS at 1 (the build option of that name; the default, the sanitizer
+// build included) every variant is specialised; at 0 only the vector and copy loops are, and the
+// rest runs on the generic path, for a quicker build.
+constexpr bool kPlainSpecialiseAll = ENGINE_SPECIALISED_LOOPS != 0;
 
 // The loop templates the dispatch tables are built from, one set per destination format.
 template <int Dst16>

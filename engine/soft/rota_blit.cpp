@@ -14,6 +14,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
 #include "engine/soft/plain_blit_loops.h"
 #include "engine/soft/polygon.h"
@@ -253,16 +254,13 @@ struct RotaLoop {
   }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
 
 }  // namespace
 
 void DrawRotaMemImg(MEMIMG* dst, const MEMIMG* src, int cx, int cy, float angle, float scale,
                     int trans, int turn, const MEMIMG* blendGraph) {
-  if (!Usable(dst) || !Usable(src)) return;
-  if (blendGraph && !Usable(blendGraph)) return;
+  if (!MemImgUsable(dst) || !MemImgUsable(src)) return;
+  if (blendGraph && !MemImgUsable(blendGraph)) return;
   const MemImgBase* db = dst->Base;
   if (src->Base->Format != db->Format || db->PaletteFlag == 1 || db->AlphaFlag == 1) return;
   if (!SoftBlendGraphFits(blendGraph, src)) return;

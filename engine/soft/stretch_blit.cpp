@@ -12,6 +12,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
 #include "engine/soft/plain_blit.h"
 #include "engine/soft/plain_blit_loops.h"
@@ -162,16 +163,14 @@ struct StretchLoop {
   }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
 
 }  // namespace
 
 void DrawExtendMemImg(MEMIMG* dst, const MEMIMG* src, const RECT* rect, int trans,
                       const MEMIMG* blendGraph) {
-  if (!rect || !Usable(dst) || !Usable(src) || src->Width <= 0 || src->Height <= 0) return;
-  if (blendGraph && !Usable(blendGraph)) return;
+  if (!rect || !MemImgUsable(dst) || !MemImgUsable(src) || src->Width <= 0 || src->Height <= 0)
+    return;
+  if (blendGraph && !MemImgUsable(blendGraph)) return;
   // Normalise: the smaller edge is the first pixel drawn, the larger the first not drawn.
   int64_t left = rect->left, right = rect->right, top = rect->top, bottom = rect->bottom;
   const bool mirrorX = left > right, mirrorY = top > bottom;

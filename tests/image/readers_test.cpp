@@ -741,6 +741,28 @@ TEST_F(ImageReaders, BmpRunLengthIsCheckedWholeBeforeAllocating) {
   EXPECT_EQ(AllocationsDecoding(MakeBmp(s), &result), 0u);
   EXPECT_EQ(result, -1);
   LogCaptureEnd();
+  // So is an index past a short palette, in a run, in an absolute run or in a run's low nibble.
+  s.Palette = TestPalette(4);
+  for (auto data : {std::vector<uint8_t>{2, 4, 0, 1}, {0, 3, 1, 2, 5, 0, 0, 1}}) {
+    s.Data = data;
+    LogCaptureBegin();
+    EXPECT_EQ(AllocationsDecoding(MakeBmp(s), &result), 0u);
+    EXPECT_EQ(result, -1);
+    LogCaptureEnd();
+  }
+  s.Bpp = 4;
+  s.Compression = 2;
+  for (auto data : {std::vector<uint8_t>{2, 0x14, 0, 1}, {1, 0x14, 0, 1}}) {
+    s.Data = data;
+    LogCaptureBegin();
+    uint64_t allocations = AllocationsDecoding(MakeBmp(s), &result);
+    EXPECT_EQ(result, data[0] == 2 ? -1 : 0);  // a run of one writes only the high nibble
+    EXPECT_TRUE(result == 0 || allocations == 0u);
+    LogCaptureEnd();
+  }
+  s.Bpp = 8;
+  s.Compression = 1;
+  s.Palette = TestPalette(16);
   // End-of-bitmap and delta codes may leave most of a large image unset: still accepted, as 0.
   s.Width = 4096;
   s.Height = 2048;
