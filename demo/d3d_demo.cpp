@@ -61,13 +61,7 @@ void RenderView(const char* path) {
 }  // namespace
 
 void RunDirect3DDemo() {
-  SetUse3DFlag(1);
-  SetGraphMode(640, 480, 32);
-  if (InitLibrary() != 0) {
-    std::printf("Direct3D-mode start failed; see Log.txt\n");
-    SetUse3DFlag(0);
-    return;
-  }
+  if (!StartDirect3DDemo()) return;
   ChangeLightTypeDir(VECTOR{0.4f, -0.6f, 1});
   SetLightDifColor(COLOR_F{0.8f, 0.8f, 0.8f, 1});
   CreatePointLightHandle(VECTOR{600, 500, -200}, 3000, 0.6f, 0.0005f, 0);
@@ -79,6 +73,5 @@ void RunDirect3DDemo() {
   SetDrawScreen(DX_SCREEN_BACK);
   SetCameraDotScreenCenter(220, 170);
   RenderView("d3d_moved_centre.png");
-  EndLibrary();
-  SetUse3DFlag(0);
+  EndDirect3DDemo();
 }

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "engine/image/baseimage.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 
 bool SaveMemImgPicture(const MEMIMG* img, const char* path) {
   if (!img || !img->Base || img->Base->PaletteFlag) return false;
@@ -64,4 +66,18 @@ bool SaveDemoPicture(const MEMIMG* img, const char* path, const char* legend) {
   std::printf("%-24s %s  %s (legend: %s)\n", path, ok ? "saved" : "NOT SAVED", first.c_str(),
               legendPath.c_str());
   return ok;
+}
+
+bool StartDirect3DDemo() {
+  SetUse3DFlag(1);
+  SetGraphMode(640, 480, 32);
+  if (InitLibrary() == 0) return true;
+  std::printf("Direct3D-mode start failed; see Log.txt\n");
+  SetUse3DFlag(0);
+  return false;
+}
+
+void EndDirect3DDemo() {
+  EndLibrary();
+  SetUse3DFlag(0);
 }

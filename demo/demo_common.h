@@ -16,3 +16,8 @@ bool SaveMemImgPicture(const MEMIMG* img, const char* path);
 // prints one line: the file, whether it was saved, and the legend's first line. The legend's
 // "%d" (if any) takes the surface's bit depth. Returns true when both were written.
 bool SaveDemoPicture(const MEMIMG* img, const char* path, const char* legend);
+
+// Starts the engine in Direct3D mode over the stand-in device at 640 x 480 x 32; false (with a
+// line on stdout) when it cannot. EndDirect3DDemo ends it and returns to software mode.
+bool StartDirect3DDemo();
+void EndDirect3DDemo();

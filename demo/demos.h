@@ -18,3 +18,8 @@ void RunPlainBlitDemo();
 // under the draw-screen view, a look-at view from above and a moved screen centre; the recorded
 // draws are replayed into pictures.
 void RunDirect3DDemo();
+
+// A model base built in code and two posed models: every frame's bounding box drawn as 3-D lines
+// in Direct3D mode, coloured by the view test and tinted by the frame's derived diffuse scale;
+// the recorded draws are replayed into pictures.
+void RunModelDemo();

@@ -153,14 +153,25 @@ TEST(ModelSystemStart, EngineStartAndEndRunTheModelSystemInDirect3DMode) {
 }
 
 TEST_F(ModelSystemTest, TableGrowthFailsCleanly) {
-  int points = ForEachAllocationFailure([] {
-    int h = MV1AddModelHandle();
-    if (h == -1) return false;
-    return MV1DeleteModel(h) == 0;
-  });
-  EXPECT_EQ(points, 1);
-  EXPECT_EQ(MV1ModelTable.Capacity, 1024);
-  EXPECT_EQ(MV1ModelTable.Count, 0);
+  struct Table {
+    MV1HandleTable* table;
+    int (*add)();
+    int (*remove)(int);
+  } tables[] = {{&MV1ModelTable, MV1AddModelHandle, MV1DeleteModel},
+                {&MV1ModelBaseTable, MV1AddModelBaseHandle, MV1DeleteModelBase}};
+  for (const Table& t : tables) {
+    int points = ForEachAllocationFailure([&] {
+      int h = t.add();
+      if (h == -1) {
+        EXPECT_EQ(t.table->Capacity, 0);  // left as it was
+        return false;
+      }
+      return t.remove(h) == 0;
+    });
+    EXPECT_EQ(points, 1);
+    EXPECT_EQ(t.table->Capacity, 1024);
+    EXPECT_EQ(t.table->Count, 0);
+  }
 }
 
 TEST_F(ModelSystemTest, ChunkList) {
