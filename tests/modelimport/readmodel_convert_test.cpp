@@ -14,6 +14,7 @@
 #include "engine_texts.h"
 #include "tests/support/converted_base_check.h"
 #include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/readmodel_random.h"
 
