@@ -105,13 +105,17 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
   MATRIX zeroed;
   CreateMultiplyMatrix(&zeroed, &zero, &yx);
   CreateScalingMatrix(&small, 1.000005f, 1, 1);
+  MATRIX flat, flattened;
+  CreateScalingMatrix(&flat, 0, 0, 1);
+  CreateMultiplyMatrix(&flattened, &flat, &yx);
   struct Case { const char* what; MATRIX m; VECTOR t; };
   std::vector<Case> cases{{"translate", MGetTranslate({1, -2, 3}), {1, -2, 3}},
                           {"rotate YX", yx, {0, 0, 0}},
                           {"scale 2", rs, {0, 0, 0}},
                           {"mirror", mirrored, {0, 0, 0}},
                           {"zero scale", zeroed, {0, 0, 0}},
-                          {"tiny scale", small, {0, 0, 0}}};
+                          {"tiny scale", small, {0, 0, 0}},
+                          {"two zero rows", flattened, {0, 0, 0}}};
   OwnedReadModel rm;
   ReadModelBuilder b(rm.get());
   for (auto& c : cases) {
@@ -123,7 +127,7 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
   }
   const MV1ModelBase* base = Convert(rm.get());
   ASSERT_NE(base, nullptr);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < static_cast<int>(cases.size()); ++i) {
     const MV1FrameBase* f = &base->Frame[i];
     SCOPED_TRACE(cases[i].what);
     EXPECT_TRUE(std::isfinite(f->Rotate.x) && std::isfinite(f->Rotate.y) && std::isfinite(f->Rotate.z));
