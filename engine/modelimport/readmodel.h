@@ -19,7 +19,8 @@
 // Storage choices: a face keeps its index count and only the index sets it was given (a set it
 // does not carry reads as all zero); a mesh's materials and skin weights and a material's map
 // texture lists are grown arrays. The fixed capacities the converter enforces are the constants
-// below; readers may exceed them, the converter then refuses the model.
+// below; readers may exceed them, the converter then refuses the model. Every array handed to the
+// converter must come from ReadModelAlloc and hold what its count says, else it refuses the model.
 #pragma once
 #include <cstdint>
 

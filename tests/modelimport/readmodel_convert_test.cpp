@@ -428,6 +428,13 @@ TEST_F(ConvertTest, HostileReadModelsAreRefused) {
       {"bone -1", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, -1, {{0, 1}}); }, "\x83\x74\x83\x8C\x81\x5B\x83\x80 f "},
       {"bone frame 7", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 7, {{0, 1}}); }, "bone frame 7"},
       {"weight position", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 0, {{9, 1}}); }, "weights position 9"},
+      {"short positions", [](ReadModel*, ReadModelMesh* m) { m->PositionCount = 5; }, "array outside the read model"},
+      {"foreign positions", [](ReadModel*, ReadModelMesh* m) { static VECTOR p[4]; m->Positions = p; }, "array outside the read model"},
+      {"short weights", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 0, {{0, 1}})->WeightCount = 2; }, "bad skin weight"},
+      {"short keys", [](ReadModel* rm, ReadModelMesh*) {
+         ReadModelBuilder bb(rm);
+         bb.Keys(bb.Anim(bb.AnimSet("s", 1), rm->FirstFrame, 1), 1, 10, {0, 1}, {1, 1, 1, 2, 2, 2})->KeyCount = 3;
+       }, "bad key set"},
       {"rotate order", [](ReadModel* rm, ReadModelMesh*) { rm->FirstFrame->RotateOrder = 6; }, "rotate order 6"},
       {"mesh without frame", [](ReadModel* rm, ReadModelMesh*) { ReadModelAddMesh(rm, nullptr); }, "has no frame"},
       {"shape position", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Shape("s", rm->FirstFrame, m, {{4, {}, {}}}, 0); }, "moves position 4"},
