@@ -222,13 +222,11 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
 }
 
 // Vector row kernels of 16-bit destinations: direct 16-bit sources without blend graph and tint,
-// ALPHA (both short cuts), ADD and SUB.
+// every mode (NOBLEND with a colour key; without one it is the plain copy).
 template <SoftFamily F, SoftVariant V>
 constexpr bool PlainSimd16Case() {
   return V.Dst16 && V.Src == SOFT_SRC_DIRECT && !V.Graph && !V.Tint &&
-         ((V.Mode == SOFT_MODE_ALPHA && (V.Sub == SOFT_SUB_HALF || V.Sub == SOFT_SUB_MIX6)) ||
-          (V.Mode == SOFT_MODE_ADD && (V.Sub == SOFT_SUB_NONE || V.Sub == SOFT_SUB_ADD255)) ||
-          (V.Mode == SOFT_MODE_SUB && V.Sub == SOFT_SUB_NONE));
+         (V.Mode != SOFT_MODE_NOBLEND || (V.Trans && !F.KeyLow16InPlainCopy));
 }
 
 // One row segment of n 16-bit pixels by the 16-bit kernel standing for variant V. The whole 32-bit
@@ -238,12 +236,23 @@ SOFT_INLINE void PlainSimd16Segment(const PlainSimdOps& K, const SoftDrawPrep& P
                                     const uint8_t* s, int n) {
   const uint32_t p = static_cast<uint32_t>(P.P);
   const int key = V.Trans && P.Key <= 0xFFFFu;
-  if constexpr (V.Mode == SOFT_MODE_ALPHA) {
-    if (V.Sub == SOFT_SUB_HALF) K.Half16(d, s, n, key, P.Key);
-    else K.Mix16(d, s, n, p >> 2, key, P.Key);
-  } else {
-    const int form = V.Mode == SOFT_MODE_SUB ? 2 : V.Sub == SOFT_SUB_ADD255 ? 1 : 0;
-    K.PackedAddSub16[form](d, s, n, p, key, P.Key);
+  switch (V.Mode) {
+    case SOFT_MODE_NOBLEND:
+      if (key) K.CopyKey16(d, s, n, P.Key);
+      else std::memcpy(d, s, size_t(n) * 2);
+      return;
+    case SOFT_MODE_ALPHA:
+      if (V.Sub == SOFT_SUB_HALF) K.Half16(d, s, n, key, P.Key);
+      else if (V.Sub == SOFT_SUB_MIX6) K.Mix16(d, s, n, p >> 2, key, P.Key);
+      else K.Toward16[0](d, s, n, p, key, P.Key);
+      return;
+    case SOFT_MODE_INVSRC: K.Toward16[1](d, s, n, p, key, P.Key); return;
+    case SOFT_MODE_MULA: K.Toward16[2](d, s, n, p, key, P.Key); return;
+    case SOFT_MODE_MUL: K.Mul16(d, s, n, key, P.Key); return;
+    default: {
+      const int form = V.Mode == SOFT_MODE_SUB ? 2 : V.Sub == SOFT_SUB_ADD255 ? 1 : 0;
+      K.PackedAddSub16[form](d, s, n, p, key, P.Key);
+    }
   }
 }
 

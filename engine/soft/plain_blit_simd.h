@@ -41,6 +41,13 @@ struct PlainSimdOps {
   // Amounts floor(p * s / 255) per field, then [0] the packed add with the OR of both operands'
   // lowest green and red bits, [1] the packed add without it, [2] the packed subtract.
   void (*PackedAddSub16[3])(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key);
+  // d + trunc(p * (t - d) / 255) per field, t = s (0), the field's maximum - s (1),
+  // floor(s * d / 2^width) (2); p 0 to 255.
+  void (*Toward16[3])(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key);
+  // floor(s * d / 2^width) per field (width 5, 6, 5).
+  void (*Mul16)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // NOBLEND with a colour key: pixels equal to key are kept.
+  void (*CopyKey16)(uint8_t* d, const uint8_t* s, int n, uint32_t key);
   // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
   void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
 };
@@ -482,6 +489,59 @@ void KPackedAddSub16(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey
   });
 }
 
+// floor(s * d / 2^width) per field of 16-bit lanes.
+template <class V>
+inline Fields565<V> MulFields(const Fields565<V>& s, const Fields565<V>& d) {
+  Fields565<V> t = s;
+  t.b = V::template Srl16<5>(V::MulLo16(s.b, d.b));
+  t.g = V::template Srl16<6>(V::MulLo16(s.g, d.g));
+  t.r = V::template Srl16<5>(V::MulLo16(s.r, d.r));
+  return t;
+}
+
+template <class V, int target>
+void KToward16(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T pv = V::Set32(p * 0x10001u), one = V::Set32(0x00010001u), key16 = V::Set32(key * 0x10001u);
+  // d + trunc(p (t - d) / 255): the quotient of the magnitude, floor(y / 255) = (y + 1 + (y >> 8))
+  // >> 8 for y = p |t - d| <= 16065, added or taken away.
+  auto part = [&](T x) {
+    T y = V::MulLo16(x, pv);
+    return V::template Srl16<8>(V::Add16(V::Add16(y, one), V::template Srl16<8>(y)));
+  };
+  auto toward = [&](T dv, T tv) {
+    return V::Sub16(V::Add16(dv, part(V::SubsU16(tv, dv))), part(V::SubsU16(dv, tv)));
+  };
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> fd(D);
+    Fields565<V> ft(target == 1 ? V::Xor(S, V::Set32(0xFFFFFFFFu)) : S);
+    if constexpr (target == 2) ft = MulFields<V>(ft, fd);
+    T r = Pack565<V>(toward(fd.b, ft.b), toward(fd.g, ft.g), toward(fd.r, ft.r));
+    V::Store(dp, KeySelect<V, 16>(r, S, D, hasKey, key16));
+  });
+}
+
+template <class V>
+void KMul16(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T key16 = V::Set32(key * 0x10001u);
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> t = MulFields<V>(Fields565<V>(S), Fields565<V>(D));
+    V::Store(dp, KeySelect<V, 16>(Pack565<V>(t.b, t.g, t.r), S, D, hasKey, key16));
+  });
+}
+
+template <class V>
+void KCopyKey16(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
+  const auto k = V::Set32(key * 0x10001u);
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    auto S = V::Load(sp), D = V::Load(dp);
+    V::Store(dp, KeySelect<V, 16>(S, S, D, 1, k));
+  });
+}
+
 template <class V>
 constexpr PlainSimdOps MakeOps() {
   return PlainSimdOps{&KCopyKey<V>,
@@ -495,6 +555,9 @@ constexpr PlainSimdOps MakeOps() {
                       &KHalf16<V>,
                       &KMix16<V>,
                       {&KPackedAddSub16<V, 0>, &KPackedAddSub16<V, 1>, &KPackedAddSub16<V, 2>},
+                      {&KToward16<V, 0>, &KToward16<V, 1>, &KToward16<V, 2>},
+                      &KMul16<V>,
+                      &KCopyKey16<V>,
                       &KGather32<V>};
 }
 
