@@ -222,11 +222,12 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
 }
 
 // Vector row kernels of 16-bit destinations: direct 16-bit sources without blend graph and tint,
-// every mode (NOBLEND with a colour key; without one it is the plain copy).
+// every mode (NOBLEND without a key is the plain copy; a key compared in its low 16 bits has no
+// kernel).
 template <SoftFamily F, SoftVariant V>
 constexpr bool PlainSimd16Case() {
   return V.Dst16 && V.Src == SOFT_SRC_DIRECT && !V.Graph && !V.Tint &&
-         (V.Mode != SOFT_MODE_NOBLEND || (V.Trans && !F.KeyLow16InPlainCopy));
+         (V.Mode != SOFT_MODE_NOBLEND || !V.Trans || !F.KeyLow16InPlainCopy);
 }
 
 // One row segment of n 16-bit pixels by the 16-bit kernel standing for variant V. The whole 32-bit
@@ -282,19 +283,6 @@ class SoftWorkBuffer {
   uint32_t* data_;
 };
 
-// 16-bit plain copy (direct source, NOBLEND, no blend graph, no tint, no key): row copies.
-template <SoftFamily F, SoftVariant V>
-constexpr bool PlainCopy16Case() {
-  return V.Dst16 && V.Src == SOFT_SRC_DIRECT && V.Mode == SOFT_MODE_NOBLEND && !V.Graph &&
-         !V.Tint && !V.Trans;
-}
-inline void PlainCopyRows(const PlainBlitArgs& A, int bytesPerPixel) {
-  uint8_t* d = A.dst;
-  const uint8_t* s = A.src;
-  const size_t row = size_t(A.w) * bytesPerPixel;
-  for (int y = 0; y < A.h; ++y, d += A.dstPitch, s += A.srcPitch) std::memcpy(d, s, row);
-}
-
 // Optimised builds specialise every variant; unoptimised (sanitizer) builds, where the
 // specialisation buys nothing and costs minutes of compiling, only the vector and copy loops,
 // leaving the rest to the generic path.
@@ -311,12 +299,10 @@ struct PlainBlitLoops {
   struct Pixels {
     static constexpr bool kEnabled =
         V.Dst16 == Dst16 &&
-        (kPlainSpecialiseAll || PlainSimdPixelsCase<F, V>() || PlainCopy16Case<F, V>() ||
-         PlainSimd16Case<F, V>());
+        (kPlainSpecialiseAll || PlainSimdPixelsCase<F, V>() || PlainSimd16Case<F, V>());
     static void Run(const SoftDrawPrep& P, const PlainBlitArgs& A) {
       if constexpr (PlainSimdPixelsCase<F, V>()) PlainSimdPixels<F, V>(P, A);
       else if constexpr (PlainSimd16Case<F, V>()) PlainSimd16Pixels<F, V>(P, A);
-      else if constexpr (PlainCopy16Case<F, V>()) PlainCopyRows(A, 2);
       else PlainBlitPixels(F, V, P, A);
     }
   };
