@@ -50,6 +50,8 @@ struct PlainSimdOps {
   void (*CopyKey16)(uint8_t* d, const uint8_t* s, int n, uint32_t key);
   // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
   void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
+  // out[i] = the 32-bit word at row + 8 * i, for n entries (reads nothing past the last one).
+  void (*EverySecond32)(uint32_t* out, const uint8_t* row, int n);
 };
 
 // The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
@@ -403,6 +405,27 @@ void KGather32(uint32_t* out, const uint8_t* row, const int32_t* col, int n) {
   for (; i < n; ++i) std::memcpy(out + i, row + 4 * size_t(col[i]), 4);
 }
 
+template <class V>
+void KEverySecond32(uint32_t* out, const uint8_t* row, int n) {
+  int i = 0;
+  // A group reads 2 * N words: the last one read stays at or before the last one wanted.
+  for (; i + V::N < n; i += V::N) {
+    const typename V::T a = V::Load(row + 8 * i), b = V::Load(row + 8 * i + 4 * V::N);
+    typename V::T even;
+#ifdef PLAIN_SIMD_AVX2
+    if constexpr (V::N == 8) {
+      const __m256 e = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88);
+      even = _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(e), 0xD8));
+    } else
+#endif
+    {
+      even = _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88));
+    }
+    V::Store(reinterpret_cast<uint8_t*>(out + i), even);
+  }
+  for (; i < n; ++i) std::memcpy(out + i, row + 8 * size_t(i), 4);
+}
+
 // ---- 16-bit 5:6:5 kernels: 2 * V::N pixels a group, one per 16-bit lane ----
 
 template <class V>
@@ -558,7 +581,8 @@ constexpr PlainSimdOps MakeOps() {
                       {&KToward16<V, 0>, &KToward16<V, 1>, &KToward16<V, 2>},
                       &KMul16<V>,
                       &KCopyKey16<V>,
-                      &KGather32<V>};
+                      &KGather32<V>,
+                      &KEverySecond32<V>};
 }
 
 }  // namespace

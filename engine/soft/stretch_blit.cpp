@@ -136,6 +136,9 @@ void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
   int32_t* const cols = reinterpret_cast<int32_t*>(work.data());
   uint32_t* const row = work.data() + A.cols;
   StretchColumns(A, cols);
+  // Halving (every second column from the first drawn one) needs no table lookups.
+  bool everySecond = true;
+  for (int32_t i = 1; i < A.cols && everySecond; ++i) everySecond = cols[i] == cols[0] + 2 * i;
   const PlainSimdOps& K = PlainSimd();
   uint8_t* d = A.dst;
   int64_t srcRow = A.row0, vc = A.ay.start, gathered = -1;
@@ -146,6 +149,8 @@ void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
       if constexpr (V.Dst16) {
         uint16_t* const row16 = reinterpret_cast<uint16_t*>(row);
         for (int32_t i = 0; i < A.cols; ++i) std::memcpy(row16 + i, s + 2 * ptrdiff_t(cols[i]), 2);
+      } else if (everySecond) {
+        K.EverySecond32(row, s + 4 * ptrdiff_t(cols[0]), A.cols);
       } else {
         K.Gather32(row, s, cols, A.cols);
       }
