@@ -94,6 +94,7 @@ int main() {
   else std::printf("screen.png: no software screen\n");
   EndLibrary();
   RunDirect3DDemo();
+  RunModelLoadDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

@@ -18,3 +18,9 @@ void RunPlainBlitDemo();
 // under the draw-screen view, a look-at view from above and a moved screen centre; the recorded
 // draws are replayed into pictures.
 void RunDirect3DDemo();
+
+// A model file loaded by path through MV1LoadModel from a folder whose name holds a 0x5C trail
+// byte, with its textures beside it (one missing), drawn from its device buffers before and after
+// a simulated device loss; the fall-back texture, a normal map and a colour texture with its
+// stretched alpha saved as pictures.
+void RunModelLoadDemo();

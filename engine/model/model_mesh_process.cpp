@@ -23,6 +23,11 @@ namespace {
 
 bool UsableLength(float sq) { return sq > 0.0f && std::isfinite(sq); }
 float LengthSq(VECTOR v) { return v.x * v.x + v.y * v.y + v.z * v.z; }
+// v divided by its length (the square root inline, same bits as SqrtFloat).
+VECTOR Normalise(VECTOR v) {
+  const float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  return {v.x / len, v.y / len, v.z / len};
+}
 
 // b's part perpendicular to the unit vector t, normalised: normalise(normalise(t x b) x t), with
 // the fall-backs N x t, t x Y, t x Z for a b whose t x b has no usable length.
@@ -32,9 +37,9 @@ VECTOR PerpendicularBinormal(VECTOR t, VECTOR b, VECTOR n) {
   for (const VECTOR& c : candidates) {
     VECTOR x = Cross(t, c);
     if (!UsableLength(LengthSq(x))) continue;
-    VECTOR r = Cross(mathinl::Normalize(x), t);
+    VECTOR r = Cross(Normalise(x), t);
     if (!UsableLength(LengthSq(r))) continue;
-    return mathinl::Normalize(r);
+    return Normalise(r);
   }
   return VECTOR{0, 1, 0};
 }
@@ -116,7 +121,7 @@ void MV1SetupTangentAndBinormalWithMarks(MV1MeshBase* mesh, uint8_t* marks) {
   for (int i = 0; i < normalCount; ++i) {
     if (!marks[i]) continue;
     MV1MeshNormal* n = &normals[i];
-    VECTOR t = UsableLength(LengthSq(n->Tangent)) ? mathinl::Normalize(n->Tangent) : VECTOR{1, 0, 0};
+    VECTOR t = UsableLength(LengthSq(n->Tangent)) ? Normalise(n->Tangent) : VECTOR{1, 0, 0};
     if (!UsableLength(LengthSq(t))) t = VECTOR{1, 0, 0};
     n->Tangent = t;
     n->Binormal = PerpendicularBinormal(t, n->Binormal, n->Normal);
