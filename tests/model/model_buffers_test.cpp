@@ -415,6 +415,18 @@ TEST_F(ModelBuffersTest, DeviceLossKeepsHandlesBuffersAndTexturesAsTheyWere) {
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[1]), 0);
   EXPECT_EQ(D3DLiveBufferCount(), buffers);
   ExpectBaseBuffers(base);
+  // A dynamic buffer that cannot be made or locked leaves its list without one.
+  MV1ReleaseModelDeviceObjects(models[0]);
+  D3DStandIn().FailCreationAt = 1;
+  ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
+  EXPECT_TRUE(DynamicBytes(model).empty());
+  D3DStandIn().FailLockAt = 1;
+  ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
+  EXPECT_TRUE(DynamicBytes(model).empty());
+  EXPECT_EQ(D3DLiveBufferCount(), buffers - 1);
+  D3DStandIn().FailCreationAt = D3DStandIn().FailLockAt = 0;
+  ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
+  EXPECT_EQ(DynamicBytes(model), dynBytes);
   for (int m : models) MV1DeleteModel(m);
 }
 

@@ -13,6 +13,7 @@
 #include "engine/model/model_handles.h"
 #include "engine/model/model_load.h"
 #include "engine/model/model_readers.h"
+#include "engine/model/model_texture.h"
 #include "engine_texts.h"
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_builder.h"
@@ -146,6 +147,32 @@ TEST_F(ModelLoadTest, FailuresLogTheirLineAndLeaveNothing) {
     EXPECT_EQ(MV1ModelBaseTable.Count, 0);
   }
   EXPECT_EQ(MV1LoadModel(nullptr), -1);
+}
+
+// A file table whose reads come up one element short: a file that shrank while being read.
+size_t ShortRead(void*, size_t, size_t, FileHandle) { return 0; }
+
+TEST_F(ModelLoadTest, ShortReadsFailAsUnopenableFiles) {
+  FileFunctionTable shortTable = *GetPlainFileFunctionTable();
+  shortTable.Read = ShortRead;
+  SetFileFunctionTable(&shortTable);
+  const std::string path = dir_ + "\\good.tmdl";
+  LogCaptureBegin();
+  const int h = MV1LoadModel(path.c_str());
+  std::string log = LogCaptureTextWithoutStamps();
+  LogCaptureEnd();
+  void* data = nullptr;
+  int size = -1;
+  const int whole = LoadWholeFileToMemory(path.c_str(), &data, &size);
+  SetFileFunctionTable(nullptr);
+  EXPECT_EQ(h, -1);
+  char line[1024];
+  std::snprintf(line, sizeof(line), TEXT_MV1_MODEL_OPEN_FAILED, path.c_str());
+  EXPECT_EQ(log, std::string(line) + "\r\n");
+  EXPECT_EQ(g_call.calls, 0);
+  EXPECT_EQ(whole, -1);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(size, -1);
 }
 
 TEST_F(ModelLoadTest, EveryAllocationFailureIsReportedAndFreed) {

@@ -83,6 +83,26 @@ TEST_F(MeshProcessTest, RecordsMatchTheReferenceFillAndTheirByteLayout) {
   for (int t = 0; t < 4; ++t) EXPECT_GT(seen[t], 0) << "type " << t;
 }
 
+TEST_F(MeshProcessTest, ModelListsOfShapedMeshesGetTheBaseRecords) {
+  int h = ReferenceBaseBuilder().Build();
+  int m = MV1AddModelHandle();
+  ASSERT_EQ(MV1CreateModelFromBase(m, h), 0);
+  MV1Model* model = MV1GetModelChecked(m);
+  int shaped = 0;
+  for (int i = 0; i < model->BaseData->TriangleListCount; ++i) {
+    MV1ModelTriangleList* list = &model->TriangleList[i];
+    if (!list->Vertices) continue;
+    ++shaped;
+    const size_t bytes = size_t(MV1TriangleListRecordSize(list->Base)) * list->Base->VertexCount;
+    EXPECT_EQ(std::memcmp(list->Vertices, MV1TriangleListVertices(list->Base), bytes), 0);
+    std::memset(list->Vertices, 0xCD, bytes);
+    MV1SetupModelTriangleListPositions(list);
+    EXPECT_EQ(std::memcmp(list->Vertices, MV1TriangleListVertices(list->Base), bytes), 0);
+  }
+  EXPECT_EQ(shaped, 2);
+  MV1DeleteModel(m);
+}
+
 TEST_F(MeshProcessTest, BonesAreReadUpToTheFramesBonesPerVertex) {
   // Two bones per vertex, both used (no end marker): types 1 and 2 must not read a third pair
   // from the next position.
@@ -328,22 +348,37 @@ TEST_F(MeshProcessTest, CubeEdgesKeepSeparateNormalsShallowFoldsShareOne) {
 }
 
 TEST_F(MeshProcessTest, RecalcFailuresLogFreeAndLeaveTheBaseUsable) {
-  int h = BuildMesh(kCube, kCubeFaces);
-  MV1ModelBase* base = Base(h);
-  int points = ForEachAllocationFailure([&] {
-    LogCaptureBegin();
-    bool ok = MV1RecalcNormals(&base->Frame[0], 0.3f) == 0;
-    std::string log = LogCaptureTextWithoutStamps();
-    LogCaptureEnd();
-    if (!ok) {
-      EXPECT_FALSE(log.empty());
-      EXPECT_EQ(base->Mesh[0].VertexCount, 8);  // nothing changed
-    }
-    return ok;
-  });
-  EXPECT_GT(points, 10);
-  EXPECT_EQ(base->Mesh[0].VertexCount, 24);
-  MV1DeleteModelBase(h);
+  std::string logs;
+  // The cube (normals and vertices grow) and the reference base's shaped free-bone frame.
+  for (int which = 0; which < 2; ++which) {
+    int h = which == 0 ? BuildMesh(kCube, kCubeFaces) : ReferenceBaseBuilder().Build();
+    MV1ModelBase* base = Base(h);
+    MV1FrameBase* frame = &base->Frame[which == 0 ? 0 : 5];
+    const int vertices = frame->Mesh[0].VertexCount;
+    int points = ForEachAllocationFailure([&] {
+      LogCaptureBegin();
+      bool ok = MV1RecalcNormals(frame, 0.3f) == 0;
+      std::string log = LogCaptureTextWithoutStamps();
+      LogCaptureEnd();
+      logs += log;
+      if (!ok) {
+        EXPECT_FALSE(log.empty());
+        EXPECT_EQ(frame->Mesh[0].VertexCount, vertices);  // nothing changed
+      }
+      return ok;
+    });
+    EXPECT_GT(points, 10);
+    if (which == 0) EXPECT_EQ(frame->Mesh[0].VertexCount, 24);
+    MV1DeleteModelBase(h);
+  }
+  for (const char* line :
+       {TEXT_MV1_RECALC_ALLOC_FAILED "\r\n", TEXT_MV1_RECALC_ALLOC_FAILED_2 "\r\n",
+        TEXT_MV1_RECALC_ALLOC_FAILED_3 "\r\n", TEXT_MV1_RECALC_NORMAL_ALLOC_FAILED "\r\n",
+        TEXT_MV1_RECALC_WORK_ALLOC_FAILED "\r\n", TEXT_MV1_RECALC_WORK_ALLOC_FAILED_2 "\r\n",
+        TEXT_MV1_RECALC_WORK_ALLOC_FAILED_3 "\r\n", TEXT_MV1_TLIST_INDEX_ALLOC_FAILED "\r\n",
+        TEXT_MV1_TLIST_POSITION_ALLOC_FAILED "\r\n", TEXT_MV1_SHAPE_VERTEX_ALLOC_FAILED "\r\n",
+        TEXT_MV1_TANGENT_ALLOC_FAILED "\r\n"})
+    EXPECT_NE(logs.find(line), std::string::npos) << line;
 }
 
 TEST_F(MeshProcessTest, OptimizeMergesBitwiseEqualOnlyAndRemaps) {

@@ -347,11 +347,15 @@ TEST_F(ModelTextureTest, AllocationFailuresFreeEverything) {
   ASSERT_TRUE(WriteEngineFile(dir + "\\f.bgra", BgraFileFilled(100, 60, 0xFF445566u)));
   ASSERT_TRUE(WriteEngineFile(dir + "\\fa.bgra", BgraFileFilled(8, 8, 0xFF808080u)));
   const std::string c = dir + "\\f.bgra", a = dir + "\\fa.bgra", m = dir + "\\nothing.bgra";
+  std::string logs;
   for (int bump : {0, 1}) {
     int failures = 0;
     int points = ForEachAllocationFailureTolerant([] {}, [&] {
       long textures = D3DLiveTextureCount();
+      LogCaptureBegin();
       Loaded t(c.c_str(), a.c_str(), dir.c_str(), bump, 0.5f);
+      logs += LogCaptureTextWithoutStamps();
+      LogCaptureEnd();
       if (t.result != 0) {
         EXPECT_EQ(t.graph, -1);
         EXPECT_EQ(t.color, nullptr);
@@ -364,8 +368,20 @@ TEST_F(ModelTextureTest, AllocationFailuresFreeEverything) {
     EXPECT_GT(failures, 3);
   }
   int points = ForEachAllocationFailureTolerant(
-      [] {}, [&] { return Loaded(m.c_str(), nullptr, dir.c_str()).result != 0; }, [] {});
+      [] {},
+      [&] {
+        LogCaptureBegin();
+        bool failed = Loaded(m.c_str(), nullptr, dir.c_str()).result != 0;
+        logs += LogCaptureTextWithoutStamps();
+        LogCaptureEnd();
+        return failed;
+      },
+      [] {});
   EXPECT_GT(points, 2);
+  for (const char* line : {TEXT_MV1_TEX_COLOR_NAME_ALLOC_FAILED "\r\n",
+                           TEXT_MV1_TEX_FALLBACK_ALLOC_FAILED "\r\n",
+                           TEXT_MV1_TEX_BASEIMAGE_FAILED "\r\n"})
+    EXPECT_NE(logs.find(line), std::string::npos) << line;
   std::vector<uint8_t> color = BgraFileFilled(100, 60, 0xFF000000u);
   std::vector<uint8_t> alpha = BgraFileFilled(3, 5, 0xFF000000u);
   points = ForEachAllocationFailure([&] {
