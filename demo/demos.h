@@ -24,5 +24,11 @@ void RunDirect3DDemo();
 // the recorded draws are replayed into pictures.
 void RunModelDemo();
 
+// A model file loaded by path through MV1LoadModel from a folder whose name holds a 0x5C trail
+// byte, with its textures beside it (one missing), drawn from its device buffers before and after
+// a simulated device loss; the fall-back texture, a normal map and a colour texture with its
+// stretched alpha saved as pictures.
+void RunModelLoadDemo();
+
 // Generated read models converted into model bases, drawn as wireframes with their normals.
 void RunReadModelDemo();

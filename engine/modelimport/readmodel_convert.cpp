@@ -13,7 +13,8 @@
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
-#include "engine/modelimport/loading_pending.h"
+#include "engine/model/model_mesh_process.h"
+#include "engine/model/model_texture.h"
 #include "engine/modelimport/readmodel_convert.h"
 #include "engine/modelimport/readmodel_work.h"
 
