@@ -13,6 +13,8 @@
 #include "engine/model/model_handles.h"
 #include "engine/modelimport/readmodel_convert.h"
 #include "engine_texts.h"
+#include "engine/file/file.h"
+#include "engine/file/path.h"
 #include "tests/support/converted_base_check.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/d3d_engine.h"
@@ -502,6 +504,31 @@ TEST_F(ConvertTest, TexturesReachTheBaseOrFailTheConversion) {
   std::string log = LogCaptureEnd();
   EXPECT_NE(log.find("Read Model Convert Error : \x83\x65\x83\x4E\x83\x58\x83\x60\x83\x83 far "), std::string::npos) << log;
   EXPECT_EQ(ModelBaseCount(), before);
+}
+
+TEST_F(ConvertTest, TextureFilesBecomeGraphs) {
+  SKIP_WITHOUT_TESTDATA();
+  // the file name is resolved against the current directory, then made full against the folder
+  std::string os = TestDataPath("images/png/basn6a08.png");
+  std::string path, folder;
+  ASSERT_TRUE(OsPathToEngine(os.c_str(), &path));
+  char cwd[1024];
+  ASSERT_EQ(FileGetCurrentDir(cwd, sizeof cwd), 0);
+  OwnedReadModel rm;
+  ReadModelBuilder b(rm.get());
+  ReadModelMesh* m = b.Mesh(b.Frame("f"), Square());
+  FaceSpec t;
+  t.pos = {0, 1, 2};
+  b.Faces(m, {t});
+  ReadModelMaterial* mat = b.Material(m, "m");
+  ReadModelAddMapTexture(rm.get(), &mat->DiffuseTextures, ReadModelAddTexture(rm.get(), "png", path.c_str(), nullptr, 0, 0.1f, 1));
+  const MV1ModelBase* base = Convert(rm.get(), true, cwd);
+  ASSERT_NE(base, nullptr);
+  ASSERT_EQ(base->TextureCount, 1);
+  EXPECT_GE(base->Texture[0].GraphHandle, 0);
+  EXPECT_GT(base->Texture[0].ColorImageSize, 0);
+  ASSERT_NE(base->Texture[0].ColorFileName, nullptr);
+  EXPECT_NE(std::string(base->Texture[0].ColorFileName).find("basn6a08.png"), std::string::npos);
 }
 
 TEST_F(ConvertTest, ShortFacesAreDroppedAndEmptyModelsConvert) {
