@@ -8,6 +8,7 @@
 #include "engine/model/model_bounds.h"
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_anim.h"
 #include "engine/model/model_pending.h"
 
 namespace {
