@@ -9,6 +9,7 @@
 #include "engine/base/memory.h"
 #include "engine/model/math3d.h"
 #include "engine/model/model.h"
+#include "engine/model/model_access.h"
 #include "engine/model/model_anim.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_matrix.h"
@@ -516,6 +517,8 @@ TEST_F(ModelAnimTest, DeepChainsAttachByPositionAndByName) {
   for (int i = 0; i < n; ++i) b.AddFrame(i - 1, {0, i == 0 ? 0.0f : 0.001f, 0});
   TestAnim a = OneFrameAnim("deep", 1, {ExplicitKeys(kFloat, kTranslateX, {0, 1}, {0, 1})}, n - 1);
   b.anims.push_back(a);
+  b.materials.push_back({"m", COLOR_F{1, 1, 1, 1}, 0, 0, 0});
+  b.AddMesh(n - 1, MV1_VERTEX_TYPE_RIGID, 1);
   int base = b.Build();
   ASSERT_NE(base, -1);
   int m0 = CreateTestModel(base), m1 = CreateTestModel(base);
@@ -526,6 +529,11 @@ TEST_F(ModelAnimTest, DeepChainsAttachByPositionAndByName) {
   EXPECT_EQ(ModelOf(m0)->AttachSlot[0].LinkedFrameCount, 1);
   EXPECT_EQ(ModelOf(m0)->AttachSlot[1].LinkedFrameCount, 1);
   EXPECT_EQ(FramePos(m0, n - 1).x, 0.5f);
+  // The semi-transparency walk reaches the deepest mesh without recursion.
+  EXPECT_EQ(MV1GetSemiTransState(m0), 0);
+  MV1SetMeshOpacityRate(m0, 0, 0.5f);
+  EXPECT_EQ(MV1GetFrameSemiTransState(m0, 0), 1);
+  EXPECT_EQ(MV1GetSemiTransState(m0), 1);
 }
 
 TEST_F(ModelAnimTest, AttachFailuresLeaveTheAttachmentsAsTheyWere) {
