@@ -23,3 +23,7 @@ void RunDirect3DDemo();
 // in Direct3D mode, coloured by the view test and tinted by the frame's derived diffuse scale;
 // the recorded draws are replayed into pictures.
 void RunModelDemo();
+
+// A 12-frame arm with four anims drawn as a skeleton with the software line drawer at eight times
+// per row: each of two anims alone, both blended, an additive anim and a wide rotation step.
+void RunAnimDemo();
