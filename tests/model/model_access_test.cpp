@@ -309,6 +309,7 @@ TEST_F(ModelAccessTest, CachesFollowEveryChange) {
   int m = SemiModel();
   MV1Model* model = MV1GetModelChecked(m);
   EXPECT_EQ(MV1GetSemiTransState(m), 0);
+  EXPECT_EQ(MV1GetMaterialDifMapTexture(m, 1), -1);  // "plain" has no diffuse map
   // A material colour set to its current value does nothing; a change reaches every answer.
   EXPECT_EQ(MV1SetMaterialDifColor(m, 0, COLOR_F{1, 1, 1, 1}), 0);
   EXPECT_EQ(model->SemiTransStateSetupFlag, 1);

@@ -24,6 +24,8 @@ constexpr int kRotate = 0, kRotateX = 1, kScale = 5, kTranslate = 10, kTranslate
 
 MV1Model* ModelOf(int handle) { return MV1GetModelChecked(handle); }
 
+bool Same(const VECTOR& a, const VECTOR& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 // A two-frame chain (frame 1 under frame 0) with the given anims driving frame 1.
 int TwoFrameModel(std::vector<TestAnim> anims, VECTOR baseTranslate = {0, 2, 0}) {
   ModelBaseBuilder b;
@@ -344,6 +346,67 @@ TEST_F(ModelAnimTest, BlendOfTwoAnimsAndTheFrameLocalMatrix) {
   ASSERT_EQ(MV1AnimFrameLocalMatrix(model, &model->Frame[1], &blended), 2);
   EXPECT_EQ(std::memcmp(&got, &blended, sizeof got), 0);
   EXPECT_EQ(s2, 2);
+}
+
+TEST_F(ModelAnimTest, FrameQueryBlendsComponentsUnlessEulerMeetsAQuaternion) {
+  TestAnim rot = OneFrameAnim("rot", 1, {ExplicitKeys(kVec, kRotate, {0, 1}, {0, 0, 0.5f, 0, 0, 0.5f})});
+  TestAnim qx = OneFrameAnim("qx", 1, {ExplicitKeys(kQuatX, kRotate, {0, 1}, {0, 0.6f, 0, 0.8f, 0, 0.6f, 0, 0.8f})});
+  TestAnim qv = qx;
+  qv.name = "qv";
+  qv.frames[0].keySets[0].type = kQuatV;
+  TestAnim mv = OneFrameAnim("mv", 1, {ExplicitKeys(kVec, kTranslate, {0, 1}, {0, 4, 0, 0, 4, 0})});
+  const struct {
+    int a, b;
+    bool matrixBlend;
+  } cases[] = {{0, 1, true}, {0, 2, true}, {3, 1, false}, {3, 2, false}};
+  for (auto c : cases) {
+    SCOPED_TRACE(c.a * 10 + c.b);
+    int m = TwoFrameModel({rot, qx, qv, mv});
+    MV1Model* model = MV1GetModelChecked(m);
+    for (int anim : {c.a, c.b}) MV1SetAttachAnimBlendRate(m, MV1AttachAnim(m, anim, -1, 0), 0.5f);
+    MATRIX local = MV1GetFrameLocalMatrix(m, 1);
+    Matrix3x4 got, expect;
+    MatrixToMatrix3x4(&got, &local);
+    if (c.matrixBlend) {
+      ASSERT_EQ(MV1AnimFrameLocalMatrix(model, &model->Frame[1], &expect), 2);
+    } else {
+      VECTOR t{0, 2 + 0.5f * (4 - 2), 0}, sc{1, 1, 1}, r{0, 0, 0};
+      MV1Float4 q{0, 0.5f * 0.6f, 0, 1 + 0.5f * (0.8f - 1)};
+      int flags = 1 | (c.b == 1 ? 8 : 32);
+      MV1CalcFrameLocalMatrix(&expect, flags, &t, &sc, &r, &q, 0);
+    }
+    EXPECT_EQ(std::memcmp(&got, &expect, sizeof got), 0);
+    MV1DeleteModel(m);
+  }
+}
+
+TEST_F(ModelAnimTest, MatrixEdgeCasesWithAnimsAttached) {
+  int m = TwoFrameModel({OneFrameAnim("a", 2, {ExplicitKeys(kFloat, kTranslateX, {0, 2}, {0, 4})})});
+  MV1Model* model = MV1GetModelChecked(m);
+  int slot = MV1AttachAnim(m, 0, -1, 0);
+  MV1SetAttachAnimTime(m, slot, 1);
+  // Never drawn: the position is computed on demand, anim included.
+  EXPECT_EQ(FramePos(m, 1).x, 1 + 2.0f);
+  EXPECT_EQ(MV1SetPosition(m, VECTOR{0, 0, 5}), 0);
+  EXPECT_EQ(FramePos(m, 1).z, 5.0f);
+  EXPECT_EQ(MV1SetPosition(m, VECTOR{0, 0, 5}), 0);
+  EXPECT_EQ(model->ValidMatrix, 1);
+  // A user matrix and back to the transform keep the anim.
+  MATRIX shift = MGetIdent();
+  shift.m[3][1] = 7;
+  MV1SetMatrix(m, shift);
+  EXPECT_EQ(FramePos(m, 1).y, 7 + 2.0f);
+  MV1SetMatrix(m, MGetIdent());
+  EXPECT_EQ(FramePos(m, 1).y, 2.0f);
+  EXPECT_EQ(FramePos(m, 1).x, 3.0f);
+  EXPECT_TRUE(Same(FramePos(m, 2), VECTOR{0, 0, 0}));
+  MATRIX id = MGetIdent(), got = MV1GetFrameLocalMatrix(m, 2);
+  EXPECT_EQ(std::memcmp(&got, &id, sizeof got), 0);
+  // A user local matrix takes the place of the anim; resetting it brings the anim back.
+  MV1SetFrameUserLocalMatrix(m, 1, shift);
+  EXPECT_EQ(FramePos(m, 1).y, 7.0f);
+  MV1ResetFrameUserLocalMatrix(m, 1);
+  EXPECT_EQ(FramePos(m, 1).x, 3.0f);
 }
 
 TEST_F(ModelAnimTest, CancellingRowsStayFinite) {
