@@ -24,6 +24,12 @@ void RunDirect3DDemo();
 // the recorded draws are replayed into pictures.
 void RunModelDemo();
 
+// A model file loaded by path through MV1LoadModel from a folder whose name holds a 0x5C trail
+// byte, with its textures beside it (one missing), drawn from its device buffers before and after
+// a simulated device loss; the fall-back texture, a normal map and a colour texture with its
+// stretched alpha saved as pictures.
+void RunModelLoadDemo();
+
 // A 12-frame arm with four anims drawn as a skeleton with the software line drawer at eight times
 // per row: each of two anims alone, both blended, an additive anim and a wide rotation step.
 void RunAnimDemo();
