@@ -225,7 +225,8 @@ int FrameSemiTrans(MV1Frame* top) {
         }
         next->SemiTransStateSetupFlag = 1;
       }
-      current->SemiTransState = static_cast<uint8_t>(current->SemiTransState | next->SemiTransState);
+      current->SemiTransState =
+          static_cast<uint8_t>(current->SemiTransState | next->SemiTransState);
       next = next->Next;
       continue;
     }
@@ -660,7 +661,9 @@ int SetMeshBlendValue(int modelHandle, int meshIndex, int value, bool param) {
 }  // namespace
 
 int MV1SetMeshDrawBlendMode(int h, int m, int mode) { return SetMeshBlendValue(h, m, mode, false); }
-int MV1SetMeshDrawBlendParam(int h, int m, int param) { return SetMeshBlendValue(h, m, param, true); }
+int MV1SetMeshDrawBlendParam(int h, int m, int param) {
+  return SetMeshBlendValue(h, m, param, true);
+}
 
 int MV1GetMeshDrawBlendMode(int modelHandle, int meshIndex) {
   MV1Mesh* mesh = MeshOf(modelHandle, meshIndex);

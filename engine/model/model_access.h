@@ -78,7 +78,8 @@ int MV1GetTextureNum(int modelHandle);
 const char* MV1GetTextureName(int modelHandle, int textureIndex);
 // Graph -1 drops the user graph; any other must be a live graph (else -1). Forgets the caches of
 // every mesh whose material's first diffuse layer uses the texture.
-int MV1SetTextureGraphHandle(int modelHandle, int textureIndex, int graphHandle, int semiTransparent);
+int MV1SetTextureGraphHandle(int modelHandle, int textureIndex, int graphHandle,
+                             int semiTransparent);
 // The user graph, else the model texture's own graph, else the base texture's.
 int MV1GetTextureGraphHandle(int modelHandle, int textureIndex);
 int MV1SetTextureAddressMode(int modelHandle, int textureIndex, int modeU, int modeV);

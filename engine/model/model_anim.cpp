@@ -171,7 +171,8 @@ bool EvaluateComponents(MV1AnimFrameState* fs, float time, bool additive) {
   if (q.x != 0.0f || q.y != 0.0f || q.z != 0.0f || q.w != 1.0f) {
     flags &= ~MV1_FRAME_MATRIX_ROTATE;
     if (quaternionType == MV1_ANIMKEY_TYPE_QUATERNION_X) flags |= MV1_FRAME_MATRIX_QUATERNION_X;
-    else if (quaternionType == MV1_ANIMKEY_TYPE_QUATERNION_V) flags |= MV1_FRAME_MATRIX_QUATERNION_V;
+    else if (quaternionType == MV1_ANIMKEY_TYPE_QUATERNION_V)
+      flags |= MV1_FRAME_MATRIX_QUATERNION_V;
   }
   fs->Flags = flags;
   return true;
@@ -218,7 +219,8 @@ void EvaluateMatrix(MV1AnimFrameState* fs, float time) {
       else if (ks->DataType == MV1_ANIMKEY_DATATYPE_TRANSLATE) t = v;
     } else if (ks->Type == MV1_ANIMKEY_TYPE_LINEAR) {
       int component = ks->DataType;
-      if (component >= MV1_ANIMKEY_DATATYPE_ROTATE_X && component <= MV1_ANIMKEY_DATATYPE_ROTATE_Z) {
+      if (component >= MV1_ANIMKEY_DATATYPE_ROTATE_X &&
+          component <= MV1_ANIMKEY_DATATYPE_ROTATE_Z) {
         axis[component - MV1_ANIMKEY_DATATYPE_ROTATE_X] = c;
         continue;
       }
@@ -370,8 +372,8 @@ bool GrowSlots(MV1Model* model) {
   auto* oldRows = reinterpret_cast<MV1FrameBlendEntry*>(block + sizeof(MV1AttachSlot) * oldCap);
   auto* newRows = reinterpret_cast<MV1FrameBlendEntry*>(block + sizeof(MV1AttachSlot) * newCap);
   for (int f = frames - 1; f >= 0; --f) {
-    std::memmove(newRows + static_cast<size_t>(f) * newCap, oldRows + static_cast<size_t>(f) * oldCap,
-                 sizeof(MV1FrameBlendEntry) * oldCap);
+    std::memmove(newRows + static_cast<size_t>(f) * newCap,
+                 oldRows + static_cast<size_t>(f) * oldCap, sizeof(MV1FrameBlendEntry) * oldCap);
     std::memset(newRows + static_cast<size_t>(f) * newCap + oldCap, 0,
                 sizeof(MV1FrameBlendEntry) * 4);
   }
@@ -496,7 +498,8 @@ void MV1EvaluateAnimState(MV1AnimState* state) {
     }
   }
   if (matrixPath)
-    for (int f = 0; f < state->FrameStateCount; ++f) EvaluateMatrix(&state->FrameState[f], state->Time);
+    for (int f = 0; f < state->FrameStateCount; ++f)
+      EvaluateMatrix(&state->FrameState[f], state->Time);
   for (int f = 0; f < state->FrameStateCount; ++f) {
     MV1Frame* target = state->FrameState[f].Target;
     if (!target) continue;
@@ -590,8 +593,9 @@ void MV1AnimFrameQueryLocalMatrix(MV1Model* model, MV1Frame* frame, Matrix3x4* o
                r.z + rate * (fs->Rotate.z - b->Rotate.z)};
     if (fs->Flags & (MV1_FRAME_MATRIX_QUATERNION_X | MV1_FRAME_MATRIX_QUATERNION_V)) {
       const MV1Float4& bq = b->Quaternion;
-      q = MV1Float4{bq.x + rate * (fs->Quaternion.x - bq.x), bq.y + rate * (fs->Quaternion.y - bq.y),
-                    bq.z + rate * (fs->Quaternion.z - bq.z), bq.w + rate * (fs->Quaternion.w - bq.w)};
+      const MV1Float4& fq = fs->Quaternion;
+      q = MV1Float4{bq.x + rate * (fq.x - bq.x), bq.y + rate * (fq.y - bq.y),
+                    bq.z + rate * (fq.z - bq.z), bq.w + rate * (fq.w - bq.w)};
     }
   }
   MV1CalcFrameLocalMatrix(out, flags, &t, &s, &r, &q, b->RotateOrder);
@@ -632,7 +636,8 @@ int MV1AttachAnim(int modelHandle, int animIndex, int srcModelHandle, int nameCh
   MV1AnimFrameBase** table = srcBase->AnimFrameTable;
   bool matched = MatchFrames(base, srcBase, nameCheck != 0, [&](MV1FrameBase* t, MV1FrameBase* s) {
     if (!table || linkCount >= base->FrameCount) return;
-    MV1AnimFrameBase* af = table[static_cast<size_t>(animIndex) * srcBase->FrameCount + (s - srcBase->Frame)];
+    MV1AnimFrameBase* af =
+        table[static_cast<size_t>(animIndex) * srcBase->FrameCount + (s - srcBase->Frame)];
     if (!af || af < anim->AnimFrame || af - anim->AnimFrame >= state->FrameStateCount) return;
     MV1AnimFrameState* fs = &state->FrameState[af - anim->AnimFrame];
     int targetIndex = static_cast<int>(t - base->Frame);
