@@ -30,5 +30,9 @@ void RunModelDemo();
 // stretched alpha saved as pictures.
 void RunModelLoadDemo();
 
+// A 12-frame arm with four anims drawn as a skeleton with the software line drawer at eight times
+// per row: each of two anims alone, both blended, an additive anim and a wide rotation step.
+void RunAnimDemo();
+
 // Generated read models converted into model bases, drawn as wireframes with their normals.
 void RunReadModelDemo();

@@ -5,6 +5,7 @@
 
 #include "engine/base/memory.h"
 #include "engine/graphics/graph.h"
+#include "engine/model/model_anim.h"
 #include "engine/model/model_buffers.h"
 #include "engine/model/model_bounds.h"
 #include "engine/model/model_build.h"
