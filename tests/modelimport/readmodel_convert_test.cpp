@@ -10,7 +10,9 @@
 #include "engine/base/log.h"
 #include "engine/model/math3d.h"
 #include "engine/model/model.h"
+#include "engine/model/model_anim.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_matrix.h"
 #include "engine/modelimport/readmodel_convert.h"
 #include "engine_texts.h"
 #include "engine/file/file.h"
@@ -410,6 +412,45 @@ TEST_F(ConvertTest, AnimationsReachTheBase) {
   EXPECT_EQ(af->KeySet[0].KeyTime[2], 30.0f);
   EXPECT_EQ(static_cast<const float*>(af->KeySet[0].KeyData)[8], 9.0f);
   EXPECT_EQ(af->KeySet[1].DataType, 18);
+}
+
+TEST_F(ConvertTest, ConvertedMatrixKeysPlayBackThroughAModel) {
+  // a 4x3 matrix animation (scale 2, rotation about Z, moving along x) converted into translate,
+  // quaternion and scale keys; a model of the base plays it back at a key's time
+  OwnedReadModel rm;
+  ReadModelBuilder b(rm.get());
+  ReadModelFrame* f = b.Frame("arm");
+  b.Cube(f);
+  ReadModelAnim* a = b.Anim(b.AnimSet("swing", 2), f, 2);
+  std::vector<float> keys;
+  std::vector<MATRIX> want;
+  for (int t = 0; t < 3; ++t) {
+    MATRIX s, r, sr;
+    CreateScalingMatrix(&s, 2, 2, 2);
+    CreateRotationZMatrix(&r, 0.3f * t * t);
+    CreateMultiplyMatrix(&sr, &s, &r);
+    sr.m[3][0] = static_cast<float>(t);
+    want.push_back(sr);
+    for (int row = 0; row < 4; ++row)
+      for (int c = 0; c < 3; ++c) keys.push_back(sr.m[row][c]);
+  }
+  b.Keys(a, READMODEL_KEY_MATRIX4X3, READMODEL_KIND_MATRIX4X3, {0, 1, 2}, keys);
+  const MV1ModelBase* base = Convert(rm.get());
+  ASSERT_NE(base, nullptr);
+  std::set<int> kinds;
+  for (int k = 0; k < base->AnimKeySetCount; ++k) kinds.insert(base->AnimKeySet[k].DataType);
+  EXPECT_TRUE(kinds.count(0) && kinds.count(5));  // quaternion and scale keys
+  int model = MV1AddModelHandle();
+  ASSERT_GE(model, 0);
+  ASSERT_EQ(MV1CreateModelFromBase(model, handle), 0);
+  ASSERT_EQ(MV1AttachAnim(model, 0, -1, 0), 0);
+  for (int t = 0; t < 3; ++t) {
+    ASSERT_EQ(MV1SetAttachAnimTime(model, 0, static_cast<float>(t)), 0);
+    MATRIX got = MV1GetFrameLocalMatrix(model, 0);
+    for (int row = 0; row < 4; ++row)
+      for (int c = 0; c < 3; ++c) EXPECT_NEAR(got.m[row][c], want[t].m[row][c], 1e-4) << t << row << c;
+  }
+  EXPECT_EQ(MV1DeleteModel(model), 0);
 }
 
 // Mutations a hostile reader may hand the converter; each is refused with one line.
