@@ -9,7 +9,3 @@ struct MV1Model;
 int MV1DetachAnim(int modelHandle, int attachIndex);
 // Evaluates every in-use attach slot whose state is out of date, then sets the attach-done byte.
 void MV1RefreshAttachList(MV1Model* model);
-// Frees a reference mesh of the model (frame -1) or of a frame. 0 also when there was none.
-int MV1TerminateReferenceMesh(int modelHandle, int frameIndex, int isTransform);
-// Frees the collision grid of the model (frame -1) or of a frame. 0 also when there was none.
-int MV1TerminateCollInfo(int modelHandle, int frameIndex);
