@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "engine/base/log.h"
-#include "engine/model/geometry.h"
 #include "engine/model/model.h"
 #include "engine/model/model_collision.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_matrix.h"
 #include "engine/model/model_refmesh.h"
 #include "engine_texts.h"
+#include "tests/support/collision_oracle.h"
 #include "tests/support/model_test.h"
 
 namespace {
@@ -35,65 +35,12 @@ int ModelOf(const std::vector<VECTOR>& corners) {
 
 MV1CollInfo* GridOf(int h) { return MV1GetModelChecked(h)->CollInfo; }
 
-bool Overlap(const VECTOR& amin, const VECTOR& amax, const VECTOR& bmin, const VECTOR& bmax) {
-  return amin.x <= bmax.x && bmin.x <= amax.x && amin.y <= bmax.y && bmin.y <= amax.y &&
-         amin.z <= bmax.z && bmin.z <= amax.z;
-}
-
-VECTOR Corner(const MV1_REF_POLYGONLIST& m, int p, int c) {
-  return m.Vertexs[m.Polygons[p].VIndex[c]].Position;
-}
-
 float Sq(VECTOR a, VECTOR b) {
   float x = a.x - b.x, y = a.y - b.y, z = a.z - b.z;
   return x * x + y * y + z * z;
 }
 
-// Brute force: every triangle whose box overlaps the query box and passes the geometry test.
-struct Oracle {
-  MV1_REF_POLYGONLIST mesh;
-
-  void Line(VECTOR s, VECTOR e, int* best, float* bestD, int* ties) const {
-    VECTOR lo{std::min(s.x, e.x), std::min(s.y, e.y), std::min(s.z, e.z)};
-    VECTOR hi{std::max(s.x, e.x), std::max(s.y, e.y), std::max(s.z, e.z)};
-    *best = -1;
-    *ties = 0;
-    for (int p = 0; p < mesh.PolygonNum; ++p) {
-      if (!Overlap(mesh.Polygons[p].MinPosition, mesh.Polygons[p].MaxPosition, lo, hi)) continue;
-      LineHitResult r = HitCheckLineTriangle(s, e, Corner(mesh, p, 0), Corner(mesh, p, 1), Corner(mesh, p, 2));
-      if (!r.HitFlag) continue;
-      float d = Sq(r.Position, s);
-      if (*best == -1 || d < *bestD) {
-        *best = p;
-        *bestD = d;
-        *ties = 1;
-      } else if (d == *bestD) {
-        ++*ties;
-      }
-    }
-  }
-  std::set<int> Sphere(VECTOR c, float r) const {
-    std::set<int> hits;
-    VECTOR lo{c.x - r, c.y - r, c.z - r}, hi{c.x + r, c.y + r, c.z + r};
-    for (int p = 0; p < mesh.PolygonNum; ++p) {
-      if (!Overlap(mesh.Polygons[p].MinPosition, mesh.Polygons[p].MaxPosition, lo, hi)) continue;
-      VECTOR q = GetNearestPointOnTriangle(c, Corner(mesh, p, 0), Corner(mesh, p, 1), Corner(mesh, p, 2));
-      if (Sq(c, q) <= r * r) hits.insert(p);
-    }
-    return hits;
-  }
-  std::set<int> Capsule(VECTOR a, VECTOR b, float r) const {
-    std::set<int> hits;
-    VECTOR lo{std::min(a.x, b.x) - r, std::min(a.y, b.y) - r, std::min(a.z, b.z) - r};
-    VECTOR hi{std::max(a.x, b.x) + r, std::max(a.y, b.y) + r, std::max(a.z, b.z) + r};
-    for (int p = 0; p < mesh.PolygonNum; ++p) {
-      if (!Overlap(mesh.Polygons[p].MinPosition, mesh.Polygons[p].MaxPosition, lo, hi)) continue;
-      if (SegmentTriangleMinLengthSquare(a, b, Corner(mesh, p, 0), Corner(mesh, p, 1), Corner(mesh, p, 2)) <= r * r)
-        hits.insert(p);
-    }
-    return hits;
-  }
-};
+using Oracle = CollisionOracle;
 
 // The hit set of a result, failing on a polygon listed twice; frees the array.
 std::set<int> HitSet(MV1_COLL_RESULT_POLY_DIM dim) {
