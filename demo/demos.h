@@ -29,3 +29,8 @@ void RunModelDemo();
 // a simulated device loss; the fall-back texture, a normal map and a colour texture with its
 // stretched alpha saved as pictures.
 void RunModelLoadDemo();
+
+// A generated terrain's reference-mesh wireframe, vertical line probes coloured by hit height,
+// the polygons hit by a sphere and a capsule, and a skinned arm's transformed reference mesh
+// beside its local one, drawn with the software line and triangle drawers.
+void RunCollisionDemo();
