@@ -36,3 +36,8 @@ void RunAnimDemo();
 
 // Generated read models converted into model bases, drawn as wireframes with their normals.
 void RunReadModelDemo();
+
+// A generated terrain's reference-mesh wireframe, vertical line probes coloured by hit height,
+// the polygons hit by a sphere and a capsule, and a skinned arm's transformed reference mesh
+// beside its local one, drawn with the software line and triangle drawers.
+void RunCollisionDemo();

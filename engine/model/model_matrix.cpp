@@ -127,6 +127,8 @@ MV1Frame* SetupFrameOf(int modelHandle, int frameIndex) {
 void MV1SetupMatrix(MV1Model* model) {
   if (model->ValidMatrix) return;
   model->RefMeshUpToDate[1] = 0;
+  // A frame's skinned vertices follow bone frames anywhere in the tree.
+  for (int i = 0; i < model->BaseData->FrameCount; ++i) model->Frame[i].RefMeshUpToDate[1] = 0;
   if (!model->AnimSetupFlag) MV1RefreshAttachList(model);
   if (model->ChangeMatrixFlag[0] & 1) BuildModelMatrix(model);
 

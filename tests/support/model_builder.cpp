@@ -1,8 +1,8 @@
 #include "tests/support/model_builder.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "engine/base/memory.h"
@@ -638,4 +638,48 @@ ModelBaseBuilder AnimatedChainBuilder(int frameCount, int animCount, int keyCoun
     b.anims.push_back(anim);
   }
   return b;
+}
+
+void AddTriangleMeshes(ModelBaseBuilder* b, int frame, const std::vector<VECTOR>& corners,
+                       int material) {
+  constexpr size_t kPerMesh = 20000 * 3;
+  for (size_t start = 0; start < corners.size(); start += kPerMesh) {
+    size_t end = std::min(corners.size(), start + kPerMesh);
+    TestMesh mesh;
+    mesh.frame = frame;
+    mesh.material = material;
+    TestTriangleList list;
+    for (size_t i = start; i < end; ++i) {
+      TestVertex v;
+      v.position = corners[i];
+      mesh.vertices.push_back(v);
+      list.meshVertices.push_back(static_cast<int>(i - start));
+      list.indices.push_back(static_cast<uint16_t>(i - start));
+    }
+    mesh.lists.push_back(list);
+    b->meshes.push_back(mesh);
+  }
+}
+
+std::vector<VECTOR> HeightFieldCorners(uint32_t seed, int cellsX, int cellsZ, float width,
+                                       float height) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> phase(0.0f, 6.2831853f);
+  const float p1 = phase(rng), p2 = phase(rng), p3 = phase(rng);
+  auto at = [&](int ix, int iz) {
+    float x = width * static_cast<float>(ix) / static_cast<float>(cellsX);
+    float z = width * static_cast<float>(iz) / static_cast<float>(cellsZ);
+    float u = x / width * 6.2831853f, w = z / width * 6.2831853f;
+    float h = 0.5f + 0.25f * std::sin(2 * u + p1) * std::cos(3 * w + p2) +
+              0.2f * std::sin(5 * u + 4 * w + p3);
+    return VECTOR{x, height * std::min(1.0f, std::max(0.0f, h)), z};
+  };
+  std::vector<VECTOR> corners;
+  corners.reserve(static_cast<size_t>(cellsX) * cellsZ * 6);
+  for (int iz = 0; iz < cellsZ; ++iz)
+    for (int ix = 0; ix < cellsX; ++ix) {
+      VECTOR a = at(ix, iz), bq = at(ix + 1, iz), c = at(ix, iz + 1), d = at(ix + 1, iz + 1);
+      corners.insert(corners.end(), {a, c, bq, bq, c, d});
+    }
+  return corners;
 }

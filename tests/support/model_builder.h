@@ -157,3 +157,12 @@ TestKeySet ExplicitKeys(int type, int component, std::vector<float> times,
 // turns each frame about an axis by a quaternion (first form) and moves it with a translate
 // vector, both seeded by a.
 ModelBaseBuilder AnimatedChainBuilder(int frameCount, int animCount, int keyCount);
+
+// Adds rigid meshes of `frame` holding the triangles of `corners` (three per triangle, each
+// triangle on fresh vertices), split into meshes of at most 20,000 triangles.
+void AddTriangleMeshes(ModelBaseBuilder* b, int frame, const std::vector<VECTOR>& corners,
+                       int material = 0);
+// The corners of a seeded height field of cellsX x cellsZ quads (two triangles each) over
+// [0, width] x [0, width] in x and z, heights in [0, height].
+std::vector<VECTOR> HeightFieldCorners(uint32_t seed, int cellsX, int cellsZ, float width,
+                                       float height);
