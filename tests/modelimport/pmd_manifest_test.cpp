@@ -8,18 +8,10 @@
 #include "engine/file/file.h"
 #include "engine/modelimport/pmd/pmd_file.h"
 #include "engine/modelimport/pmd/vmd_file.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string& relative) {
-  size_t size = 0;
-  void* data = FileReadAll(TestDataPath(relative).c_str(), &size);
-  std::vector<uint8_t> out;
-  if (data) out.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-  MemFreeTracked(data);
-  return out;
-}
 
 struct PmdManifest {
   const char* file;
@@ -36,7 +28,7 @@ const PmdManifest kPmdFiles[] = {
 TEST(PmdManifest, RealModelsParse) {
   SKIP_WITHOUT_TESTDATA();
   for (const PmdManifest& m : kPmdFiles) {
-    std::vector<uint8_t> bytes = ReadFile(m.file);
+    std::vector<uint8_t> bytes = ReadTestDataBytes(m.file);
     ASSERT_FALSE(bytes.empty()) << m.file;
     PmdFile f;
     ASSERT_EQ(ParsePmdFile(bytes.data(), bytes.size(), &f), 0) << m.file;
@@ -71,7 +63,7 @@ const VmdManifest kVmdFiles[] = {
 TEST(VmdManifest, RealMotionsParse) {
   SKIP_WITHOUT_TESTDATA();
   for (const VmdManifest& m : kVmdFiles) {
-    std::vector<uint8_t> bytes = ReadFile(m.file);
+    std::vector<uint8_t> bytes = ReadTestDataBytes(m.file);
     ASSERT_FALSE(bytes.empty()) << m.file;
     VmdFile f;
     ASSERT_EQ(ParseVmdFile(bytes.data(), bytes.size(), 0, &f), 0) << m.file;
