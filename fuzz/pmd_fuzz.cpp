@@ -1,42 +1,84 @@
-// Feeds arbitrary bytes to the PMD reader: the byte-level parse, then every record decoder over
-// what the parse admitted.
+// Feeds arbitrary bytes to LoadPmdModel. The bytes after the model's morphs (where real files keep
+// their extension data) are served as its first motion "f\f000.vmd" through a caller-supplied
+// file-function table, so that inputs carry a model and a motion.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "engine/file/file.h"
 #include "engine/modelimport/pmd/pmd_file.h"
+#include "engine/modelimport/pmd/pmd_reader.h"
+
+namespace {
+
+struct Served {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  int64_t pos = 0;
+  bool open = false;
+} g_motion;
+
+FileHandle Open(const char* path, int, int, int) {
+  if (std::strcmp(path, "f\\f000.vmd") != 0 || !g_motion.data || g_motion.open) return 0;
+  g_motion.open = true;
+  g_motion.pos = 0;
+  return reinterpret_cast<FileHandle>(&g_motion);
+}
+int Close(FileHandle) {
+  g_motion.open = false;
+  return 0;
+}
+int64_t Tell(FileHandle) { return g_motion.pos; }
+int Seek(FileHandle, int64_t offset, int origin) {
+  int64_t base = origin == 0 ? 0 : origin == 1 ? g_motion.pos : static_cast<int64_t>(g_motion.size);
+  if (base + offset < 0) return -1;
+  g_motion.pos = base + offset;
+  return 0;
+}
+size_t Read(void* buffer, size_t elementSize, size_t count, FileHandle) {
+  int64_t left = static_cast<int64_t>(g_motion.size) - g_motion.pos;
+  if (elementSize == 0 || left <= 0) return 0;
+  size_t bytes = count * elementSize < static_cast<size_t>(left) ? count * elementSize : static_cast<size_t>(left);
+  std::memcpy(buffer, g_motion.data + g_motion.pos, bytes);
+  g_motion.pos += static_cast<int64_t>(bytes);
+  return bytes / elementSize;
+}
+int Eof(FileHandle) { return g_motion.pos >= static_cast<int64_t>(g_motion.size); }
+int Idle(FileHandle) { return 1; }
+
+// Where the morphs of a parsed file end.
+size_t ModelEnd(const PmdFile& f) {
+  const uint8_t* p = f.morphs;
+  for (uint32_t i = 0; i < f.morphCount; ++i) {
+    PmdMorph m;
+    PmdReadMorph(p, &m);
+    p = m.next;
+  }
+  return static_cast<size_t>(p - f.image);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FileFunctionTable table = [] {
+    FileFunctionTable t = *GetPlainFileFunctionTable();
+    t.Open = Open;
+    t.Close = Close;
+    t.Tell = Tell;
+    t.Seek = Seek;
+    t.Read = Read;
+    t.Eof = Eof;
+    t.IdleCheck = Idle;
+    return t;
+  }();
+  SetFileFunctionTable(&table);
   PmdFile f;
-  if (ParsePmdFile(data, size, &f) != 0) return 0;
-  volatile float sink = 0;
-  PmdVertex v;
-  for (uint32_t i = 0; i < f.vertexCount; ++i) {
-    PmdReadVertex(f, i, &v);
-    sink = sink + v.position.x;
+  g_motion = Served{};
+  if (ParsePmdFile(data, size, &f) == 0) {
+    size_t end = ModelEnd(f);
+    g_motion.data = data + end;
+    g_motion.size = size - end;
   }
-  for (uint32_t i = 0; i < f.faceCount * 3; ++i) sink = sink + PmdReadIndex(f, i);
-  PmdMaterial m;
-  for (uint32_t i = 0; i < f.materialCount; ++i) PmdReadMaterial(f, i, &m);
-  PmdBone b;
-  for (uint32_t i = 0; i < f.boneCount; ++i) PmdReadBone(f, i, &b);
-  const uint8_t* p = f.iks;
-  for (uint32_t i = 0; i < f.ikCount; ++i) {
-    PmdIk ik;
-    PmdReadIk(p, &ik);
-    for (uint32_t c = 0; c < ik.chainLength; ++c) sink = sink + PmdIkChainBone(ik, c);
-    p = ik.next;
-  }
-  p = f.morphs;
-  for (uint32_t i = 0; i < f.morphCount; ++i) {
-    PmdMorph mp;
-    PmdReadMorph(p, &mp);
-    for (uint32_t e = 0; e < mp.entryCount; ++e) {
-      uint32_t idx;
-      VECTOR pos;
-      PmdReadMorphEntry(mp, e, &idx, &pos);
-      sink = sink + pos.x;
-    }
-    p = mp.next;
-  }
+  LoadPmdModel(data, size, "f\\f.pmd", "f", "f");
   return 0;
 }

@@ -490,3 +490,93 @@ TEST_F(PmdReader, EveryMotionLoadsAgainstGene) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fails each allocation of a load in turn: every failure either refuses the model with one
+// "PMD Load Error : " line or loads it without the motion it hit (with that motion's line, or
+// none when the motion file's own memory was the one), and tracked memory is back where it was.
+void AllocationFailuresOf(const std::vector<uint8_t>& model, const char* name, const char* folder,
+                          int fullSets) {
+  int refused = 0, lostMotion = 0;
+  for (long n = 1;; ++n) {
+    size_t before = MemLiveBlockCount();
+    uint64_t attempts = MemAllocAttempts();
+    MemSetFailAt(n);
+    int sets = -1;
+    Loaded l = Load(model, [&](const ReadModel& rm) { sets = rm.AnimSetCount; }, name, folder);
+    bool fired = MemAllocAttempts() - attempts >= static_cast<uint64_t>(n);
+    MemSetFailAt(0);
+    EXPECT_EQ(MemLiveBlockCount(), before) << "leak after failing allocation " << n;
+    if (!fired) {
+      EXPECT_EQ(sets, fullSets);
+      break;
+    }
+    size_t lines = 0;
+    for (size_t p = l.log.find("\r\n"); p != std::string::npos; p = l.log.find("\r\n", p + 1)) ++lines;
+    if (l.observed == 0) {
+      ++refused;
+      EXPECT_EQ(l.log.rfind("PMD Load Error : ", 0), 0u) << n << ": " << l.log;
+      EXPECT_EQ(lines, 1u) << n;
+    } else {
+      ++lostMotion;
+      EXPECT_LT(sets, fullSets) << n << l.log;
+      EXPECT_LE(lines, 1u) << n;
+    }
+    ASSERT_LT(n, 200000);
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(lostMotion, 0);
+}
+
+TEST_F(PmdReader, AllocationFailuresOverMenuWithItsMotion) {
+  SKIP_WITHOUT_TESTDATA();
+  std::vector<uint8_t> model = ReadTestDataBytes("models/pmd/menu.pmd");
+  std::vector<uint8_t> motion = ReadTestDataBytes("models/pmd/menu000.vmd");
+  MemoryFiles files;
+  files.Add("models\\menu000.vmd", motion);
+  AllocationFailuresOf(model, "menu", kFolder, 1);
+}
+
+TEST_F(PmdReader, AllocationFailuresOverAnIkModelWithOneMotion) {
+  PmdTestModel m = MorphSplitModel();
+  m.iks = MakeIkLegModel().iks;
+  MemoryFiles files;
+  files.Add("models\\m000.vmd", WriteVmd({BoneKey("legIK", 0, {0, 3, -2}), BoneKey("legIK", 6, {0, 4, -1}),
+                                          BoneKey("center", 3)},
+                                         {{"smile", 2, 1.0f}}));
+  AllocationFailuresOf(WritePmd(m), "m", kFolder, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PmdReader, BakeWorkAndSampledKeysAreCapped) {
+  // the leg: 40 iterations x 2 chain bones + 5 posed bones a frame
+  PmdTestModel m = MakeIkLegModel();
+  uint32_t lastAdmitted = static_cast<uint32_t>(kVmdMaxBakeWork / 85 - 1);
+  MemoryFiles files;
+  files.Add("models\\m000.vmd", WriteVmd({BoneKey("legIK", lastAdmitted + 1)}, {}));
+  Loaded l = Load(WritePmd(m), [](const ReadModel& rm) { EXPECT_EQ(rm.AnimSetCount, 0); });
+  char expected[256];
+  snprintf(expected, sizeof(expected), TEXT_VMD_BAKE_LIMIT "\r\n", (lastAdmitted + 2ull) * 85,
+           static_cast<unsigned long long>(kVmdMaxBakeWork));
+  EXPECT_EQ(l.log, expected);
+  // without IK nothing is baked; nine bones sampled over a million frames are too many keys
+  m.iks.clear();
+  for (int i = 0; i < 5; ++i) m.bones.push_back({"extra" + std::to_string(i), 0xFFFF, {0, 0, 0}});
+  std::vector<VmdTestBoneKey> keys;
+  for (const PmdTestBone& b : m.bones)
+    if (b.name.find("extra") == 0 || b.name == "center" || b.name == "thigh" || b.name == "ankle" || b.name == "legIK") {
+      keys.push_back(BoneKey(b.name, 0));
+      keys.push_back(BoneKey(b.name, 1000000));
+    }
+  files.Add("models\\m000.vmd", WriteVmd(keys, {}));
+  l = Load(WritePmd(m), [](const ReadModel& rm) { EXPECT_EQ(rm.AnimSetCount, 0); });
+  snprintf(expected, sizeof(expected), TEXT_VMD_KEY_LIMIT "\r\n", 9000009ull,
+           static_cast<unsigned long long>(kVmdMaxSampledKeys));
+  EXPECT_EQ(l.log, expected);
+}
+
+}  // namespace

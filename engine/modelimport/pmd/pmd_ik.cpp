@@ -297,25 +297,22 @@ int PmdSolveIk(PmdBoneInfo* bones, const PmdIkInfo& ik, int limits, int* kneeBon
   return kneeFlag;
 }
 
-uint64_t PmdIkStepsPerFrame(const PmdIkInfo* ikList) {
-  uint64_t steps = 0;
-  for (const PmdIkInfo* ik = ikList; ik; ik = ik->next)
-    steps += static_cast<uint64_t>(ik->iterations) * static_cast<uint64_t>(ik->chainLength);
-  return steps;
-}
+namespace {
 
-void PmdBakeIk(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, uint32_t lastFrame) {
-  // Only IK-involved bones store keys, and only the IK bones and their ancestors feed the solver:
-  // the other bones are left out of the per-frame work (their results would not be read).
+// Marks the bones the bake poses every frame: the IK-involved bones, the goal bones and all their
+// ancestors. Returns their number, 0 when no bone is IK-involved (nothing is baked then).
+uint64_t MarkBakeBones(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
   bool any = false;
   for (int i = 0; i < boneCount; ++i) {
     bones[i].bakeUsed = 0;
     any = any || bones[i].ikInvolved;
   }
-  if (!any) return;
+  if (!any) return 0;
+  uint64_t marked = 0;
   auto mark = [&](int b) {
     while (b >= 0 && !bones[b].bakeUsed) {
       bones[b].bakeUsed = 1;
+      ++marked;
       b = bones[b].parent;
     }
   };
@@ -325,6 +322,24 @@ void PmdBakeIk(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, uint3
   }
   for (int i = 0; i < boneCount; ++i)
     if (bones[i].ikInvolved) mark(i);
+  return marked;
+}
+
+}  // namespace
+
+uint64_t PmdBakeWorkPerFrame(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
+  uint64_t posed = MarkBakeBones(bones, boneCount, ikList);
+  if (posed == 0) return 0;
+  uint64_t steps = 0;
+  for (const PmdIkInfo* ik = ikList; ik; ik = ik->next)
+    steps += static_cast<uint64_t>(ik->iterations) * static_cast<uint64_t>(ik->chainLength);
+  return steps + posed;
+}
+
+void PmdBakeIk(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, uint32_t lastFrame) {
+  // Only IK-involved bones store keys, and only the IK bones and their ancestors feed the solver:
+  // the other bones are left out of the per-frame work (their results would not be read).
+  if (MarkBakeBones(bones, boneCount, ikList) == 0) return;
   for (uint64_t f = 0; f <= lastFrame; ++f) {
     uint32_t frame = static_cast<uint32_t>(f);
     for (int i = 0; i < boneCount; ++i)

@@ -97,5 +97,7 @@ int PmdSolveIk(PmdBoneInfo* bones, const PmdIkInfo& ik, int limits, int* kneeBon
 // IK-involved bone's local translation and rotation (time f) in slot f of its arrays.
 void PmdBakeIk(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, uint32_t lastFrame);
 
-// Steps of one baked frame: the sum of iterations x chain length over the list.
-uint64_t PmdIkStepsPerFrame(const PmdIkInfo* ikList);
+// The work of one baked frame: the sum of iterations x chain length over the list, plus the bones
+// the bake poses every frame (the IK-involved bones, the goals and their ancestors); 0 when no
+// bone is IK-involved, as nothing is baked then.
+uint64_t PmdBakeWorkPerFrame(PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList);

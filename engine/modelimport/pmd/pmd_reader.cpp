@@ -50,6 +50,7 @@ int SetTriangle(ReadModel* rm, ReadModelMesh* mesh, ReadModelFace* face, const i
 int AllocVertexArrays(ReadModel* rm, ReadModelMesh* mesh, int count, const char* posMsg,
                       const char* nrmMsg, const char* uvMsg) {
   uint64_t n = static_cast<uint64_t>(count);
+  if (n == 0) return 0;
   mesh->Positions = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * n));
   if (!mesh->Positions && n) return Fail(posMsg);
   mesh->Normals = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * n));
@@ -91,7 +92,8 @@ int BuildMesh(PmdLoad& L) {
   const PmdFile& f = L.file;
   ReadModelMesh* mesh = L.mesh = ReadModelAddMesh(rm, L.meshFrame);
   if (!mesh) return Fail(TEXT_PMD_ADD_MESH "\n");
-  if (ReadModelAllocFaces(rm, mesh, static_cast<int>(f.faceCount)) != 0) return Fail(TEXT_PMD_FACE_MEMORY "\n");
+  if (f.faceCount > 0 && ReadModelAllocFaces(rm, mesh, static_cast<int>(f.faceCount)) != 0)
+    return Fail(TEXT_PMD_FACE_MEMORY "\n");
   if (AllocVertexArrays(rm, mesh, static_cast<int>(f.vertexCount), TEXT_PMD_POSITION_MEMORY "\n",
                         TEXT_PMD_NORMAL_MEMORY "\n", TEXT_PMD_UV_MEMORY "\n") != 0)
     return -1;
@@ -236,7 +238,7 @@ int BuildMorphs(PmdLoad& L) {
   for (int m = 0; m < nextMaterial; ++m)
     if (ReadModelMeshAddMaterial(rm, morph, mesh->Materials[mToMain[m]]) != 0)
       return Fail(TEXT_PMD_MORPH_FACE_MEMORY "\n");
-  if (ReadModelAllocFaces(rm, morph, nextFace) != 0) return Fail(TEXT_PMD_MORPH_FACE_MEMORY "\n");
+  if (nextFace > 0 && ReadModelAllocFaces(rm, morph, nextFace) != 0) return Fail(TEXT_PMD_MORPH_FACE_MEMORY "\n");
   for (int t = 0; t < nextFace; ++t) {
     const ReadModelFace& src = mesh->Faces[fToMain[t]];
     const int* idx = ReadModelFaceIndices(&src, READMODEL_SET_POSITION);
@@ -294,9 +296,11 @@ int BuildMorphs(PmdLoad& L) {
     shape->Mesh = morph;
     shape->HasNormals = 0;
     shape->VertexCount = static_cast<int>(pm.entryCount);
-    shape->Vertices = static_cast<ReadModelShapeVertex*>(
-        ReadModelAlloc(rm, sizeof(ReadModelShapeVertex) * static_cast<uint64_t>(pm.entryCount)));
-    if (!shape->Vertices && pm.entryCount) return Fail(TEXT_PMD_SHAPE_VERTEX "\n");
+    if (pm.entryCount > 0) {
+      shape->Vertices = static_cast<ReadModelShapeVertex*>(
+          ReadModelAlloc(rm, sizeof(ReadModelShapeVertex) * static_cast<uint64_t>(pm.entryCount)));
+      if (!shape->Vertices) return Fail(TEXT_PMD_SHAPE_VERTEX "\n");
+    }
     for (uint32_t e = 0; e < pm.entryCount; ++e) {
       uint32_t k, baseVertex;
       VECTOR offset, basePos;

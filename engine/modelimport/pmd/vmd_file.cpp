@@ -130,7 +130,7 @@ void GroupKeys(const uint8_t* records, uint32_t count, uint32_t recordSize, Node
 
 }  // namespace
 
-int ParseVmdFile(const void* image, size_t size, uint64_t ikStepsPerFrame, VmdFile* out) {
+int ParseVmdFile(const void* image, size_t size, uint64_t bakeWorkPerFrame, VmdFile* out) {
   std::memset(out, 0, sizeof(*out));
   const uint8_t* data = static_cast<const uint8_t*>(image);
   if (!data || size < kVmdHeaderSize || std::memcmp(data, kVmdMagic, sizeof(kVmdMagic)) != 0)
@@ -161,8 +161,8 @@ int ParseVmdFile(const void* image, size_t size, uint64_t ikStepsPerFrame, VmdFi
                 static_cast<unsigned long long>(kVmdMaxLastFrame));
     return -2;
   }
-  // (last + 1) <= 1,000,001, so the product fits unless ikStepsPerFrame is absurd.
-  uint64_t work = ikStepsPerFrame > kVmdMaxBakeWork ? kVmdMaxBakeWork + 1 : (last + 1) * ikStepsPerFrame;
+  // (last + 1) <= 1,000,001: the product fits once the work per frame is within the cap
+  uint64_t work = bakeWorkPerFrame > kVmdMaxBakeWork ? kVmdMaxBakeWork + 1 : (last + 1) * bakeWorkPerFrame;
   if (work > kVmdMaxBakeWork) {
     WriteLogFmt(TEXT_VMD_BAKE_LIMIT, static_cast<unsigned long long>(work),
                 static_cast<unsigned long long>(kVmdMaxBakeWork));

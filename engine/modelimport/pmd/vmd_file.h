@@ -18,10 +18,16 @@ constexpr uint32_t kVmdNameSize = 15;
 constexpr uint32_t kVmdMaxNodes = 2048;
 // The last frame a motion may have: about 9 hours at 30 frames a second.
 constexpr uint64_t kVmdMaxLastFrame = 1000000;
-// The IK baking work a motion may ask for: frames x the sum of iterations x chain length over
-// the IK list. Each unit is one CCD step of one chain bone (an inverse, two transforms and the
-// world matrices of the chain below it), so the largest admitted bake takes seconds.
-constexpr uint64_t kVmdMaxBakeWork = 40000000;
+// The IK baking work a motion may ask for: frames x (the sum of iterations x chain length over
+// the IK list + the bones posed every frame). A unit is one CCD step of one chain bone (an
+// inverse, two transforms and the world matrices of the chain below it: about 0.3 us for a
+// two-bone leg, 3 us for a chain of 255 bones) or one posed bone, so the largest admitted bake
+// takes from about half a second to six seconds; a character with two legs, two toes and a few
+// helper chains (about 200 units a frame) may run some 10,000 frames.
+constexpr uint64_t kVmdMaxBakeWork = 2000000;
+// The sampled keys a motion may make (one position and one rotation, 36 bytes, per bone and
+// frame): about 290 MB of key data.
+constexpr uint64_t kVmdMaxSampledKeys = 8000000;
 
 struct VmdFile {
   uint32_t boneKeyCount;
@@ -34,10 +40,10 @@ struct VmdFile {
 };
 
 // Checks the header, bounds both key lists, counts the distinct names and checks the last frame
-// and the baking work ((last frame + 1) x ikStepsPerFrame) against their limits. 0 when the
+// and the baking work ((last frame + 1) x bakeWorkPerFrame) against their limits. 0 when the
 // motion can be read; -1 without a message for a wrong or short header; -2 when it is refused,
 // after one "VMD Load Error : " line. Allocates nothing.
-int ParseVmdFile(const void* image, size_t size, uint64_t ikStepsPerFrame, VmdFile* out);
+int ParseVmdFile(const void* image, size_t size, uint64_t bakeWorkPerFrame, VmdFile* out);
 
 // One bone key, converted.
 struct VmdBoneKey {

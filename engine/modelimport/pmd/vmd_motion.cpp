@@ -24,6 +24,34 @@ struct MotionWork {
   }
 };
 
+// The tails of the root's animation lists before a motion, so that a failed motion leaves none of
+// its records on them (they stay in the pool, as everything does).
+struct AnimListMark {
+  int setCount, animCount, keySetCount;
+  ReadModelAnimSet* lastSet;
+  ReadModelAnim* lastAnim;
+  ReadModelAnimKeySet* lastKeySet;
+  uint32_t keyDataSize, stringDataSize;
+
+  explicit AnimListMark(const ReadModel* rm)
+      : setCount(rm->AnimSetCount), animCount(rm->AnimCount), keySetCount(rm->KeySetCount),
+        lastSet(rm->LastAnimSet), lastAnim(rm->LastAnim), lastKeySet(rm->LastKeySet),
+        keyDataSize(rm->AnimKeyDataSize), stringDataSize(rm->StringDataSize) {}
+  void RollBack(ReadModel* rm) const {
+    rm->AnimSetCount = setCount;
+    rm->LastAnimSet = lastSet;
+    (lastSet ? lastSet->Next : rm->FirstAnimSet) = nullptr;
+    rm->AnimCount = animCount;
+    rm->LastAnim = lastAnim;
+    (lastAnim ? lastAnim->Next : rm->FirstAnim) = nullptr;
+    rm->KeySetCount = keySetCount;
+    rm->LastKeySet = lastKeySet;
+    (lastKeySet ? lastKeySet->Next : rm->FirstKeySet) = nullptr;
+    rm->AnimKeyDataSize = keyDataSize;
+    rm->StringDataSize = stringDataSize;
+  }
+};
+
 // A tracked block for count records (at least one byte, so that an empty table is a block too).
 template <class T>
 T* AllocRecords(uint32_t count) {
@@ -71,7 +99,6 @@ int AddBoneAnim(ReadModel* rm, ReadModelAnimSet* set, PmdBoneInfo* b, float tota
     sets[i]->Kind = kinds[i];
     sets[i]->TimeType = 1;
     sets[i]->TotalTime = totalTime;
-    sets[i]->KeyCount = static_cast<int>(b->slotCount);
   }
   const uint64_t n = b->slotCount;
   for (int i = 0; i < 2; ++i) {
@@ -81,6 +108,7 @@ int AddBoneAnim(ReadModel* rm, ReadModelAnimSet* set, PmdBoneInfo* b, float tota
   sets[0]->KeyData = ReadModelAlloc(rm, sizeof(VECTOR) * n);
   sets[1]->KeyData = sets[0]->KeyData ? ReadModelAlloc(rm, sizeof(float) * 4 * n) : nullptr;
   if (!sets[1]->KeyData) return WriteLog(TEXT_VMD_KEY_VALUE_MEMORY "\n");
+  sets[0]->KeyCount = sets[1]->KeyCount = static_cast<int>(n);
   uint64_t total = static_cast<uint64_t>(rm->AnimKeyDataSize) + n * 36;
   rm->AnimKeyDataSize = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
   b->anim = anim;
@@ -136,12 +164,10 @@ int AddMorphKeys(ReadModel* rm, ReadModelAnimSet* set, const VmdMorphNode* nodes
   return 0;
 }
 
-}  // namespace
-
-int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
+int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
+               PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
   VmdFile file;
-  if (ParseVmdFile(image, size, PmdIkStepsPerFrame(ikList), &file) != 0) return -1;
+  if (ParseVmdFile(image, size, PmdBakeWorkPerFrame(bones, boneCount, ikList), &file) != 0) return -1;
   MotionWork work;
   // 1. bone keys by name
   if (!(work.boneNodes = AllocRecords<VmdBoneNode>(file.boneNodeCount))) return WriteLog(TEXT_VMD_NODE_MEMORY "\n");
@@ -171,6 +197,21 @@ int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* set
   }
   const uint32_t last = file.lastFrame;
   set->TotalTime = static_cast<float>(last);
+  // the keys the sampling will make, before any is allocated (distinct names never stand for
+  // one bone: an exact name and a 15-byte prefix of a longer one cannot meet)
+  uint64_t sampled = 0;
+  for (uint32_t n = 0; n < file.boneNodeCount; ++n) {
+    const VmdBoneNode& node = work.boneNodes[n];
+    int bi = FindBone(bones, boneCount, node.name);
+    if (bi >= 0 && !bones[bi].ikInvolved) sampled += node.lastFrame - node.firstFrame + 1ull;
+  }
+  for (int i = 0; i < boneCount; ++i)
+    if (bones[i].ikInvolved) sampled += last + 1ull;
+  if (sampled > kVmdMaxSampledKeys) {
+    WriteLogFmt(TEXT_VMD_KEY_LIMIT, static_cast<unsigned long long>(sampled),
+                static_cast<unsigned long long>(kVmdMaxSampledKeys));
+    return -1;
+  }
   // 5. bones with keys
   for (uint32_t n = 0; n < file.boneNodeCount; ++n) {
     const VmdBoneNode& node = work.boneNodes[n];
@@ -203,4 +244,24 @@ int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* set
   // 8. morph keys
   if (file.morphKeyCount > 0 && AddMorphKeys(rm, set, work.morphNodes, file.morphNodeCount) != 0) return -1;
   return 0;
+}
+
+}  // namespace
+
+int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
+  AnimListMark mark(rm);
+  int r = ReadMotion(rm, image, size, setName, bones, boneCount, ikList);
+  if (r != 0) {
+    mark.RollBack(rm);
+    for (int i = 0; i < boneCount; ++i) {
+      bones[i].anim = nullptr;
+      bones[i].positions = nullptr;
+      bones[i].rotations = nullptr;
+      bones[i].positionTimes = nullptr;
+      bones[i].rotationTimes = nullptr;
+      bones[i].slotCount = 0;
+    }
+  }
+  return r;
 }
