@@ -22,9 +22,9 @@ constexpr uint64_t kVmdMaxLastFrame = 1000000;
 // the IK list + the bones posed every frame). A unit is one CCD step of one chain bone (an
 // inverse, two transforms and the world matrices of the chain below it: about 0.3 us for a
 // two-bone leg, 3 us for a chain of 255 bones) or one posed bone, so the largest admitted bake
-// takes from about half a second to six seconds; a character with two legs, two toes and a few
-// helper chains (about 200 units a frame) may run some 10,000 frames.
-constexpr uint64_t kVmdMaxBakeWork = 2000000;
+// takes from about a third of a second to three seconds; a character with two legs, two toes and
+// a few helper chains (about 200 units a frame) may run some 5,000 frames.
+constexpr uint64_t kVmdMaxBakeWork = 1000000;
 // The sampled keys a motion may make (one position and one rotation, 36 bytes, per bone and
 // frame): about 290 MB of key data.
 constexpr uint64_t kVmdMaxSampledKeys = 8000000;
