@@ -1,11 +1,16 @@
-// Feeds arbitrary bytes to LoadPmdModel. The bytes after the model's morphs (where real files keep
-// their extension data) are served as its first motion "f\f000.vmd" through a caller-supplied
-// file-function table, so that inputs carry a model and a motion.
+// Feeds arbitrary bytes to LoadPmdModel, with the model system started so that what the reader
+// admits goes through the converter into a model base (deleted again). The bytes after the
+// model's morphs (where real files keep their extension data) are served as its first motion
+// "f\f000.vmd" through a caller-supplied file-function table, so that inputs carry a model and a
+// motion.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "engine/file/file.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
 #include "engine/modelimport/pmd/pmd_file.h"
 #include "engine/modelimport/pmd/pmd_reader.h"
 
@@ -60,6 +65,11 @@ size_t ModelEnd(const PmdFile& f) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static int started = [] {
+    UseDirect3DFlag = 1;
+    return InitModelSystem();
+  }();
+  (void)started;
   static FileFunctionTable table = [] {
     FileFunctionTable t = *GetPlainFileFunctionTable();
     t.Open = Open;
@@ -79,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_motion.data = data + end;
     g_motion.size = size - end;
   }
-  LoadPmdModel(data, size, "f\\f.pmd", "f", "f");
+  int base = LoadPmdModel(data, size, "f\\f.pmd", "f", "f");
+  if (base >= 0) MV1DeleteModelBase(base);
   return 0;
 }
