@@ -9,6 +9,9 @@
 
 #include "engine/base/memory.h"
 #include "engine/file/file.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
 #include "engine/modelimport/pmd/pmd_reader.h"
 #include "engine/modelimport/readmodel.h"
 
@@ -44,7 +47,32 @@ void LoadGene(benchmark::State& state, const std::string& folder) {
   SetReadModelObserver(nullptr, nullptr);
 }
 
-// The model and its motions Gene000.vmd and Gene001.vmd (sampling and baking included).
+// End to end: the model, its motions Gene000.vmd and Gene001.vmd, and the conversion into a model
+// base (with the textures the model loading layer loads).
+void BM_PmdLoadGeneEndToEnd(benchmark::State& state) {
+  std::vector<uint8_t> gene = Read(kData + "pmd/Gene.pmd");
+  if (gene.empty()) {
+    state.SkipWithError("shared test data absent");
+    return;
+  }
+  UseDirect3DFlag = 1;
+  InitModelSystem();
+  const std::string folder = kData + "pmd";
+  for (auto _ : state) {
+    int base = LoadPmdModel(gene.data(), gene.size(), "Gene.pmd", "Gene", folder.c_str());
+    if (base < 0) {
+      state.SkipWithError("conversion failed");
+      break;
+    }
+    MV1DeleteModelBase(base);
+  }
+  MV1TerminateModelSystem();
+  UseDirect3DFlag = 0;
+}
+BENCHMARK(BM_PmdLoadGeneEndToEnd)->Unit(benchmark::kMillisecond);
+
+// The model and its motions Gene000.vmd and Gene001.vmd (sampling and baking included), stopped
+// before conversion.
 void BM_PmdLoadGeneWithMotions(benchmark::State& state) { LoadGene(state, kData + "pmd"); }
 BENCHMARK(BM_PmdLoadGeneWithMotions)->Unit(benchmark::kMillisecond);
 

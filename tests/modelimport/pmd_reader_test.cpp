@@ -583,3 +583,24 @@ TEST_F(PmdReader, BakeWorkAndSampledKeysAreCapped) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PmdReader, BaseMorphWithMoreEntriesThanVertices) {
+  // the base names vertex 2 four times: the morph mesh gets four copies of it, the shape moves
+  // the last
+  PmdTestModel m = MorphSplitModel();
+  m.morphs = {{"base", {{2, {0, 0, 0}}, {2, {0, 0, 0}}, {2, {0, 0, 0}}, {2, {0, 0, 0}}, {3, {7, 8, 9}}}},
+              {"smile", {{3, {1, 0, 0}}, {4, {0, 1, 0}}}}};
+  Loaded l = Load(WritePmd(m), [](const ReadModel& rm) {
+    ASSERT_EQ(rm.MeshCount, 2);
+    const ReadModelMesh* morph = rm.FirstMesh->Next;
+    EXPECT_EQ(morph->FaceCount, 2);
+    EXPECT_EQ(morph->PositionCount, 7);  // five base entries, then vertices 0 and 1
+    EXPECT_EQ(rm.FirstMesh->FaceCount, 0);
+    EXPECT_EQ(rm.FirstShape->Vertices[1].Offset.y, 1.0f);
+  });
+  EXPECT_EQ(l.observed, 1) << l.log;
+}
+
+}  // namespace

@@ -194,8 +194,9 @@ int BuildMorphs(PmdLoad& L) {
   PmdMorph base;
   PmdReadMorph(L.file.morphs, &base);
   const uint32_t E = base.entryCount;
-  // six tables: vertex, face and material, from the main mesh to the morph mesh and back
-  uint64_t total = 2ull * V + 2ull * F + 2ull * M;
+  // six tables: vertex, face and material, from the main mesh to the morph mesh and back; the
+  // morph mesh has the E base entries (which may name a vertex twice) and at most V vertices more
+  uint64_t total = 2ull * V + E + 2ull * F + 2ull * M;
   int32_t* tables = static_cast<int32_t*>(MEM_ALLOC(sizeof(int32_t) * (total ? total : 1)));
   if (!tables) return Fail(TEXT_PMD_MORPH_TABLES "\n");
   struct Free {
@@ -205,7 +206,7 @@ int BuildMorphs(PmdLoad& L) {
   for (uint64_t i = 0; i < total; ++i) tables[i] = -1;
   int32_t* vToMorph = tables;
   int32_t* vToMain = vToMorph + V;
-  int32_t* fToMorph = vToMain + V;
+  int32_t* fToMorph = vToMain + V + E;
   int32_t* fToMain = fToMorph + F;
   int32_t* mToMorph = fToMain + F;
   int32_t* mToMain = mToMorph + M;
