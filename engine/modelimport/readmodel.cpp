@@ -325,6 +325,7 @@ int ReadModelSetFaceIndexCount(ReadModel* rm, ReadModelMesh* mesh, ReadModelFace
   face->IndexCount = indexCount;
   face->Sets = store ? sets : 0;
   face->Index = store;
+  face->IndexStorage = store ? indexCount * setCount : 0;
   return 0;
 }
 

@@ -84,6 +84,7 @@ struct ReadModelFace {
   uint32_t Sets;      // mask of the index sets stored for this face (READMODEL_SET_BIT)
   float Normal[3];    // face normal, written by automatic normals
   int* Index;         // the stored sets in set order, IndexCount ints each
+  int IndexStorage;   // ints stored at Index (the converter refuses a face that outgrew them)
 };
 
 struct ReadModelUV {

@@ -82,7 +82,10 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, ReadModelMesh* m) {
   for (int i = 0; i < m->FaceCount; ++i) {
     ReadModelFace f = m->Faces[i];
     if (f.IndexCount < 3) continue;
+    f.Sets &= (1u << READMODEL_SET_COUNT) - 1;  // bits of no set name nothing
     if (f.IndexCount > READMODEL_MAX_FACE_INDICES) return Refusef("mesh %d has a face of %d vertices", m->Index, f.IndexCount);
+    if (f.Index && static_cast<int64_t>(__builtin_popcount(f.Sets)) * f.IndexCount > f.IndexStorage)
+      return Refusef("mesh %d face %d holds more indices than it stores", m->Index, i);
     if (f.MaterialIndex < 0 || f.MaterialIndex >= m->MaterialCount)
       return Refusef("mesh %d face %d names material %d", m->Index, i, f.MaterialIndex);
     auto check = [&](int set, int count) {

@@ -11,7 +11,7 @@
 #include "engine/modelimport/pmd/pmd_reader.h"
 #include "tests/support/converted_base_check.h"
 #include "tests/support/memory_files.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/pmd_writer.h"
 #include "tests/support/test_support.h"
 
