@@ -7,6 +7,7 @@
 #include "engine/base/memory.h"
 #include "engine/file/file.h"
 #include "engine/modelimport/pmd/pmd_file.h"
+#include "engine/modelimport/pmd/pmd_ik.h"
 #include "engine/modelimport/pmd/vmd_file.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/test_support.h"
@@ -39,6 +40,19 @@ TEST(PmdManifest, RealModelsParse) {
     EXPECT_EQ(f.ikCount, m.iks) << m.file;
     EXPECT_EQ(f.morphCount, m.morphs) << m.file;
   }
+}
+
+// Gene's knees: the two knees and the two knee twist bones, every name holding the word.
+TEST(PmdManifest, GeneHasFourKnees) {
+  SKIP_WITHOUT_TESTDATA();
+  std::vector<uint8_t> bytes = ReadTestDataBytes("models/pmd/Gene.pmd");
+  PmdFile f;
+  ASSERT_EQ(ParsePmdFile(bytes.data(), bytes.size(), &f), 0);
+  std::vector<PmdBoneInfo> bones(f.boneCount);
+  PmdSetupBones(f, bones.data());
+  int knees = 0;
+  for (const PmdBoneInfo& b : bones) knees += b.knee;
+  EXPECT_EQ(knees, 4);
 }
 
 struct VmdManifest {

@@ -424,16 +424,20 @@ TEST_F(PmdReader, GeneBoneFramesAreTheFramesOwnIndices) {
   SKIP_WITHOUT_TESTDATA();
   MemoryFiles files(true);
   std::vector<uint8_t> bytes = ReadTestDataBytes("models/pmd/Gene.pmd");
-  Load(bytes, [](const ReadModel& rm) {
+  Load(bytes, [&](const ReadModel& rm) {
     // bone 178 (counted from 0) is frame 166 with "Mesh" at frame 0: the bones are not in
-    // pre-order, so frame indices are not bone indices + 1
-    const ReadModelFrame* f = rm.FirstFrame;
-    for (int i = 0; i < 166; ++i) f = f->Next;
+    // pre-order, so frame indices are not bone indices + 1, and the skin weights name the frames
+    PmdFile file;
+    ASSERT_EQ(ParsePmdFile(bytes.data(), bytes.size(), &file), 0);
+    PmdBone bone;
+    PmdReadBone(file, 178, &bone);
+    const ReadModelFrame* f = FindFrame(rm, bone.name);
+    ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->Index, 166);
-    const ReadModelSkinWeight* any = nullptr;
-    for (int b = 0; b < rm.FirstMesh->SkinWeightCount; ++b)
-      if (rm.FirstMesh->SkinWeights[b]->BoneFrame == 166) any = rm.FirstMesh->SkinWeights[b];
-    if (any) EXPECT_EQ(any->OffsetMatrix.m[3][1], -f->ReaderPosition.y);
+    for (const ReadModelMesh* m = rm.FirstMesh; m; m = m->Next)
+      for (int b = 0; b < m->SkinWeightCount; ++b)
+        if (m->SkinWeights[b]->BoneFrame == 166)
+          EXPECT_EQ(m->SkinWeights[b]->OffsetMatrix.m[3][1], -bone.head.y);
     // the three bones named by one 15-byte key name (three keys at frame 0): the first in frame
     // order, ...xcIK, gets the keys, the later key winning; the other two are IK-involved and
     // baked from the rest pose over the whole motion
