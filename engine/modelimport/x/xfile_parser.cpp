@@ -5,6 +5,7 @@
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/base/strutil.h"
+#include "engine/modelimport/readmodel_pool.h"
 #include "engine/modelimport/x/xfile_names.h"
 #include "engine_texts.h"
 
@@ -868,17 +869,9 @@ struct Parser {
 }  // namespace
 
 void* XFileChunkAlloc(XFileObjectList* list, size_t size) {
-  // each chunk: a pointer to its data, the next chunk, then the data
-  auto* chunk = static_cast<uint8_t*>(MemCallocTracked(size + 16, "", 0));
-  if (!chunk) {
-    WriteLog(TEXT_X_CHUNK_ALLOC "\n");
-    return nullptr;
-  }
-  void* data = chunk + 16;
-  std::memcpy(chunk, &data, sizeof data);
-  std::memcpy(chunk + 8, &list->chunkHead, sizeof list->chunkHead);
-  list->chunkHead = chunk;
-  return data;
+  void* p = ReadModelPoolAlloc(&list->chunkHead, size);
+  if (!p) WriteLog(TEXT_MV1_CHUNK_ALLOC_FAILED "\n");
+  return p;
 }
 
 XFileObject* XFileAddObject(XFileObjectList* list, int type, const char* name, XFileObject* parent) {
@@ -914,13 +907,7 @@ XFileObject* XFileFindChild(const XFileObject* obj, int type) {
 }
 
 void FreeXFileObjectList(XFileObjectList* list) {
-  void* chunk = list->chunkHead;
-  while (chunk) {
-    void* next;
-    std::memcpy(&next, static_cast<uint8_t*>(chunk) + 8, sizeof next);
-    MEM_FREE(chunk);
-    chunk = next;
-  }
+  ReadModelPoolFreeAll(&list->chunkHead);
   for (XFileObject* o = list->first; o;) {
     XFileObject* n = o->next;
     MEM_FREE(o);
