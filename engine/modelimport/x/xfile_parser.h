@@ -72,28 +72,28 @@ struct XTimedFloatKeys {
 
 struct XFileObject;
 
+struct ReadModelFrame;
+struct ReadModelMaterial;
+
 // What the model conversion works out per object (filled by ConvertXFileObjects).
 struct XObjectConvert {
-  XFileObject* texture;          // Material: its TextureFilename
-  int materialNumber;            // Material: 0, 1, 2 ... in creation order
-  void* readMaterial;            // Material: the read-model material made from it
-  XFileObject** materials;       // MeshMaterialList: its Material children
-  uint32_t materialCount;
-  XFileObject* materialList;     // Mesh: first MeshMaterialList
-  XFileObject* textureCoords;    // Mesh: first MeshTextureCoords
-  XFileObject* normals;          // Mesh: first MeshNormals
-  XFileObject* vertexColors;     // Mesh: first MeshVertexColors
-  XFileObject** skinWeights;     // Mesh: its SkinWeights children
-  uint32_t skinWeightCount;
-  XFileObject* transformMatrix;  // Frame: first FrameTransformMatrix
-  XFileObject** meshes;          // Frame: collected Mesh objects; Animation: AnimationKeys;
-  uint32_t meshCount;            //   AnimationSet: Animations (count beside)
-  void** meshFrames;             // Frame: per collected mesh, the read-model frame made for it
-  int frameNumber;               // Frame: 0, 1, 2 ... in creation order
-  void* readFrame;               // Frame: the read-model frame made from it
-  XFileObject* frame;            // Animation: its Frame; SkinWeights: its bone Frame
-  uint32_t endTime;              // AnimationKey, Animation, AnimationSet: largest key time
-  int dropped;                   // Animation: no target frame, not converted
+  int number;                        // Material, Frame: 0, 1, 2 ... in creation order
+  XFileObject* texture;              // Material: its TextureFilename
+  ReadModelMaterial* readMaterial;   // Material: the read-model material made from it
+  ReadModelFrame* readFrame;         // Frame: the read-model frame made from it
+  // Collected objects: MeshMaterialList its Materials, Mesh its SkinWeights, Frame its Meshes,
+  // Animation its AnimationKeys, AnimationSet its Animations.
+  XFileObject** items;
+  uint32_t itemCount;
+  ReadModelFrame** meshFrames;       // Frame: per collected mesh, the frame made for it (or null)
+  XFileObject* materialList;         // Mesh: first MeshMaterialList
+  XFileObject* textureCoords;        // Mesh: first MeshTextureCoords
+  XFileObject* normals;              // Mesh: first MeshNormals
+  XFileObject* vertexColors;         // Mesh: first MeshVertexColors
+  XFileObject* transformMatrix;      // Frame: first FrameTransformMatrix
+  XFileObject* frame;                // Animation: its Frame; SkinWeights: its bone
+  uint32_t endTime;                  // AnimationKey, Animation, AnimationSet: last key time
+  int collected;                     // Mesh: collected by a Frame of the file
 };
 
 // One object of the file. The name lives in the same allocation as the node.

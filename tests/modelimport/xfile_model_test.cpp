@@ -1,0 +1,205 @@
+// X files into the read model: small hand-written files against the read model's dump, the
+// rulings on indices, keys and unresolved names, the text/binary agreement, allocation failures,
+// and the manifest of every X file of the test data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/base/log.h"
+#include "engine/modelimport/x/xfile_model.h"
+#include "tests/support/readmodel_builder.h"
+#include "tests/support/test_support.h"
+#include "tests/support/x_test_files.h"
+
+namespace {
+
+struct Loaded {
+  int rc;
+  std::string dump;  // empty when the read model never reached the converter
+  std::string log;
+};
+
+class XModelTest : public LeakCheckedTest {
+ protected:
+  Loaded Load(const std::string& bytes) {
+    ReadModelCapture capture;
+    LogCaptureBegin();
+    int rc = LoadXFileModel(bytes.data(), bytes.size(), "dir/model.x", "model", "dir");
+    std::string log = LogCaptureTextWithoutStamps();
+    LogCaptureEnd();
+    return {rc, capture.dumps.empty() ? "" : capture.dumps[0], log};
+  }
+  Loaded Text(const std::string& body) { return Load("xof 0303txt 0032" + body); }
+};
+
+bool Has(const std::string& dump, const std::string& line) { return dump.find(line) != std::string::npos; }
+
+const char kQuad[] = "4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; ";
+
+TEST_F(XModelTest, EdgeCasesOfTheObjects) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"an unnamed top-level mesh becomes the root frame \"Mesh\" with the material \"Normal\"",
+       std::string("Mesh {") + kQuad + "1; 4;0,1,2,3;; }",
+       {"counts frames=1 meshes=1 shapes=0 materials=1", "frame 0 \"Mesh\" parent=-1", "mesh 0 frame=0 faces=1",
+        "material 0 \"Normal\"", "face 0 n=4 mat=0 pos=[0 1 2 3] uv0=[0 1 2 3]"}},
+      {"a named top-level mesh a root frame of its name", std::string("Mesh Box {") + kQuad + "1; 4;0,1,2,3;; }",
+       {"frame 0 \"Box\" parent=-1", "mesh 0 frame=0"}},
+      {"a list with a face index count unlike the face count gives material 0",
+       std::string("Mesh {") + kQuad + "2; 3;0,1,2;, 3;0,2,3;; MeshMaterialList { 2; 1; 1;; Material A { 1;0;0;0.5;; 0; 0;0;0;; 0;0;0;; } Material B { 0;1;0;1;; 0; 0;0;0;; 0;0;0;; } } }",
+       {"materials=[0 1]", "face 0 n=3 mat=0", "face 1 n=3 mat=0",
+        "ambient=(0 0 0 0) diffuse=(1 0 0 1) specular=(0 0 0 0) emissive=(0 0 0 0)"}},
+      {"a list with one index per face names each face's material",
+       std::string("Mesh {") + kQuad + "2; 3;0,1,2;, 3;0,2,3;; MeshMaterialList { 2; 2; 1, 0;; Material A { 1;1;1;1;; 5; 0.5;0.5;0.5;; 0.25;0.25;0.25;; } Material B { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } } }",
+       {"face 0 n=3 mat=1", "face 1 n=3 mat=0", "specular=(0.5 0.5 0.5 0) emissive=(0.25 0.25 0.25 0) power=5"}},
+      {"a vertex colour list of 0 entries still gives every corner white",
+       std::string("Mesh {") + kQuad + "1; 4;0,1,2,3;; MeshVertexColors { 0;; } }",
+       {"colors=1", "  c 0 (1 1 1 1)", "col=[0 0 0 0]"}},
+      {"vertex colours by position, a later entry wins, the others white",
+       std::string("Mesh {") + kQuad + "1; 4;0,1,2,3;; MeshVertexColors { 3; 2;1;0;0;1;;, 2;0;1;0;1;;, 7;0;0;1;1;;; } }",
+       {"colors=4", "  c 3 (1 1 1 1)", "col=[3 3 1 3]"}},
+      {"normals by the face of the same number",
+       std::string("Mesh {") + kQuad + "1; 4;0,1,2,3;; MeshNormals { 2; 0;0;1;, 0;0;-1;; 1; 4;1,1,0,0;; } }",
+       {"normals=2", "nrm=[1 1 0 0]"}},
+      {"keyType 4 becomes a matrix key set like 3; rotations swap w to the end",
+       "Frame F {} AnimationSet S { Animation A { {F} AnimationKey { 4; 1; 7;16;1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16;;; }"
+       " AnimationKey { 0; 1; 5; 4; 0.5,1,2,3;;; } AnimationKey { 2; 0; } } }",
+       {"animset 0 \"S\" total=7", "anim 0 target=0 \"F\" total=7", "keyset 0 type=2 kind=15 timetype=1 shape=0 total=7 keys=1",
+        "key 0 t=7 [1 2 3 5 6 7 9 10 11 13 14 15]", "keyset 1 type=0 kind=0", "key 0 t=5 [1 2 3 0.5]", "keysets=2"}},
+      {"a mesh under a frame and a named one under it",
+       std::string("Frame F { FrameTransformMatrix { 1,0,0,0,0,1,0,0,0,0,1,0,4,5,6,1;; } Mesh {") + kQuad + "0;; } Mesh N {" + kQuad + "0;; } }",
+       {"frame 0 \"F\" parent=-1", "matrix=[1 0 0 0 0 1 0 0 0 0 1 0 4 5 6 1]", "frame 1 \"N\" parent=0", "mesh 0 frame=0",
+        "mesh 1 frame=1"}},
+      {"a top-level mesh that two frames reference lands once under each, never at the top",
+       std::string("Mesh T {") + kQuad + "0;; } Frame A { {T} } Frame B { {T} }",
+       {"counts frames=4 meshes=2", "frame 0 \"A\" parent=-1", "frame 1 \"T\" parent=0", "frame 2 \"B\" parent=-1",
+        "frame 3 \"T\" parent=2", "mesh 0 frame=1", "mesh 1 frame=3"}},
+      {"a list material without a texture inherits the texture before it; a top-level one does not",
+       std::string("Mesh {") + kQuad + "0;; MeshMaterialList { 2; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; TextureFilename { \"t.png\"; } }"
+       " Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } } } Material Top { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; }",
+       {"material 0 \"\" type=0 diffuse_tex=[0]", "material 1 \"\" type=0 diffuse_tex=[0]", "material 2 \"Top\" type=0 diffuse_tex=[]",
+        "counts frames=1 meshes=1 shapes=0 materials=3 textures=1"}},
+  };
+  for (const auto& c : cases) {
+    Loaded l = Text(c.body);
+    EXPECT_EQ(l.rc, -1) << c.what;  // the capture stops the conversion
+    for (const auto& line : c.lines) EXPECT_TRUE(Has(l.dump, line)) << c.what << "\nmissing: " << line << "\n" << l.dump << l.log;
+  }
+}
+
+TEST_F(XModelTest, RefusalsAndDroppedObjects) {
+  const std::string quad = std::string("Mesh {") + kQuad;
+  const std::string parseError = XTestSjis("Load XFile : オブジェクト  ( Mesh ) 解析中にエラーが発生しました\r\n");
+  struct Case {
+    const char* what;
+    std::string body;
+    bool converts;
+    std::string log;
+  } cases[] = {
+      {"face index beyond the vertices", quad + "1; 3;0,1,4;; }", false, "Load XFile : Face Vertex Index Beyond Vertices\r\n"},
+      {"normal face shorter than the mesh face", quad + "1; 4;0,1,2,3;; MeshNormals { 1; 0;0;1;; 1; 3;0,0,0;; } }", false,
+       "Load XFile : MeshNormals Face Does Not Match The Mesh Face\r\n"},
+      {"normal index beyond the normals", quad + "1; 3;0,1,2;; MeshNormals { 1; 0;0;1;; 1; 3;0,0,1;; } }", false,
+       "Load XFile : MeshNormals Face Does Not Match The Mesh Face\r\n"},
+      {"normal face count", quad + "1; 3;0,1,2;; MeshNormals { 1; 0;0;1;; 0;; } }", false,
+       XTestSjis("Load XFile : メッシュリストの面の数( 1 )と法線の面の数( 0 )が違いました\r\n\r\n")},
+      {"texture coordinate count", quad + "0;; MeshTextureCoords { 1; 0;0;; } }", false,
+       XTestSjis("Load XFile : テクスチャ座標の数( 1 )と頂点座標の数( 4 )が違いました\r\n\r\n")},
+      {"material count of a list", quad + "0;; MeshMaterialList { 2; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } } }", false,
+       XTestSjis("Load XFile : マテリアルリストのマテリアル数( 2 )と実際のマテリアルの数( 1 )が違いました\r\n\r\n")},
+      {"skin weight index beyond the vertices", "Frame B {} " + quad + "0;; SkinWeights { \"B\"; 1; 4; 1; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } }",
+       false, "Load XFile : SkinWeights Vertex Index Beyond Vertices\r\n"},
+      {"key type 5", "AnimationKey { 5; 0; }", true, ""},  // outside an animation: never read
+      {"key type 5 in an animation", "Frame F {} Animation { {F} AnimationKey { 5; 0; } }", false, "Load XFile : AnimationKey Type 5\r\n"},
+      {"key with too few values", "Frame F {} Animation { {F} AnimationKey { 1; 1; 0; 2; 1,1;;; } }", false,
+       "Load XFile : AnimationKey Key 0 Has 2 Values, 3 Needed\r\n"},
+      {"skin weights of a missing bone are dropped", quad + "0;; SkinWeights { \"Nobody\"; 1; 0; 1; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } }",
+       true, "Load XFile : SkinWeights Nobody Names No Frame, Dropped\r\n"},
+      {"an animation without a frame is dropped", "AnimationSet { Animation A { AnimationKey { 1; 1; 0; 3; 1,1,1;;; } } }", true,
+       "Load XFile : Animation A Has No Frame, Dropped\r\n"},
+      {"XTopFrame is no frame of the file", "AnimationSet { Animation A { {XTopFrame} AnimationKey { 1; 1; 0; 3; 1,1,1;;; } } }", true,
+       XTestSjis("Load XFile : 間接参照が失敗しました\r\n") + "Load XFile : Animation A Has No Frame, Dropped\r\n"},
+  };
+  for (const auto& c : cases) {
+    Loaded l = Text(c.body);
+    EXPECT_EQ(l.rc, -1) << c.what;
+    EXPECT_EQ(!l.dump.empty(), c.converts) << c.what << "\n" << l.log;
+    EXPECT_EQ(l.log, c.log) << c.what;
+  }
+}
+
+// The binary pair of the test data agrees within the text's six decimals; every text file and its
+// binary forms give the same read model.
+TEST_F(XModelTest, TextAndBinaryFormsGiveTheSameReadModel) {
+  SKIP_WITHOUT_TESTDATA();
+  Loaded text = Load(XTestReadFile(TestDataPath("models/x/test_cube_text.x")));
+  Loaded bin = Load(XTestReadFile(TestDataPath("models/x/test_cube_binary.x")));
+  ASSERT_FALSE(text.dump.empty());
+  ASSERT_FALSE(bin.dump.empty());
+  // compare number by number: equal words, or numbers within 5e-7
+  auto words = [](const std::string& s) {
+    std::vector<std::string> w;
+    std::string cur;
+    for (char ch : s) {
+      if (ch == ' ' || ch == '\n' || ch == '[' || ch == ']' || ch == '(' || ch == ')' || ch == '=' || ch == ',') {
+        if (!cur.empty()) w.push_back(cur);
+        cur.clear();
+      } else {
+        cur += ch;
+      }
+    }
+    return w;
+  };
+  std::vector<std::string> a = words(text.dump), b = words(bin.dump);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    char* ea;
+    char* eb;
+    double x = std::strtod(a[i].c_str(), &ea), y = std::strtod(b[i].c_str(), &eb);
+    ASSERT_TRUE(*ea == 0 && *eb == 0 && std::fabs(x - y) <= 5e-7) << i << ": " << a[i] << " vs " << b[i];
+  }
+  for (const char* name : {"anim_test.x", "kwxport_test_cubewithvcolors.x", "lobby_skybox.x", "testentities_cool_guy.x", "tiger.x",
+                           "tiny_4anim.x", "test.x", "BCN_Epileptic.X"}) {
+    std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
+    Loaded t = Load(bytes);
+    XFileObjectList list{};
+    XFileAddObject(&list, XOBJ_FRAME, "XTopFrame", nullptr);
+    ASSERT_EQ(ParseXFile(bytes.data(), bytes.size(), &list), 0);
+    std::string forms[2] = {XWriteBinary(list, false), XWriteBinary(list, true)};
+    FreeXFileObjectList(&list);
+    for (const auto& form : forms) {
+      Loaded f = Load(form);
+      EXPECT_TRUE(f.dump == t.dump) << name;
+      EXPECT_EQ(f.log, t.log) << name;
+    }
+  }
+}
+
+TEST_F(XModelTest, AllocationFailuresRefuseCleanly) {
+  SKIP_WITHOUT_TESTDATA();
+  for (const char* name : {"test_cube_text.x", "test_cube_binary.x"}) {
+    std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
+    int points = ForEachAllocationFailure([&] {
+      ReadModelCapture capture;
+      LogCaptureBegin();
+      LoadXFileModel(bytes.data(), bytes.size(), "model.x", "model", ".");
+      std::string log = LogCaptureTextWithoutStamps();
+      LogCaptureEnd();
+      if (capture.dumps.empty()) {
+        EXPECT_NE(log.find("Load XFile : "), std::string::npos) << log;
+      }
+      return !capture.dumps.empty();
+    });
+    EXPECT_GT(points, 30) << name;
+  }
+}
+
+}  // namespace
