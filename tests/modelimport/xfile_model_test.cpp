@@ -202,4 +202,61 @@ TEST_F(XModelTest, AllocationFailuresRefuseCleanly) {
   }
 }
 
+// The manifest of the X files of the test data, derived from the files by x_manifest.py (an
+// independent reading of the format): read-model counts and the triangles of its faces, or the
+// refusal and its log.
+TEST_F(XModelTest, ManifestOfTheTestFiles) {
+  SKIP_WITHOUT_TESTDATA();
+  struct Row {
+    const char* file;
+    int frames, meshes, materials, textures, skinWeights, sets, anims, keySets, triangles;
+    std::string log;  // the whole log of the load
+  } rows[] = {
+      {"anim_test.x", 5, 1, 1, 1, 2, 1, 4, 12, 840,
+       "Load XFile : SkinWeights joint3 Names No Frame, Dropped\r\nLoad XFile : SkinWeights joint4 Names No Frame, Dropped\r\n"},
+      {"arrow.x", 6, 2, 2, 0, 0, 0, 0, 0, 152, ""},
+      {"ball.x", 1, 1, 10, 3, 0, 0, 0, 0, 224, ""},
+      {"BCN_Epileptic.X", 60, 3, 3, 0, 54, 1, 57, 171, 5126, ""},
+      {"configsystem_ball.x", 3, 1, 1, 0, 0, 1, 1, 3, 4512, ""},
+      {"empty.x", -1, 0, 0, 0, 0, 0, 0, 0, 0, ""},
+      {"fromtruespace_bin32.x", 2, 1, 1, 0, 0, 0, 0, 0, 6656, ""},
+      {"kwxport_test_cubewithvcolors.x", 2, 1, 3, 3, 0, 0, 0, 0, 12, ""},
+      {"lobby_skybox.x", 7, 6, 6, 6, 0, 0, 0, 0, 12, ""},
+      {"malformed_skinweights_oob.x", -1, 0, 0, 0, 0, 0, 0, 0, 0, "Load XFile : SkinWeights Vertex Index Beyond Vertices\r\n"},
+      {"teapot.x", 1, 1, 1, 0, 0, 0, 0, 0, 2256, ""},
+      {"test.x", 2, 1, 1, 1, 0, 0, 0, 0, 12, ""},
+      {"test_cube_binary.x", 3, 1, 1, 0, 1, 0, 0, 0, 12, ""},
+      {"test_cube_compressed.x", -1, 0, 0, 0, 0, 0, 0, 0, 0,
+       XTestSjis("対応している xファイル形式はテキスト形式と非圧縮バイナリ形式のみです\r\n")},
+      {"test_cube_text.x", 3, 1, 1, 0, 1, 0, 0, 0, 12, ""},
+      {"testentities_cool_guy.x", 13, 1, 1, 0, 10, 1, 11, 22, 136, ""},
+      {"tiger.x", 1, 1, 1, 1, 0, 0, 0, 0, 602, ""},
+      {"tiny_4anim.x", 48, 2, 2, 1, 35, 4, 150, 426, 6849, ""},
+  };
+  for (const auto& r : rows) {
+    Loaded l = Load(XTestReadFile(TestDataPath(std::string("models/x/") + r.file)));
+    EXPECT_EQ(l.log, r.log) << r.file;
+    if (r.frames < 0) {
+      EXPECT_EQ(l.dump, "") << r.file;
+      continue;
+    }
+    char counts[256];
+    std::snprintf(counts, sizeof counts, "counts frames=%d meshes=%d shapes=0 materials=%d textures=%d animsets=%d anims=%d keysets=%d\n",
+                  r.frames, r.meshes, r.materials, r.textures, r.sets, r.anims, r.keySets);
+    EXPECT_TRUE(Has(l.dump, counts)) << r.file << "\n" << l.dump.substr(0, 300);
+    EXPECT_TRUE(Has(l.dump, "skinweights=" + std::to_string(r.skinWeights) + "\n")) << r.file;
+    int triangles = 0;
+    for (size_t at = l.dump.find("  face "); at != std::string::npos; at = l.dump.find("  face ", at + 1)) {
+      int n = std::atoi(l.dump.c_str() + l.dump.find(" n=", at) + 3);
+      triangles += n >= 3 ? n - 2 : 0;
+    }
+    EXPECT_EQ(triangles, r.triangles) << r.file;
+  }
+  // tiny_4anim.x: four sets, and its texture named with the backslash doubled as written
+  Loaded tiny = Load(XTestReadFile(TestDataPath("models/x/tiny_4anim.x")));
+  for (const char* line : {"animset 0 \"Loiter\"", "animset 1 \"Walk\" total=4800", "animset 2 \"Jog\"", "animset 3 \"Wave\"",
+                           "texture 0 \"tiny\\x5C\\x5CTiny_skin.dds\" color=\"tiny\\x5CTiny_skin.dds\""})
+    EXPECT_TRUE(Has(tiny.dump, line)) << line;
+}
+
 }  // namespace
