@@ -259,4 +259,25 @@ TEST_F(XModelTest, ManifestOfTheTestFiles) {
     EXPECT_TRUE(Has(tiny.dump, line)) << line;
 }
 
+// The float size word matters to binary float lists only: text files of either word load alike,
+// and a "0032" binary file relabelled "0064" keeps 4-byte lists that no longer read.
+TEST_F(XModelTest, FloatSizeWord) {
+  SKIP_WITHOUT_TESTDATA();
+  for (const char* name : {"tiger.x", "lobby_skybox.x", "test_cube_text.x"}) {
+    std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
+    Loaded as = Load(bytes);
+    for (const char* word : {"0032", "0064", "abcd"}) {
+      bytes.replace(12, 4, word);
+      Loaded other = Load(bytes);
+      EXPECT_FALSE(other.dump.empty()) << name << " " << word;
+      EXPECT_TRUE(other.dump == as.dump) << name << " " << word;
+    }
+  }
+  std::string bin = XTestReadFile(TestDataPath("models/x/fromtruespace_bin32.x"));
+  bin.replace(12, 4, "0064");
+  Loaded wide = Load(bin);
+  EXPECT_EQ(wide.dump, "");
+  EXPECT_NE(wide.log.find("Load XFile : "), std::string::npos) << wide.log;
+}
+
 }  // namespace

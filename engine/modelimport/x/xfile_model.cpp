@@ -221,11 +221,19 @@ struct Converter {
     out->FaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) | READMODEL_SET_BIT(READMODEL_SET_UV0) |
                     (normals ? READMODEL_SET_BIT(READMODEL_SET_NORMAL) : 0u) | (colors ? READMODEL_SET_BIT(READMODEL_SET_COLOR) : 0u);
     if (ReadModelAllocFaces(rm, out, static_cast<int>(d.faces.count)) < 0) return WriteLog(TEXT_X_ALLOC_FACES "\n");
+    // the index storage of every face in one block, laid out as the read model keeps it
+    const uint32_t sets = out->FaceSets;
+    const uint64_t setCount = static_cast<uint64_t>(__builtin_popcount(sets));
+    const uint64_t total = d.faces.count ? d.faces.starts[d.faces.count] : 0;
+    int* store = static_cast<int*>(ReadModelAlloc(rm, (total + 1) * setCount * sizeof(int)));
+    if (!store) return WriteLog(TEXT_X_ALLOC_FACES "\n");
     bool perFace = matList && matList->data.materialList.nFaceIndexes == d.faces.count;
     for (uint32_t f = 0; f < d.faces.count; ++f) {
       ReadModelFace* face = &out->Faces[f];
       uint32_t count = XFaceVertexCount(d.faces, f);
-      if (ReadModelSetFaceIndexCount(rm, out, face, static_cast<int>(count)) < 0) return WriteLog(TEXT_X_ALLOC_FACES "\n");
+      face->IndexCount = static_cast<int>(count);
+      face->Sets = count ? sets : 0;
+      face->Index = count ? store + static_cast<uint64_t>(d.faces.starts[f]) * setCount : nullptr;
       const uint32_t* idx = XFaceIndices(d.faces, f);
       int* pos = ReadModelFaceIndices(face, READMODEL_SET_POSITION);
       int* uv = ReadModelFaceIndices(face, READMODEL_SET_UV0);

@@ -45,13 +45,32 @@ uint32_t Rd32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool IsLead(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// Character classes of the text form, one table lookup per byte.
+enum : uint8_t {
+  CC_DELIM = 1, CC_LEAD = 2, CC_OPEN = 4, CC_CLOSE = 8, CC_QUOTE = 16, CC_NUMBER_START = 32, CC_SLASH = 64,
+  CC_WORD_EDGE = CC_DELIM | CC_OPEN | CC_CLOSE, CC_BRACES = CC_OPEN | CC_CLOSE,
+};
+struct CharClasses {
+  uint8_t c[256] = {};
+  constexpr CharClasses() {
+    for (const char* d = kDefaultDelims; *d; ++d) c[static_cast<uint8_t>(*d)] |= CC_DELIM;
+    c['{'] |= CC_OPEN;
+    c['}'] |= CC_CLOSE;
+    c['"'] |= CC_QUOTE;
+    c['/'] |= CC_SLASH;
+    for (const char* d = "-0123456789."; *d; ++d) c[static_cast<uint8_t>(*d)] |= CC_NUMBER_START;
+    for (int i = 0x81; i <= 0x9F; ++i) c[i] |= CC_LEAD;
+    for (int i = 0xE0; i <= 0xFC; ++i) c[i] |= CC_LEAD;
+  }
+};
+constexpr CharClasses kClasses;
+
+bool IsLead(uint8_t c) { return kClasses.c[c] & CC_LEAD; }
 
 // A member word of a number: anything else means the object's data ended early (a brace or the
 // next template name was reached).
-bool IsNumberWord(const char* w) {
-  return std::strchr("+-.0123456789", w[0]) != nullptr && w[0] != 0 && !std::strchr(w, '{') &&
-         !std::strchr(w, '}');
+bool IsNumberWord(const char* w, bool hasBrace) {
+  return !hasBrace && ((w[0] >= '0' && w[0] <= '9') || w[0] == '-' || w[0] == '+' || w[0] == '.');
 }
 
 // Reading state shared by both forms.
@@ -64,24 +83,31 @@ struct XTokenReader {
   // binary: integers not yet taken from the current integer list
   const uint8_t* intList;
   uint32_t intLeft;
+  bool wordHasBrace;
 
   size_t Left() const { return pos < size ? size - pos : 0; }
 
   // ---- text ----
-  static bool InSet(uint8_t c, const char* set) { return c != 0 && std::strchr(set, c) != nullptr; }
+  static bool InSet(uint8_t c, const char* set) {
+    for (; *set; ++set)
+      if (static_cast<uint8_t>(*set) == c) return true;
+    return false;
+  }
   bool IsDelim(uint8_t c, const char* extra) const {
-    return InSet(c, kDefaultDelims) || (extra != nullptr && InSet(c, extra));
+    return (kClasses.c[c] & CC_DELIM) || (extra != nullptr && InSet(c, extra));
   }
   bool CommentAt(size_t p) const {
-    if (data[p] == '/' && p + 1 < size && data[p + 1] == '/') return true;
+    if (data[p] == '/') return p + 1 < size && data[p + 1] == '/';
     // "#" begins a comment where a word could begin
-    return data[p] == '#' && (p == 0 || InSet(data[p - 1], " \r\n\t,;{}"));
+    return data[p] == '#' && (p == 0 || (kClasses.c[data[p - 1]] & CC_WORD_EDGE));
   }
   void SkipLine() {
     while (pos < size && data[pos] != '\n') ++pos;
   }
   // Skips delimiters and comments; false at the end of the data.
   bool SkipBlanks(const char* extra) {
+    if (!extra)
+      while (pos < size && (kClasses.c[data[pos]] & CC_DELIM)) ++pos;
     while (pos < size) {
       if (IsDelim(data[pos], extra)) ++pos;
       else if (CommentAt(pos)) SkipLine();
@@ -89,29 +115,39 @@ struct XTokenReader {
     }
     return false;
   }
-  // 1: a word was copied to buf; 0: end of data; -1: longer than the buffer.
+  // 1: a word was copied to buf; 0: end of data; -1: longer than the buffer. wordHasBrace tells
+  // whether the word holds a "{" or "}". extra: further delimiters, braces only.
   int ReadWord(char* buf, size_t cap, const char* extra, bool peek) {
     size_t start = pos;
     if (!SkipBlanks(extra)) { pos = start; buf[0] = 0; return 0; }
-    size_t n = 0;
-    while (pos < size && !IsDelim(data[pos], extra) &&
-           !(data[pos] == '/' && pos + 1 < size && data[pos + 1] == '/')) {
-      size_t len = (IsLead(data[pos]) && pos + 1 < size) ? 2 : 1;
-      if (n + len >= cap) { pos = start; buf[0] = 0; return -1; }
-      for (size_t i = 0; i < len; ++i) buf[n++] = static_cast<char>(data[pos++]);
+    size_t first = pos;
+    uint8_t seen = 0;
+    for (;;) {
+      // plain bytes in one run; the extra delimiters are braces, so they end the run too
+      while (pos < size && !(kClasses.c[data[pos]] & (CC_DELIM | CC_LEAD | CC_SLASH | CC_BRACES))) ++pos;
+      if (pos >= size) break;
+      uint8_t c = data[pos], cls = kClasses.c[c];
+      if ((cls & CC_DELIM) || (extra != nullptr && InSet(c, extra)) || (c == '/' && pos + 1 < size && data[pos + 1] == '/'))
+        break;
+      seen |= cls;
+      pos += ((cls & CC_LEAD) && pos + 1 < size) ? 2 : 1;
     }
+    size_t n = pos - first;
+    if (n >= cap) { pos = start; buf[0] = 0; return -1; }
+    std::memcpy(buf, data + first, n);
     buf[n] = 0;
+    wordHasBrace = (seen & CC_BRACES) != 0;
     if (peek) pos = start;
     return 1;
   }
-  // The one scanner: moves to the next character of set and stays on it, passing over comments,
+  // The one scanner: moves to the next character of the classes and stays on it, passing over comments,
   // quoted strings (unless a quote is wanted) and double-byte characters whole. False at the end.
-  bool SkipTo(const char* set) {
+  bool SkipTo(uint8_t classes) {
     while (pos < size) {
       uint8_t c = data[pos];
-      if (InSet(c, set)) return true;
+      if (kClasses.c[c] & classes) return true;
       if (CommentAt(pos)) { SkipLine(); continue; }
-      if (c == '"') {
+      if (c == '"') {  // a string is passed over whole unless a quote is wanted
         ++pos;
         while (pos < size && data[pos] != '"') pos += (IsLead(data[pos]) && pos + 1 < size) ? 2 : 1;
         if (pos < size) ++pos;
@@ -125,10 +161,10 @@ struct XTokenReader {
   // nothing skipped but the word already read); -1 end of data.
   int SkipBlock() {
     if (binary) return BinSkipBlock();
-    if (!SkipTo("{}")) return -1;
+    if (!SkipTo(CC_BRACES)) return -1;
     if (data[pos] == '}') return 0;
     int depth = 0;
-    while (SkipTo("{}")) {
+    while (SkipTo(CC_BRACES)) {
       depth += data[pos] == '{' ? 1 : -1;
       ++pos;
       if (depth == 0) return 1;
@@ -265,19 +301,14 @@ struct Parser {
     char w[kWordSize];
     int rc = r.ReadWord(w, sizeof w, nullptr, false);
     if (rc < 0) return Fail(X_MSG_LONG);
-    if (rc == 0 || !IsNumberWord(w)) return Fail(X_MSG_DATA_SHORT);
+    if (rc == 0 || !IsNumberWord(w, r.wordHasBrace)) return Fail(X_MSG_DATA_SHORT);
     *v = static_cast<uint32_t>(AsciiToInt(w));
     return 0;
   }
   // A count of elements each needing at least minBytes bytes (text) or binBytes (binary).
   int Count(uint32_t* v, uint64_t minBytes, uint64_t binBytes) {
-    char w[kWordSize];
-    if (!r.binary) {
-      size_t save = r.pos;
-      if (r.ReadWord(w, sizeof w, nullptr, true) == 1 && AsciiToInt(w) < 0) return Fail(X_MSG_COUNT);
-      r.pos = save;
-    }
     if (Int(v) < 0) return -1;
+    if (!r.binary && static_cast<int32_t>(*v) < 0) return Fail(X_MSG_COUNT);
     uint64_t need = static_cast<uint64_t>(*v) * (r.binary ? binBytes : minBytes);
     if (need > r.Left() + (r.binary ? 4ull * r.intLeft : 0)) return Fail(X_MSG_COUNT);
     return 0;
@@ -287,7 +318,7 @@ struct Parser {
     char w[kWordSize];
     int rc = r.ReadWord(w, sizeof w, nullptr, false);
     if (rc < 0) return Fail(X_MSG_LONG);
-    if (rc == 0 || !IsNumberWord(w)) return Fail(X_MSG_DATA_SHORT);
+    if (rc == 0 || !IsNumberWord(w, r.wordHasBrace)) return Fail(X_MSG_DATA_SHORT);
     *f = static_cast<float>(AsciiToDouble(w));
     return 0;
   }
@@ -347,7 +378,7 @@ struct Parser {
       r.pos += static_cast<size_t>(sz);
       return 0;
     }
-    if (!r.SkipTo("\"{}") || r.data[r.pos] != '"') return Fail(X_MSG_DATA_SHORT);
+    if (!r.SkipTo(CC_QUOTE | CC_BRACES) || r.data[r.pos] != '"') return Fail(X_MSG_DATA_SHORT);
     ++r.pos;
     size_t n = 0;
     while (r.pos < r.size && r.data[r.pos] != '"') {
@@ -382,7 +413,7 @@ struct Parser {
   // One face: its vertex count and indices appended to idx.
   int Face(XScratch<uint32_t>* idx, const char* allocMsg) {
     if (!r.binary) {
-      if (!r.SkipTo("-0123456789.{}") || r.data[r.pos] == '{' || r.data[r.pos] == '}')
+      if (!r.SkipTo(CC_NUMBER_START | CC_BRACES) || r.data[r.pos] == '{' || r.data[r.pos] == '}')
         return Fail(X_MSG_DATA_SHORT);
     }
     uint32_t n;
@@ -783,13 +814,13 @@ struct Parser {
         if (rc == 0) break;
         if (rc < 0) return Fail(X_MSG_LONG);
         if (word[0] == '{') {
-          if (!r.SkipTo("{")) break;
+          if (!r.SkipTo(CC_OPEN)) break;
           ++r.pos;
           name[0] = 0;
           if (r.SkipBlanks(nullptr) && r.data[r.pos] != '}') {
             if (r.ReadWord(name, sizeof name, "}", false) < 0) return Fail(X_MSG_LONG);
           }
-          if (!r.SkipTo("}")) break;
+          if (!r.SkipTo(CC_CLOSE)) break;
           ++r.pos;
           if (parent && AddReference(parent, name, nullptr) < 0) return -1;
           continue;
@@ -799,7 +830,7 @@ struct Parser {
         if (brace && *brace == '}') {
           if (depth == 1) return Fail(X_MSG_STRAY_BRACE);
           --depth;
-          if (!r.SkipTo("}")) break;
+          if (!r.SkipTo(CC_CLOSE)) break;
           ++r.pos;
           continue;
         }
@@ -853,7 +884,7 @@ struct Parser {
         if (id != TOK_OBRACE) return Fail(X_MSG_NO_BRACE);
         r.Step();
       } else {
-        if (!r.SkipTo("{}")) break;
+        if (!r.SkipTo(CC_BRACES)) break;
         if (r.data[r.pos] != '{') return Fail(X_MSG_NO_BRACE);
         ++r.pos;
       }
