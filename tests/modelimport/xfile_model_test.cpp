@@ -280,4 +280,34 @@ TEST_F(XModelTest, FloatSizeWord) {
   EXPECT_NE(wide.log.find("Load XFile : "), std::string::npos) << wide.log;
 }
 
+TEST_F(XModelTest, Capacities) {
+  const std::string mat = "Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } ";
+  auto materials = [&](int n) {
+    std::string s = std::string("Mesh {") + kQuad + "0;; MeshMaterialList { " + std::to_string(n) + "; 0;; ";
+    for (int i = 0; i < n; ++i) s += mat;
+    return s + "} }";
+  };
+  EXPECT_FALSE(Text(materials(256)).dump.empty());
+  Loaded over = Text(materials(257));
+  EXPECT_EQ(over.dump, "");
+  EXPECT_EQ(over.log, "Load XFile : More Than 256 Materials In One Mesh\r\n");
+  auto weights = [&](int n) {
+    std::string s = std::string("Frame B {} Mesh {") + kQuad + "0;; ";
+    for (int i = 0; i < n; ++i) s += "SkinWeights { \"B\"; 1; 0; 1; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } ";
+    return s + "}";
+  };
+  EXPECT_TRUE(Has(Text(weights(4096)).dump, "skinweights=4096\n"));
+  Loaded many = Text(weights(4097));
+  EXPECT_EQ(many.dump, "");
+  EXPECT_EQ(many.log, "Load XFile : More Than 4096 SkinWeights In One Mesh\r\n");
+  // one large mesh referenced by many frames
+  std::string big = "Mesh M { 400000; ";
+  for (int i = 0; i < 400000; ++i) big += "0;0;0;,";
+  big += "; 0;; }";
+  for (int i = 0; i < 100; ++i) big += "Frame {{M}}";
+  Loaded often = Text(big);
+  EXPECT_EQ(often.dump, "");
+  EXPECT_EQ(often.log, "Load XFile : Meshes Collected Too Often\r\n");
+}
+
 }  // namespace

@@ -265,6 +265,8 @@ TEST_F(XParserTest, BinaryTokensAreBounded) {
        "Load XFile : SkinWeights TargetVertex Not 3 ( 2 )\r\n\r\n" + XTestSjis("Load XFile : オブジェクト  ( SkinWeights ) 解析中にエラーが発生しました\r\n")},
       {"header of 2", b.Name("XSkinMeshHeader") + b.Open() + b.Ints({1, 2}) + b.Close(), -1,
        "Load XFile : XSkinMeshHeader Not 3 ( 2 )\r\n\r\n" + XTestSjis("Load XFile : オブジェクト  ( XSkinMeshHeader ) 解析中にエラーが発生しました\r\n")},
+      {"mesh count 0x55555556 (3 x count wraps to 2 in 32 bits)", b.Name("Mesh") + b.Open() + b.Ints({0x55555556u}) + b.Floats({0, 0}) + b.Close(), -1,
+       "Load XFile : Count Beyond Data\r\n" + XTestSjis("Load XFile : オブジェクト  ( Mesh ) 解析中にエラーが発生しました\r\n")},
       {"face count beyond the list", b.Name("Mesh") + b.Open() + b.Ints({0}) + b.Floats({}) + b.Ints({0x7FFFFFFF}) + b.Close(), -1,
        "Load XFile : Count Beyond Data\r\n" + XTestSjis("Load XFile : オブジェクト  ( Mesh ) 解析中にエラーが発生しました\r\n")},
   };

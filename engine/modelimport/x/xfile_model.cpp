@@ -16,8 +16,14 @@
 #define X_MSG_KEY_VALUES "Load XFile : AnimationKey Key %u Has %u Values, %u Needed"
 #define X_MSG_NO_BONE "Load XFile : SkinWeights %s Names No Frame, Dropped"
 #define X_MSG_NO_TARGET "Load XFile : Animation %s Has No Frame, Dropped"
+#define X_MSG_TOO_MUCH "Load XFile : Meshes Collected Too Often\n"
 
 namespace {
+
+// A mesh is converted once for every frame that collects it: a small file could otherwise make
+// a read model that grows with the product of its meshes and its references. Positions plus face
+// indices over all conversions stay below this.
+constexpr uint64_t kMaxConvertedElements = 1ull << 25;
 
 // Values a key of each keyType needs.
 const uint32_t kKeyValues[5] = {4, 3, 3, 16, 16};
@@ -26,6 +32,7 @@ struct Converter {
   XFileObjectList* list;
   ReadModel* rm;
   XFileObject* top;
+  uint64_t converted;  // positions and face indices converted so far
 
   bool IsTop(const XFileObject* o) const { return o == top; }
 
@@ -302,6 +309,9 @@ struct Converter {
       XFileObject* mesh = o->conv.items[i];
       // a top-level mesh that a frame collects is converted there only
       if (IsTop(o) && mesh->conv.collected) continue;
+      const auto& d = mesh->data.mesh;
+      converted += d.vertexCount + (d.faces.count ? d.faces.starts[d.faces.count] : 0);
+      if (converted > kMaxConvertedElements) return WriteLog(X_MSG_TOO_MUCH);
       ReadModelFrame* frame = o->conv.meshFrames && o->conv.meshFrames[i] ? o->conv.meshFrames[i] : o->conv.readFrame;
       if (!frame) {
         frame = ReadModelAddFrame(rm, mesh->name[0] ? mesh->name : "Mesh", nullptr);
@@ -387,7 +397,7 @@ struct Converter {
 }  // namespace
 
 int ConvertXFileObjects(XFileObjectList* list, ReadModel* rm) {
-  Converter c{list, rm, nullptr};
+  Converter c{list, rm, nullptr, 0};
   return c.Run();
 }
 
