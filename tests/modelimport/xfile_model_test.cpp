@@ -166,8 +166,9 @@ TEST_F(XModelTest, TextAndBinaryFormsGiveTheSameReadModel) {
     double x = std::strtod(a[i].c_str(), &ea), y = std::strtod(b[i].c_str(), &eb);
     ASSERT_TRUE(*ea == 0 && *eb == 0 && std::fabs(x - y) <= 5e-7) << i << ": " << a[i] << " vs " << b[i];
   }
-  for (const char* name : {"anim_test.x", "kwxport_test_cubewithvcolors.x", "lobby_skybox.x", "testentities_cool_guy.x", "tiger.x",
-                           "tiny_4anim.x", "test.x", "BCN_Epileptic.X"}) {
+  for (const char* name : {"anim_test.x", "arrow.x", "BCN_Epileptic.X", "configsystem_ball.x", "kwxport_test_cubewithvcolors.x",
+                           "lobby_skybox.x", "malformed_skinweights_oob.x", "test.x", "test_cube_text.x", "testentities_cool_guy.x",
+                           "tiger.x", "tiny_4anim.x"}) {
     std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
     Loaded t = Load(bytes);
     XFileObjectList list{};
