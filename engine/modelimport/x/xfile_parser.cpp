@@ -31,7 +31,7 @@ namespace {
 constexpr int kMaxDepth = 64;
 constexpr size_t kWordSize = 256;  // template names, member words, strings
 constexpr size_t kNameSize = 128;  // object and reference names
-const char kDefaultDelims[] = " \r\n\t,;";
+constexpr char kDefaultDelims[] = " \r\n\t,;";
 
 // Binary token ids.
 enum : uint16_t {
