@@ -110,6 +110,7 @@ struct Converter {
           if (c.itemCount > READMODEL_MAX_MESH_MATERIALS) return WriteLog(X_MSG_MATERIALS);
           break;
         case XOBJ_MESH:
+          ++list->meshCount;
           if (CheckMesh(o) < 0) return -1;
           break;
         case XOBJ_FRAME:
@@ -135,6 +136,8 @@ struct Converter {
         default: break;
       }
     }
+    list->materialCount = materials;
+    list->frameCount = frameNumber;
     // a list material without a texture takes the one of the material before it in its list
     for (XFileObject* o = list->first; o; o = o->next) {
       if (!o->parent) continue;
