@@ -75,6 +75,7 @@ int main() {
   RunDrawersDemo();
   RunPolygonDemo();
   RunShapesDemo();
+  RunReadModelDemo();
   DrawScreenFrame();
   std::printf("screen: %s\n", SoftDrawTarget && SaveMemImgPicture(SoftDrawTarget, "screen.png") ? "saved" : "NOT saved");
   EndLibrary();

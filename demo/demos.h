@@ -13,3 +13,6 @@ void RunPolygonDemo();
 
 // The plain blit in every blend mode with key, tint, alpha and blend graph, 32-bit and 16-bit.
 void RunPlainBlitDemo();
+
+// Generated read models converted into model bases, drawn as wireframes with their normals.
+void RunReadModelDemo();

@@ -11,6 +11,7 @@
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graphics.h"
+#include "engine/model/model_handles.h"
 #include "engine_texts.h"
 
 namespace {
@@ -47,12 +48,14 @@ int InitLibrary() {
     return -1;
   }
   g_running = true;
+  InitModelSystem();
   return 0;
 }
 
 int EndLibrary() {
   if (!g_running) return -1;
   g_running = false;
+  MV1TerminateModelSystem();
   TerminateGraphics();
   if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
     WriteLogFmt("Cannot return to the start directory %s", g_startDir.c_str());

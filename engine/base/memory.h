@@ -34,6 +34,10 @@ void MemDumpToLog();
 // Totals of what is held now.
 size_t MemLiveBlockCount();
 size_t MemLiveBytes();
+// The most bytes held at once since the last MemResetPeak (or the start); MemResetPeak starts a
+// new measurement from what is held now.
+size_t MemPeakBytes();
+void MemResetPeak();
 
 // Test hook: the nth allocation from now fails (1 = the next one); 0 turns it off.
 // The hook fires once and then turns itself off.

@@ -281,6 +281,16 @@ inline uint8_t* MV1TriangleListVertices(const MV1TriangleList* t) {
                                     ~static_cast<uintptr_t>(15));
 }
 
+// Bytes of one per-vertex record of the list: 32, 48, 64 by type, the list's stride for type 3.
+inline int MV1TriangleListRecordSize(const MV1TriangleList* t) {
+  switch (t->VertexType) {
+    case MV1_VERTEX_TYPE_RIGID: return static_cast<int>(sizeof(MV1VertexRigid));
+    case MV1_VERTEX_TYPE_SKIN_4BONE: return static_cast<int>(sizeof(MV1VertexSkin4));
+    case MV1_VERTEX_TYPE_SKIN_8BONE: return static_cast<int>(sizeof(MV1VertexSkin8));
+    default: return t->VertexStride;
+  }
+}
+
 // A material layer: two run-time words, the texture index, the blend type.
 struct MV1MaterialLayer {
   int RunTime[2];

@@ -56,6 +56,12 @@ MV1ModelBase* MV1GetModelBaseChecked(int baseHandle);
 MV1Model* MV1GetModelCheckedNoInit(int modelHandle);
 MV1ModelBase* MV1GetModelBaseCheckedNoInit(int baseHandle);
 
+// The slot of a handle whose index is below the capacity (and the limit) and whose tag matches,
+// when it is not null (it may hold MV1_RESERVED_SLOT); else null. No system-flag test.
+void** MV1HandleSlot(MV1HandleTable* table, int handle, int tag, int limit);
+// Empties a slot of the table and lowers its count.
+void MV1ReleaseHandleSlot(MV1HandleTable* table, void** slot);
+
 // Handle of the base the model was made from, or -1.
 int MV1GetModelBaseHandle(int modelHandle);
 

@@ -48,16 +48,6 @@ int AddHandle(MV1HandleTable* t, int limit, int tag) {
   return i | tag;
 }
 
-// The slot of a handle after the index, tag and (models) limit checks; null when refused. A
-// reserved slot is returned as MV1_RESERVED_SLOT.
-void* SlotOf(const MV1HandleTable* t, int handle, int tag, int limit) {
-  int index = handle & MV1_HANDLE_INDEX_MASK;
-  if (index >= t->Capacity) return nullptr;
-  if ((handle & MV1_HANDLE_TAG_MASK) != tag) return nullptr;
-  if (index >= limit) return nullptr;
-  return t->Slot[index];
-}
-
 template <class T>
 T* Filled(void* slot) {
   if (slot == nullptr || slot == MV1_RESERVED_SLOT) return nullptr;
@@ -65,6 +55,18 @@ T* Filled(void* slot) {
 }
 
 }  // namespace
+
+void** MV1HandleSlot(MV1HandleTable* table, int handle, int tag, int limit) {
+  int index = handle & MV1_HANDLE_INDEX_MASK;
+  if (index >= table->Capacity || (handle & MV1_HANDLE_TAG_MASK) != tag || index >= limit)
+    return nullptr;
+  return table->Slot[index] ? &table->Slot[index] : nullptr;
+}
+
+void MV1ReleaseHandleSlot(MV1HandleTable* table, void** slot) {
+  *slot = nullptr;
+  --table->Count;
+}
 
 int InitModelSystem() {
   if (MV1SystemInitFlag || !UseDirect3DFlag) return 0;
@@ -99,13 +101,15 @@ int MV1AddModelHandle() {
 }
 
 MV1Model* MV1GetModelCheckedNoInit(int modelHandle) {
-  return Filled<MV1Model>(
-      SlotOf(&MV1ModelTable, modelHandle, MV1_MODEL_HANDLE_TAG, MV1_MODEL_INDEX_LIMIT));
+  void** slot = MV1HandleSlot(&MV1ModelTable, modelHandle, MV1_MODEL_HANDLE_TAG,
+                              MV1_MODEL_INDEX_LIMIT);
+  return slot ? Filled<MV1Model>(*slot) : nullptr;
 }
 
 MV1ModelBase* MV1GetModelBaseCheckedNoInit(int baseHandle) {
-  return Filled<MV1ModelBase>(SlotOf(&MV1ModelBaseTable, baseHandle, MV1_MODEL_BASE_HANDLE_TAG,
-                                     MV1_MODEL_BASE_INDEX_LIMIT));
+  void** slot = MV1HandleSlot(&MV1ModelBaseTable, baseHandle, MV1_MODEL_BASE_HANDLE_TAG,
+                              MV1_MODEL_BASE_INDEX_LIMIT);
+  return slot ? Filled<MV1ModelBase>(*slot) : nullptr;
 }
 
 MV1Model* MV1GetModelChecked(int modelHandle) {

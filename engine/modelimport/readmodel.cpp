@@ -7,7 +7,7 @@
 #include "engine/base/strutil.h"
 #include "engine/file/file.h"
 #include "engine/file/path.h"
-#include "engine/modelimport/readmodel_pool.h"
+#include "engine/model/model_handles.h"
 
 namespace {
 
@@ -87,12 +87,14 @@ int InitReadModel(ReadModel* rm) {
 }
 
 int TerminateReadModel(ReadModel* rm) {
-  ReadModelPoolFreeAll(&rm->PoolHead);
+  ChunkListFreeAll(&rm->PoolHead);
   return 0;
 }
 
 void* ReadModelAlloc(ReadModel* rm, uint64_t size) {
-  return ReadModelPoolAlloc(&rm->PoolHead, size);
+  // sizes no memory can hold are refused before the chunk header is added to them
+  if (size > (uint64_t{1} << 48)) return nullptr;
+  return ChunkListAlloc(static_cast<size_t>(size), &rm->PoolHead);
 }
 
 const char* ReadModelAddString(ReadModel* rm, const char* str) {
@@ -323,6 +325,7 @@ int ReadModelSetFaceIndexCount(ReadModel* rm, ReadModelMesh* mesh, ReadModelFace
   face->IndexCount = indexCount;
   face->Sets = store ? sets : 0;
   face->Index = store;
+  face->IndexStorage = store ? indexCount * setCount : 0;
   return 0;
 }
 

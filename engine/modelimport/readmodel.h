@@ -84,6 +84,7 @@ struct ReadModelFace {
   uint32_t Sets;      // mask of the index sets stored for this face (READMODEL_SET_BIT)
   float Normal[3];    // face normal, written by automatic normals
   int* Index;         // the stored sets in set order, IndexCount ints each
+  int IndexStorage;   // ints stored at Index (the converter refuses a face that outgrew them)
 };
 
 struct ReadModelUV {
@@ -325,7 +326,7 @@ struct ReadModel {
 int InitReadModel(ReadModel* rm);
 // Frees every block of the pool; 0. The root may be used again after InitReadModel.
 int TerminateReadModel(ReadModel* rm);
-// size zero-filled bytes from the pool, or null.
+// size zero-filled bytes from the pool (the model system's chunk list), or null (ChunkListAlloc logs).
 void* ReadModelAlloc(ReadModel* rm, uint64_t size);
 // A copy of the string in the pool, or null; adds (length + 1) rounded up to 4 to the string total.
 const char* ReadModelAddString(ReadModel* rm, const char* str);

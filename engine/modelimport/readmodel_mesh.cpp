@@ -74,6 +74,7 @@ int TriangulateReadModelMesh(ReadModel* rm, ReadModelMesh* mesh) {
       t.MaterialIndex = f.MaterialIndex;
       t.Sets = f.Sets;
       t.Index = sets ? store : nullptr;
+      t.IndexStorage = 3 * sets;
       store += 3 * sets;
       int third;
       if ((k & 1) == 0) {
@@ -440,6 +441,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
       ReadModelFace moved = face;
       moved.Sets = sets;
       moved.Index = idx;
+      moved.IndexStorage = 3 * SetCount(sets);
       for (int s = 0; s < READMODEL_SET_COUNT; ++s) {
         const int* src = ReadModelFaceIndices(&face, s);
         int* dst = ReadModelFaceIndices(&moved, s);

@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "engine/base/log.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
 #include "engine/modelimport/x/xfile_model.h"
+#include "tests/support/converted_base_check.h"
+#include "tests/support/model_builder.h"
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x_test_files.h"
@@ -309,6 +313,91 @@ TEST_F(XModelTest, Capacities) {
   Loaded often = Text(big);
   EXPECT_EQ(often.dump, "");
   EXPECT_EQ(often.log, "Load XFile : Meshes Collected Too Often\r\n");
+}
+
+// Through the converter: every X file the manifest loads becomes a base that passes the
+// converted-base checks, with the manifest's triangles; the refused ones leave no base.
+class XBaseTest : public ModelTest {
+ protected:
+  void SetUp() override {
+    ModelTest::SetUp();
+    MV1DeleteModelBase(MV1AddModelBaseHandle());  // the table grows at its first handle
+  }
+  int LoadFile(const char* name, std::string* log = nullptr) {
+    std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
+    std::string folder = TestDataPath("models/x");
+    LogCaptureBegin();
+    int h = LoadXFileModel(bytes.data(), bytes.size(), (folder + "/" + name).c_str(), name, folder.c_str());
+    if (log) *log = LogCaptureTextWithoutStamps();
+    LogCaptureEnd();
+    return h;
+  }
+};
+
+TEST_F(XBaseTest, TestFilesConvert) {
+  SKIP_WITHOUT_TESTDATA();
+  struct Row {
+    const char* file;
+    int triangles;  // -1: refused
+  } rows[] = {
+      {"anim_test.x", 840}, {"arrow.x", 152}, {"ball.x", 224}, {"BCN_Epileptic.X", 5126}, {"configsystem_ball.x", 4512},
+      {"empty.x", -1}, {"fromtruespace_bin32.x", 6656}, {"kwxport_test_cubewithvcolors.x", 12}, {"lobby_skybox.x", 12},
+      {"malformed_skinweights_oob.x", -1}, {"teapot.x", 2256}, {"test.x", 12}, {"test_cube_binary.x", 12},
+      {"test_cube_compressed.x", -1}, {"test_cube_text.x", 12}, {"testentities_cool_guy.x", 136}, {"tiger.x", 602},
+      {"tiny_4anim.x", 6849},
+  };
+  for (const auto& r : rows) {
+    std::string log;
+    int h = LoadFile(r.file, &log);
+    if (r.triangles < 0) {
+      EXPECT_EQ(h, -1) << r.file;
+      EXPECT_EQ(ModelBaseCount(), 0) << r.file;
+      continue;
+    }
+    ASSERT_GE(h, 0) << r.file << "\n" << log;
+    const MV1ModelBase* base = ConvertedBase(h);
+    ASSERT_NE(base, nullptr);
+    EXPECT_EQ(base->TriangleCount, r.triangles) << r.file;
+    EXPECT_VALID_BASE(base, nullptr, false);
+    MV1DeleteModelBase(h);
+  }
+  // tiny_4anim.x: four animation sets in the base
+  int h = LoadFile("tiny_4anim.x");
+  ASSERT_GE(h, 0);
+  EXPECT_EQ(ConvertedBase(h)->AnimCount, 4);
+  MV1DeleteModelBase(h);
+}
+
+// Every allocation of loading the test cube pair fails once: the load refuses with a message and
+// gives back every block, or (where the conversion absorbs the failure) loads a valid base.
+TEST_F(XBaseTest, AllocationFailuresThroughTheConverter) {
+  SKIP_WITHOUT_TESTDATA();
+  for (const char* name : {"test_cube_text.x", "test_cube_binary.x"}) {
+    int refused = 0, absorbed = 0;
+    for (long n = 1;; ++n) {
+      size_t before = MemLiveBlockCount();
+      uint64_t attempts = MemAllocAttempts();
+      MemSetFailAt(n);
+      std::string log;
+      int h = LoadFile(name, &log);
+      bool fired = static_cast<long>(MemAllocAttempts() - attempts) >= n;
+      MemSetFailAt(0);
+      if (h >= 0) {
+        EXPECT_VALID_BASE(ConvertedBase(h), nullptr, false);
+        MV1DeleteModelBase(h);
+        if (!fired) break;
+        ++absorbed;
+      } else {
+        ++refused;
+        EXPECT_TRUE(fired) << name << " " << n;
+        EXPECT_NE(log, "") << name << " allocation " << n;
+      }
+      EXPECT_EQ(MemLiveBlockCount(), before) << name << " allocation " << n;
+      ASSERT_LT(n, 100000);
+    }
+    EXPECT_GT(refused, 30) << name;
+    std::printf("%s: %d refusals, %d absorbed failures\n", name, refused, absorbed);
+  }
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ ReadModelAnimKeySet* ReadModelBuilder::Keys(ReadModelAnim* anim, int dataType, i
   if (count) {
     std::memcpy(k->KeyTimes, times.data(), sizeof(float) * count);
     size_t bytes = static_cast<size_t>(ReadModelKeySize(dataType)) * count;
-    std::memcpy(k->KeyData, data.data(), std::min(bytes, data.size() * sizeof(float)));
+    if (!data.empty()) std::memcpy(k->KeyData, data.data(), std::min(bytes, data.size() * sizeof(float)));
     k->TotalTime = times.back();
   }
   return k;
@@ -171,7 +171,7 @@ ReadModelAnimKeySet* ReadModelBuilder::UniformKeys(ReadModelAnim* anim, int data
   k->UnitTime = unit;
   if (ReadModelAllocKeys(rm_, k, count) != 0) return nullptr;
   size_t bytes = static_cast<size_t>(ReadModelKeySize(dataType)) * count;
-  if (bytes) std::memcpy(k->KeyData, data.data(), std::min(bytes, data.size() * sizeof(float)));
+  if (bytes && !data.empty()) std::memcpy(k->KeyData, data.data(), std::min(bytes, data.size() * sizeof(float)));
   k->TotalTime = start + unit * static_cast<float>(count > 0 ? count - 1 : 0);
   return k;
 }

@@ -244,6 +244,7 @@ struct Converter {
       face->IndexCount = static_cast<int>(count);
       face->Sets = count ? sets : 0;
       face->Index = count ? store + static_cast<uint64_t>(d.faces.starts[f]) * setCount : nullptr;
+      face->IndexStorage = count ? static_cast<int>(count * setCount) : 0;
       const uint32_t* idx = XFaceIndices(d.faces, f);
       int* pos = ReadModelFaceIndices(face, READMODEL_SET_POSITION);
       int* uv = ReadModelFaceIndices(face, READMODEL_SET_UV0);

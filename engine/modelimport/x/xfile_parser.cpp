@@ -5,7 +5,7 @@
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/base/strutil.h"
-#include "engine/modelimport/readmodel_pool.h"
+#include "engine/model/model_handles.h"
 #include "engine/modelimport/x/xfile_names.h"
 #include "engine_texts.h"
 
@@ -899,11 +899,7 @@ struct Parser {
 
 }  // namespace
 
-void* XFileChunkAlloc(XFileObjectList* list, size_t size) {
-  void* p = ReadModelPoolAlloc(&list->chunkHead, size);
-  if (!p) WriteLog(TEXT_MV1_CHUNK_ALLOC_FAILED "\n");
-  return p;
-}
+void* XFileChunkAlloc(XFileObjectList* list, size_t size) { return ChunkListAlloc(size, &list->chunkHead); }
 
 XFileObject* XFileAddObject(XFileObjectList* list, int type, const char* name, XFileObject* parent) {
   size_t len = std::strlen(name);
@@ -938,7 +934,7 @@ XFileObject* XFileFindChild(const XFileObject* obj, int type) {
 }
 
 void FreeXFileObjectList(XFileObjectList* list) {
-  ReadModelPoolFreeAll(&list->chunkHead);
+  ChunkListFreeAll(&list->chunkHead);
   for (XFileObject* o = list->first; o;) {
     XFileObject* n = o->next;
     MEM_FREE(o);

@@ -1,0 +1,192 @@
+// Model system start and end, handle tables and checks, the chunk list and the bit-range cursor.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/base/log.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/model/matrix3x4.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
+#include "engine_texts.h"
+#include "tests/support/model_builder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using ModelSystemTest = ModelTest;
+
+uint32_t Bits(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return u;
+}
+
+TEST_F(ModelSystemTest, StartFillsTheSineTableAndTheSmoothingAngle) {
+  EXPECT_EQ(MV1SystemInitFlag, 1);
+  EXPECT_EQ(Bits(MV1SinTable[0]), Bits(0.0f));
+  EXPECT_EQ(MV1SinTable[16384], 1.0f);
+  EXPECT_EQ(MV1SinTable[32768], -8.742278e-08f);
+  EXPECT_EQ(MV1SinTable[49152], -1.0f);
+  EXPECT_EQ(MV1LoadSmoothingAngle, 1.5620697f);
+  EXPECT_EQ(MV1LoadRecalcNormalsFlag, 0);
+  EXPECT_EQ(MV1LoadOptimizeVerticesFlag, 0);
+  EXPECT_EQ(InitModelSystem(), 0);  // already started: nothing
+}
+
+TEST_F(ModelSystemTest, TablesGrowByOneThousandTwentyFourAndWrapToFreedSlots) {
+  EXPECT_EQ(MV1AddModelHandle(), 0x10000000);
+  EXPECT_EQ(MV1ModelTable.Capacity, 1024);
+  EXPECT_EQ(MV1AddModelBaseHandle(), 0x08000000);
+  for (int i = 1; i < 1024; ++i) ASSERT_EQ(MV1AddModelHandle(), i | 0x10000000);
+  EXPECT_EQ(MV1ModelTable.Hint, 1023);
+  // Free slot 5 of the full table: the search from hint 1023 wraps to it.
+  EXPECT_EQ(MV1DeleteModel(5 | 0x10000000), 0);
+  EXPECT_EQ(MV1AddModelHandle(), 5 | 0x10000000);
+  EXPECT_EQ(MV1ModelTable.Capacity, 1024);
+  // Full again: grows to 2048 and hands out 1024 (search from the hint 5 finds it first).
+  MV1ModelTable.Hint = 1023;
+  EXPECT_EQ(MV1AddModelHandle(), 1024 | 0x10000000);
+  EXPECT_EQ(MV1ModelTable.Capacity, 2048);
+  EXPECT_EQ(MV1ModelTable.Count, 1025);
+}
+
+TEST_F(ModelSystemTest, AllocatorsStopAtTheIndicesTheChecksAccept) {
+  for (int i = 0; i < 0x10000; ++i) ASSERT_NE(MV1AddModelHandle(), -1) << i;
+  EXPECT_EQ(MV1ModelTable.Capacity, 0x10000);
+  EXPECT_EQ(MV1AddModelHandle(), -1);
+  EXPECT_EQ(MV1DeleteModel(0xFFFF | 0x10000000), 0);
+  EXPECT_EQ(MV1AddModelHandle(), 0xFFFF | 0x10000000);
+  for (int i = 0; i < 0x20000; ++i) ASSERT_NE(MV1AddModelBaseHandle(), -1) << i;
+  EXPECT_EQ(MV1ModelBaseTable.Capacity, 0x20000);
+  EXPECT_EQ(MV1AddModelBaseHandle(), -1);
+}
+
+TEST_F(ModelSystemTest, HandleChecks) {
+  int base = ReferenceBaseBuilder().Build();
+  ASSERT_EQ(base, 0x08000000);
+  int model = MV1AddModelHandle();
+  ASSERT_EQ(MV1CreateModelFromBase(model, base), 0);
+  int reservedModel = MV1AddModelHandle();
+  int reservedBase = MV1AddModelBaseHandle();
+  struct Case {
+    int handle;
+    bool model, base;
+  } cases[] = {
+      {model, true, false},
+      {base, false, true},
+      {model | 0x08000000, false, false},   // two tags
+      {model & 0x1FFFF, false, false},      // no tag
+      {reservedModel, false, false},        // reserved slot
+      {reservedBase, false, false},
+      {0x10000000 | 1000, false, false},    // empty slot below the capacity
+      {0x10000000 | 1024, false, false},    // at the capacity
+      {0x10000000 | 0x10000, false, false}, // model index 0x10000
+      {static_cast<int>(model | 0x80000000u), true, false},    // bit 31 is not tested
+      {-1, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MV1GetModelChecked(c.handle) != nullptr, c.model) << std::hex << c.handle;
+    EXPECT_EQ(MV1GetModelBaseChecked(c.handle) != nullptr, c.base) << std::hex << c.handle;
+    EXPECT_EQ(MV1GetModelBaseHandle(c.handle), c.model ? base : -1) << std::hex << c.handle;
+  }
+  // Creation needs a reserved model slot and a filled base slot.
+  EXPECT_EQ(MV1CreateModelFromBase(model, base), -1);
+  EXPECT_EQ(MV1CreateModelFromBase(reservedModel, reservedBase), -1);
+  EXPECT_EQ(MV1CreateModelFromBase(0x10000000 | 1000, base), -1);
+  // Deletion accepts the reserved value and refuses past the capacity.
+  EXPECT_EQ(MV1DeleteModel(reservedModel), 0);
+  EXPECT_EQ(MV1DeleteModel(reservedModel), -1);
+  EXPECT_EQ(MV1DeleteModelBase(reservedBase), 0);
+  EXPECT_EQ(MV1DeleteModelBase(0x08000000 | 5000), -1);
+  EXPECT_EQ(MV1DeleteModelBase(0x08000000 | 0x1FFFF), -1);
+  EXPECT_EQ(MV1DeleteModel(0x10000000 | 0x1FFFF), -1);
+  // Without a started system every check fails; deletion does not test the flag.
+  MV1SystemInitFlag = 0;
+  EXPECT_EQ(MV1GetModelChecked(model), nullptr);
+  EXPECT_EQ(MV1GetModelBaseChecked(base), nullptr);
+  EXPECT_NE(MV1GetModelCheckedNoInit(model), nullptr);
+  MV1SystemInitFlag = 1;
+}
+
+TEST(ModelSystemStart, SoftwareModeStartsNothingAndTerminateTwiceIsHarmless) {
+  size_t blocks = MemLiveBlockCount();
+  UseDirect3DFlag = 0;
+  EXPECT_EQ(InitModelSystem(), 0);
+  EXPECT_EQ(MV1SystemInitFlag, 0);
+  EXPECT_EQ(MV1AddModelHandle(), 0x10000000);  // tables exist only as data; checks still fail
+  EXPECT_EQ(MV1GetModelChecked(0x10000000), nullptr);
+  EXPECT_EQ(MV1DeleteModel(0x10000000), 0);
+  MemFreeTracked(MV1ModelTable.Slot);
+  MV1ModelTable = MV1HandleTable{nullptr, 0, 0, 0};
+  {
+    ModelSystemScope scope;
+    int base = ReferenceBaseBuilder().Build();
+    int model = MV1AddModelHandle();
+    ASSERT_EQ(MV1CreateModelFromBase(model, base), 0);
+    ASSERT_NE(MV1DuplicateModel(model), -1);
+    EXPECT_EQ(MV1TerminateModelSystem(), 0);  // models, then bases, then the tables
+    EXPECT_EQ(MV1SystemInitFlag, 0);
+    EXPECT_EQ(MV1ModelTable.Slot, nullptr);
+    EXPECT_EQ(MV1ModelBaseTable.Capacity, 0);
+    EXPECT_EQ(MV1TerminateModelSystem(), 0);
+  }
+  EXPECT_EQ(MemLiveBlockCount(), blocks);
+}
+
+TEST_F(ModelSystemTest, TableGrowthFailsCleanly) {
+  int points = ForEachAllocationFailure([] {
+    int h = MV1AddModelHandle();
+    if (h == -1) return false;
+    return MV1DeleteModel(h) == 0;
+  });
+  EXPECT_EQ(points, 1);
+  EXPECT_EQ(MV1ModelTable.Capacity, 1024);
+  EXPECT_EQ(MV1ModelTable.Count, 0);
+}
+
+TEST_F(ModelSystemTest, ChunkList) {
+  void* head = nullptr;
+  auto* a = static_cast<uint8_t*>(ChunkListAlloc(40, &head));
+  auto* b = static_cast<uint8_t*>(ChunkListAlloc(3, &head));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(a[i], 0);
+  auto* chunk = static_cast<ChunkListHeader*>(head);
+  EXPECT_EQ(chunk->Data, b);
+  EXPECT_EQ(chunk->Next->Data, a);
+  EXPECT_EQ(chunk->Next->Next, nullptr);
+  ChunkListFreeAll(&head);
+  EXPECT_EQ(head, nullptr);
+
+  LogCaptureBegin();
+  MemSetFailAt(1);
+  EXPECT_EQ(ChunkListAlloc(8, &head), nullptr);
+  EXPECT_EQ(LogCaptureTextWithoutStamps(), std::string(TEXT_MV1_CHUNK_ALLOC_FAILED "\r\n"));
+  LogCaptureEnd();
+  EXPECT_EQ(head, nullptr);
+}
+
+TEST(BitRangeSetup, CursorAndWords) {
+  BitRangeCursor c;
+  uint32_t words[3] = {0xFFFFFFFFu, 0x80000000u, 0xDEADBEEFu};
+  BitRangeSetup(&c, words, 37, 40);
+  EXPECT_EQ(c.WordIndex, 1);
+  EXPECT_EQ(c.WordCount, 2);
+  EXPECT_EQ(c.Mask, 1u << 5);
+  EXPECT_EQ(c.Words, words);
+  EXPECT_EQ(words[0], 0xFFFFFFE0u);
+  EXPECT_EQ(words[1], 0x80001FFFu);  // only the first word is cleared first
+  EXPECT_EQ(words[2], 0xDEADBEEFu);
+  BitRangeCursor d;
+  BitRangeSetup(&d, nullptr, 37, 40);
+  EXPECT_EQ(d.WordIndex, 1);
+  EXPECT_EQ(d.WordCount, 2);
+  EXPECT_EQ(d.Mask, 1u << 5);
+  EXPECT_EQ(d.Words, nullptr);
+}
+
+}  // namespace

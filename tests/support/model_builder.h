@@ -1,0 +1,123 @@
+// Model bases built by hand for tests, benchmarks and demos.
+//
+// Describe frames, materials, textures, skin bones, meshes with their triangle lists and shapes,
+// then Build(): the base is laid out as the loaders lay it out (records from the base's chunk list,
+// or with `separateArrays` the arrays a converter may allocate separately, marked by their flags),
+// its per-vertex records written as the load-time processing writes them, its change bits numbered
+// and its counts and frame base matrices set up by the model core's own functions, and it is
+// registered in the base table. Needs a started model system (ModelSystemScope).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/base/types.h"
+#include "engine/model/matrix3x4.h"
+#include "engine/model/model_base.h"
+#include "tests/support/test_support.h"
+
+// Starts the model system as Direct3D mode does (UseDirect3DFlag set) and ends it again.
+class ModelSystemScope {
+ public:
+  ModelSystemScope();
+  ~ModelSystemScope();
+};
+
+// Test fixture: the model system started around each test, tracked memory checked after it ends.
+class ModelTest : public LeakCheckedTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+struct TestBoneWeight {
+  int bone;      // position in the frame's bone list
+  float weight;
+};
+
+struct TestVertex {
+  VECTOR position{0, 0, 0};
+  VECTOR normal{0, 0, 1};
+  std::vector<TestBoneWeight> bones;  // at most the frame's bones per vertex
+  COLOR_U8 diffuse{255, 255, 255, 255};
+  COLOR_U8 specular{0, 0, 0, 0};
+};
+
+struct TestTriangleList {
+  int type = MV1_VERTEX_TYPE_RIGID;
+  std::vector<int> meshVertices;      // list vertex -> mesh vertex
+  std::vector<uint16_t> indices;      // three per triangle, into the list's vertices
+  std::vector<int> useBones;          // types 1 and 2: the list's bones (frame bone-list positions)
+};
+
+struct TestFrame {
+  int parent = -1;
+  std::string name;
+  VECTOR translate{0, 0, 0};
+  VECTOR scale{1, 1, 1};
+  VECTOR rotate{0, 0, 0};
+  int rotateOrder = 0;
+  bool visible = true;
+  int bonesPerVertex = 0;
+  std::vector<int> boneList;          // skin-bone indices this frame's vertices use
+};
+
+struct TestMesh {
+  int frame = 0;
+  int material = 0;
+  bool visible = true;
+  bool hasShape = false;
+  int uvSets = 1;
+  std::vector<TestVertex> vertices;
+  std::vector<TestTriangleList> lists;
+};
+
+struct TestMaterial {
+  std::string name;
+  COLOR_F diffuse{0.8f, 0.8f, 0.8f, 1};
+  int diffuseLayers = 0, specularLayers = 0, normalLayers = 0;  // layers name textures 0, 1, ...
+};
+
+struct TestSkinBone {
+  int frame = 0;                      // the frame that computes it
+  Matrix3x4 offset{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}};
+  bool translateOnly = false;
+};
+
+struct TestShape {
+  int frame = 0;
+  int mesh = 0;                       // a mesh of that frame with hasShape
+  int vertexCount = 1;
+};
+
+class ModelBaseBuilder {
+ public:
+  std::vector<TestFrame> frames;
+  std::vector<TestMesh> meshes;       // grouped by frame when built, in frame order
+  std::vector<TestMaterial> materials;
+  std::vector<std::string> textures;
+  std::vector<TestSkinBone> skinBones;  // grouped by frame when built
+  std::vector<TestShape> shapes;
+  bool separateArrays = false;
+
+  int AddFrame(int parent, VECTOR translate = {0, 0, 0}, VECTOR rotate = {0, 0, 0},
+               VECTOR scale = {1, 1, 1});
+  // A mesh of `frame` with one list of the given type holding `triangles` triangles over
+  // 3 * triangles fresh vertices spread around `centre`. Skinned types get their frame's bones.
+  int AddMesh(int frame, int type, int triangles, VECTOR centre = {0, 0, 0}, int material = 0);
+
+  // The base handle, or -1 when an allocation fails (everything taken is freed again).
+  int Build() const;
+};
+
+// The shared reference base of the model tests: an asymmetric tree of 8 frames whose children
+// are not contiguous (0 -> 1, 3, 5; 1 -> 2, 6; 3 -> 4; 7 a second top-level frame), transforms of
+// every local kind, meshes with
+// lists of all four vertex types, two materials with layers, three textures, skin bones (one
+// translation-only), a mesh with shapes.
+ModelBaseBuilder ReferenceBaseBuilder();
+
+// A seeded random tree of `frameCount` frames, each parent before its children, with `meshCount`
+// rigid meshes (one list of `trianglesPerMesh` triangles each) spread over the frames.
+ModelBaseBuilder RandomTreeBuilder(uint32_t seed, int frameCount, int meshCount,
+                                   int trianglesPerMesh = 2);
