@@ -118,9 +118,19 @@ struct XTokenReader {
   // 1: a word was copied to buf; 0: end of data; -1: longer than the buffer. wordHasBrace tells
   // whether the word holds a "{" or "}". extra: further delimiters, braces only.
   int ReadWord(char* buf, size_t cap, const char* extra, bool peek) {
-    size_t start = pos;
-    if (!SkipBlanks(extra)) { pos = start; buf[0] = 0; return 0; }
-    size_t first = pos;
+    size_t start = pos, first;
+    if (!ScanWord(extra, &first)) { pos = start; buf[0] = 0; return 0; }
+    size_t n = pos - first;
+    if (n >= cap) { pos = start; buf[0] = 0; return -1; }
+    std::memcpy(buf, data + first, n);
+    buf[n] = 0;
+    if (peek) pos = start;
+    return 1;
+  }
+  // The next word in place: false at the end of the data, else the word is [*first, pos).
+  bool ScanWord(const char* extra, size_t* first) {
+    if (!SkipBlanks(extra)) return false;
+    *first = pos;
     uint8_t seen = 0;
     for (;;) {
       // plain bytes in one run; the extra delimiters are braces, so they end the run too
@@ -132,13 +142,8 @@ struct XTokenReader {
       seen |= cls;
       pos += ((cls & CC_LEAD) && pos + 1 < size) ? 2 : 1;
     }
-    size_t n = pos - first;
-    if (n >= cap) { pos = start; buf[0] = 0; return -1; }
-    std::memcpy(buf, data + first, n);
-    buf[n] = 0;
     wordHasBrace = (seen & CC_BRACES) != 0;
-    if (peek) pos = start;
-    return 1;
+    return true;
   }
   // The one scanner: moves to the next character of the classes and stays on it, passing over comments,
   // quoted strings (unless a quote is wanted) and double-byte characters whole. False at the end.
@@ -269,6 +274,10 @@ struct Parser {
   XTokenReader r;
   XFileObjectList* list;
   XFileObject* obj;  // the object whose data is being read
+  // scratch arrays reused by every object, freed with the parser
+  XScratch<uint32_t> indexScratch;
+  XScratch<float> floatScratch;
+  XScratch<size_t> firstScratch;
 
   int Fail(const char* msg) { return WriteLog(msg); }
 
@@ -313,13 +322,14 @@ struct Parser {
     if (need > r.Left() + (r.binary ? 4ull * r.intLeft : 0)) return Fail(X_MSG_COUNT);
     return 0;
   }
-  // Text: one float member.
+  // Text: one float member, converted in place.
   int TextFloat(float* f) {
-    char w[kWordSize];
-    int rc = r.ReadWord(w, sizeof w, nullptr, false);
-    if (rc < 0) return Fail(X_MSG_LONG);
-    if (rc == 0 || !IsNumberWord(w, r.wordHasBrace)) return Fail(X_MSG_DATA_SHORT);
-    *f = static_cast<float>(AsciiToDouble(w));
+    size_t first;
+    if (!r.ScanWord(nullptr, &first)) return Fail(X_MSG_DATA_SHORT);
+    const char* w = reinterpret_cast<const char*>(r.data + first);
+    if (r.pos - first >= kWordSize) return Fail(X_MSG_LONG);
+    if (!IsNumberWord(w, r.wordHasBrace)) return Fail(X_MSG_DATA_SHORT);
+    *f = static_cast<float>(AsciiToDoubleN(w, r.pos - first));
     return 0;
   }
   // Binary: the float list at pos; its count and first value. 0 done, -1 not a float list.
@@ -430,7 +440,8 @@ struct Parser {
     out->count = count;
     out->starts = Array<uint32_t>(static_cast<uint64_t>(count) + 1, allocMsg);
     if (!out->starts) return -1;
-    XScratch<uint32_t> idx;
+    XScratch<uint32_t>& idx = indexScratch;
+    idx.n = 0;
     for (uint32_t f = 0; f < count; ++f) {
       out->starts[f] = static_cast<uint32_t>(idx.n);
       if (Face(&idx, allocMsg) < 0) return -1;
@@ -598,7 +609,8 @@ struct Parser {
     return 0;
   }
   int ReadFloatKeys() {
-    XScratch<float> pool;
+    XScratch<float>& pool = floatScratch;
+    pool.n = 0;
     size_t first;
     auto& k = obj->data.floatKeys;
     if (FloatKeysBody(&k, &pool, &first, TEXT_X_ALLOC_FLOAT_LIST "\n") < 0) return -1;
@@ -606,7 +618,8 @@ struct Parser {
     return k.values ? 0 : -1;
   }
   int ReadTimedFloatKeys() {
-    XScratch<float> pool;
+    XScratch<float>& pool = floatScratch;
+    pool.n = 0;
     size_t first;
     auto& k = obj->data.timedFloatKeys;
     if (Int(&k.time) < 0) return -1;
@@ -619,8 +632,10 @@ struct Parser {
     if (Int(&a.keyType) < 0 || Count(&a.keyCount, 3, 8) < 0) return -1;
     a.keys = Array<XTimedFloatKeys>(a.keyCount, TEXT_X_ALLOC_ANIM_KEY_LIST "\n");
     if (!a.keys) return -1;
-    XScratch<float> pool;
-    XScratch<size_t> firsts;
+    XScratch<float>& pool = floatScratch;
+    pool.n = 0;
+    XScratch<size_t>& firsts = firstScratch;
+    firsts.n = 0;
     for (uint32_t i = 0; i < a.keyCount; ++i) {
       size_t first;
       if (Int(&a.keys[i].time) < 0) return -1;
