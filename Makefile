@@ -1,9 +1,15 @@
 # Two commands on a fresh machine: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# The core the peer benchmark table is pinned to.
+BENCH_CPU ?= 0
+# make bench BENCH_FILTER=Polygon BENCH_REPS=5: a regular expression over benchmark names, and
+# the repetitions whose median, mean and spread are reported.
+BENCH_FILTER ?= .
+BENCH_REPS ?= 3
 CMAKE_GEN = -G Ninja
 
-.PHONY: deps demo test test-release test-asan bench fuzz clean
+.PHONY: deps demo test test-release test-asan bench fuzz package-check clean
 
 deps:
 	@bash scripts/deps.sh
@@ -34,7 +40,14 @@ test: test-release test-asan
 
 bench: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
-	for b in build/release/*_bench; do $$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true; done
+	for b in build/release/*_bench; do [ $$b = build/release/peer_bench ] || $$b --benchmark_filter='$(BENCH_FILTER)' --benchmark_repetitions=$(BENCH_REPS) --benchmark_report_aggregates_only=true; done
+	python3 scripts/bench_table.py build/release/peer_bench --repetitions $(BENCH_REPS) --cpu $(BENCH_CPU)
+
+# Installs the release build into build/release/package-check, compiles each installed header on
+# its own, and builds and runs examples/ as an outside project against the installed package.
+package-check: deps build/release/build.ninja
+	cmake --build build/release -j $(JOBS)
+	bash scripts/check_package.sh build/release
 
 # Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the shared test data.
 fuzz: deps build/fuzz/build.ninja

@@ -1,6 +1,11 @@
 #include "demo/demo_common.h"
 
+#include <cstdio>
+#include <string>
+
 #include "engine/image/baseimage.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 
 bool SaveMemImgPicture(const MEMIMG* img, const char* path) {
   if (!img || !img->Base || img->Base->PaletteFlag) return false;
@@ -42,4 +47,37 @@ void DrawDemoBackground(MEMIMG* img, int format) {
     RECT band = {x, 0, x + 8, img->Height};
     ClearMemImg(img, &band, DemoColor(format, 200, 200, 200));
   }
+}
+
+bool SaveDemoPicture(const MEMIMG* img, const char* path, const char* legend) {
+  const int depth = img && img->Base && img->Base->Format == MEMIMG_FORMAT_565 ? 16 : 32;
+  char text[4096];
+  std::snprintf(text, sizeof(text), legend, depth);
+  std::string legendPath(path);
+  legendPath.replace(legendPath.size() - 4, 4, ".txt");
+  bool ok = SaveMemImgPicture(img, path);
+  if (std::FILE* f = std::fopen(legendPath.c_str(), "w")) {
+    ok = std::fputs(text, f) >= 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+  } else {
+    ok = false;
+  }
+  const std::string first(text, std::string(text).find('\n'));
+  std::printf("%-24s %s  %s (legend: %s)\n", path, ok ? "saved" : "NOT SAVED", first.c_str(),
+              legendPath.c_str());
+  return ok;
+}
+
+bool StartDirect3DDemo() {
+  SetUse3DFlag(1);
+  SetGraphMode(640, 480, 32);
+  if (InitLibrary() == 0) return true;
+  std::printf("Direct3D-mode start failed; see Log.txt\n");
+  SetUse3DFlag(0);
+  return false;
+}
+
+void EndDirect3DDemo() {
+  EndLibrary();
+  SetUse3DFlag(0);
 }

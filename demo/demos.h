@@ -14,5 +14,15 @@ void RunPolygonDemo();
 // The plain blit in every blend mode with key, tint, alpha and blend graph, 32-bit and 16-bit.
 void RunPlainBlitDemo();
 
+// Spheres, capsules, cones, lines and triangles drawn in Direct3D mode over the stand-in device
+// under the draw-screen view, a look-at view from above and a moved screen centre; the recorded
+// draws are replayed into pictures.
+void RunDirect3DDemo();
+
+// A model base built in code and two posed models: every frame's bounding box drawn as 3-D lines
+// in Direct3D mode, coloured by the view test and tinted by the frame's derived diffuse scale;
+// the recorded draws are replayed into pictures.
+void RunModelDemo();
+
 // Generated read models converted into model bases, drawn as wireframes with their normals.
 void RunReadModelDemo();

@@ -19,6 +19,23 @@ namespace {
 
 constexpr int kSprite = 56;
 
+constexpr const char* kLegend =
+    "The plain blit (DrawMemImg) on a 640 x 480 %d-bit surface.\n"
+    "Rows, top to bottom: the blend modes NOBLEND, ALPHA, ADD, SUB, MUL, INVSRC, MULA, parameter\n"
+    "170.\n"
+    "Columns, left to right:\n"
+    "  1 rings whose magenta corners are the colour key, transparent flag set (key skipped);\n"
+    "  2 the same tinted by the draw bright (255, 160, 60);\n"
+    "  3 the same through a blend graph (a diagonal ramp: the weight is the graph's byte);\n"
+    "  4 a disc with a soft edge in its alpha channel;\n"
+    "  5 the disc tinted; 6 the disc through the blend graph;\n"
+    "  7 the rings with the transparent flag clear (the magenta key is drawn), half off the\n"
+    "    right edge (clipped).\n"
+    "The engine's own behaviour, not faults:\n"
+    "  - MUL row, columns 4 to 6: the black squares are the disc's fully transparent pixels.\n"
+    "    MUL with the transparent flag set draws alpha-0 pixels (as black) instead of skipping\n"
+    "    them; MULA draws them too, with weight 0, so the background stays as it was.\n";
+
 void Put(MEMIMG* img, int x, int y, uint32_t v, int bytes) {
   std::memcpy(img->Pixels + y * img->Base->Pitch + x * bytes, &v, size_t(bytes));
 }
@@ -93,8 +110,8 @@ void RunPlainBlitDemo() {
       }
       SetDrawBlendMode(BLENDMODE::NOBLEND, 255);
       SetDrawBright(255, 255, 255);
-      const char* path = format == 1 ? "plain_blit_demo_32.png" : "plain_blit_demo_16.png";
-      std::printf("plain blit demo: %s %s\n", path, SaveMemImgPicture(&screen, path) ? "saved" : "not saved");
+      SaveDemoPicture(&screen, format == 1 ? "plain_blit_demo_32.png" : "plain_blit_demo_16.png",
+                      kLegend);
     } else {
       std::printf("plain blit demo: no %d-bit surfaces\n", format == 1 ? 32 : 16);
     }

@@ -14,6 +14,25 @@
 #include "engine/soft/entry_points.h"
 #include "engine/soft/memimg.h"
 
+namespace {
+
+constexpr const char* kLegend =
+    "Circles, ovals and outline shapes (the shape drawers) on a 640 x 480 %d-bit surface.\n"
+    "Rows, top to bottom: the blend modes NOBLEND, ALPHA, ADD, SUB, MUL, INVSRC, MULA, parameter\n"
+    "160.\n"
+    "Columns, left to right:\n"
+    "  1 a filled circle, radius 30; 2 a circle outline; 3 a filled oval 50 x 22;\n"
+    "  4 a filled oval 18 x 32; 5 a white oval outline;\n"
+    "  6 a white filled circle tinted by the draw bright (255, 128, 64);\n"
+    "  7 an outline box; 8 an outline triangle; 9 an outline quadrangle (line lists).\n"
+    "The engine's own behaviour, not faults:\n"
+    "  - MUL and MULA rows, column 5: the white outline is invisible (multiplying by white keeps\n"
+    "    the background).\n"
+    "  - INVSRC row, column 6: the tinted white circle is blue, not black: a flat colour is\n"
+    "    tinted first and the tinted colour inverted.\n";
+
+}  // namespace
+
 void RunShapesDemo() {
   InitMemImgBlendTable();
   const int modes[] = {BLENDMODE::NOBLEND, BLENDMODE::ALPHA, BLENDMODE::ADD,   BLENDMODE::SUB,
@@ -42,8 +61,7 @@ void RunShapesDemo() {
       MemImgDrawTriangle(515, y + 28, 545, y - 28, 575, y + 28, DemoColor(format, 0, 255, 255), 0);
       MemImgDrawQuadrangle(585, y - 20, 630, y - 28, 590, y + 28, 636, y + 20, DemoColor(format, 255, 0, 255), 0);
     }
-    const char* path = format == 1 ? "shapes_demo_32.png" : "shapes_demo_16.png";
-    std::printf("shapes demo: %s %s\n", path, SaveMemImgPicture(&screen, path) ? "saved" : "not saved");
+    SaveDemoPicture(&screen, format == 1 ? "shapes_demo_32.png" : "shapes_demo_16.png", kLegend);
     SetSoftDrawTarget(nullptr);
     TerminateMemImg(&screen);
   }

@@ -6,13 +6,17 @@
 #include <mutex>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
 std::recursive_mutex g_lock;
 bool g_open = false;
-std::string g_path;
+// The start directory, held open: its path may be longer than any path the system accepts.
+int g_dirFd = AT_FDCWD;
 std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock::now();
 int g_indent = 0;
 bool g_atLineStart = true;
@@ -21,9 +25,14 @@ std::string g_capture;
 
 void Emit(const std::string& bytes) {
   if (g_open) {
-    if (FILE* f = std::fopen(g_path.c_str(), "ab")) {
-      std::fwrite(bytes.data(), 1, bytes.size(), f);
-      std::fclose(f);
+    int fd = openat(g_dirFd, "Log.txt", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      for (size_t done = 0; done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0 && errno != EINTR) break;
+        if (n > 0) done += static_cast<size_t>(n);
+      }
+      close(fd);
     }
   }
   if (g_capturing) g_capture += bytes;
@@ -34,10 +43,11 @@ void Emit(const std::string& bytes) {
 void LogInitialize() {
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   // The path is fixed now, so that a later change of the current directory does not move the log.
-  g_path = "Log.txt";
-  char cwd[4096];
-  if (getcwd(cwd, sizeof(cwd))) g_path = std::string(cwd) + "/Log.txt";
-  if (FILE* f = std::fopen(g_path.c_str(), "wb")) std::fclose(f);
+  if (g_dirFd != AT_FDCWD) close(g_dirFd);
+  g_dirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (g_dirFd < 0) g_dirFd = AT_FDCWD;
+  int fd = openat(g_dirFd, "Log.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd >= 0) close(fd);
   g_open = true;
   g_start = std::chrono::steady_clock::now();
   g_indent = 0;
@@ -47,6 +57,8 @@ void LogInitialize() {
 void LogTerminate() {
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   g_open = false;
+  if (g_dirFd != AT_FDCWD) close(g_dirFd);
+  g_dirFd = AT_FDCWD;
 }
 
 int WriteLog(const char* text) {

@@ -143,6 +143,10 @@ size_t MemLiveBlockCount() {
   return g_liveBlocks;
 }
 
+size_t MemBlockSize(const void* block) {
+  return HeaderOf(const_cast<void*>(block))->Size;
+}
+
 size_t MemPeakBytes() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   return g_peakBytes;

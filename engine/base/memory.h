@@ -28,6 +28,9 @@ void* MemReallocTracked(void* block, size_t size, const char* file, int line);
 // Frees a tracked block; null is ignored.
 void MemFreeTracked(void* block);
 
+// The requested size of a live tracked block.
+size_t MemBlockSize(const void* block);
+
 // Writes every block still held (file, line, number, size) and the totals to the log.
 void MemDumpToLog();
 

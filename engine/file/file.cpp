@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,30 +20,73 @@
 
 namespace {
 
-constexpr uint32_t kPlainFileMagic = 0x504C4649;  // "PLFI"
-constexpr uint32_t kPlainFindMagic = 0x504C4644;  // "PLFD"
-
 struct PlainFile {
-  uint32_t Magic;
   int Fd;
-  int64_t Size;
 };
 
 struct PlainFind {
-  uint32_t Magic;
   DIR* Dir;
   char Pattern[1024];  // UTF-8 name pattern
   char Folder[4096];   // UTF-8 folder, "/"-terminated or empty
 };
 
-PlainFile* AsFile(FileHandle h) {
-  auto* f = reinterpret_cast<PlainFile*>(h);
-  return (f && f->Magic == kPlainFileMagic) ? f : nullptr;
+// Open plain files and searches are named by handles, never by address: bit 31 clear, the kind in
+// bits 28-30, a 12-bit check number in bits 16-27 (a counter that wraps, kept with the slot) and
+// the slot index in bits 0-15. A closed, stale or forged handle finds no live slot of its kind
+// with its check number, and the call fails without touching anything.
+constexpr uintptr_t kFileKind = 1, kFindKind = 2;
+constexpr int kHandleSlots = 4096;
+constexpr uint32_t kCheckMask = 0xFFF;
+
+struct HandleSlot {
+  void* Body;
+  uint32_t Check;
+};
+
+struct HandleTable {
+  uintptr_t Kind;
+  HandleSlot Slots[kHandleSlots];
+  uint32_t NextCheck;
+};
+
+HandleTable g_files = {kFileKind, {}, 0};
+HandleTable g_finds = {kFindKind, {}, 0};
+std::mutex g_handleLock;
+
+// Enters body in a free slot: its handle, or 0 when the table is full.
+FileHandle AddHandle(HandleTable* t, void* body) {
+  std::lock_guard<std::mutex> lock(g_handleLock);
+  for (int i = 0; i < kHandleSlots; ++i) {
+    if (t->Slots[i].Body) continue;
+    uint32_t check = t->NextCheck;
+    t->NextCheck = (t->NextCheck + 1) & kCheckMask;
+    t->Slots[i] = {body, check};
+    return (t->Kind << 28) | (uintptr_t(check) << 16) | uintptr_t(i);
+  }
+  return 0;
 }
 
-PlainFind* AsFind(FileHandle h) {
-  auto* f = reinterpret_cast<PlainFind*>(h);
-  return (f && f->Magic == kPlainFindMagic) ? f : nullptr;
+// The body a handle names, or null; with remove, its slot is freed.
+void* FindHandle(HandleTable* t, FileHandle h, bool remove) {
+  if (h >> 31 || (h >> 28) != t->Kind) return nullptr;
+  size_t i = h & 0xFFFF;
+  if (i >= kHandleSlots) return nullptr;
+  std::lock_guard<std::mutex> lock(g_handleLock);
+  HandleSlot& slot = t->Slots[i];
+  if (!slot.Body || slot.Check != ((h >> 16) & kCheckMask)) return nullptr;
+  void* body = slot.Body;
+  if (remove) slot.Body = nullptr;
+  return body;
+}
+
+PlainFile* AsFile(FileHandle h) { return static_cast<PlainFile*>(FindHandle(&g_files, h, false)); }
+
+PlainFind* AsFind(FileHandle h) { return static_cast<PlainFind*>(FindHandle(&g_finds, h, false)); }
+
+// The current size of an open file, or -1.
+int64_t CurrentSize(const PlainFile* f) {
+  struct stat st;
+  return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 bool Exists(const std::string& p) {
@@ -99,61 +143,37 @@ bool ResolveOsPath(const char* path, std::string* out) {
   return true;
 }
 
-// "*" matches any run, "?" one UTF-8 character; ASCII letters in either case.
-bool WildMatch(const char* pat, const char* name) {
-  auto fold = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; };
-  while (*pat) {
-    if (*pat == '*') {
-      while (*pat == '*') ++pat;
-      if (!*pat) return true;
-      for (const char* n = name; *n; ++n)
-        if (WildMatch(pat, n)) return true;
-      return false;
-    }
-    if (!*name) return false;
-    if (*pat == '?') {
-      ++pat;
-      ++name;
-      while ((static_cast<unsigned char>(*name) & 0xC0) == 0x80) ++name;
-      continue;
-    }
-    if (fold(static_cast<unsigned char>(*pat)) != fold(static_cast<unsigned char>(*name)))
-      return false;
-    ++pat;
-    ++name;
-  }
-  return *name == 0;
-}
-
 // ---- the plain-file set ----
 
 FileHandle PlainOpen(const char* path, int, int, int) {
   if (!path) return 0;
   std::string os;
   if (!ResolveOsPath(path, &os)) return 0;
-  int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking and checked before use: a FIFO or device never stalls the open.
+  int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return 0;
   }
   auto* f = static_cast<PlainFile*>(MEM_ALLOC(sizeof(PlainFile)));
-  if (!f) {
+  FileHandle h = f ? AddHandle(&g_files, f) : 0;
+  if (!h) {
+    MemFreeTracked(f);
     close(fd);
     return 0;
   }
-  f->Magic = kPlainFileMagic;
   f->Fd = fd;
-  f->Size = st.st_size;
-  return reinterpret_cast<FileHandle>(f);
+  return h;
 }
 
 int PlainClose(FileHandle h) {
-  PlainFile* f = AsFile(h);
+  auto* f = static_cast<PlainFile*>(FindHandle(&g_files, h, true));
   if (!f) return -1;
   close(f->Fd);
-  f->Magic = 0;
   MemFreeTracked(f);
   return 0;
 }
@@ -171,7 +191,7 @@ int PlainSeek(FileHandle h, int64_t offset, int origin) {
   switch (origin) {
     case 0: base = 0; break;
     case 1: base = lseek(f->Fd, 0, SEEK_CUR); break;
-    case 2: base = f->Size; break;
+    case 2: base = CurrentSize(f); break;
     default: return -1;
   }
   if (base < 0) return -1;
@@ -197,7 +217,9 @@ size_t PlainRead(void* buffer, size_t elementSize, size_t count, FileHandle h) {
 int PlainEof(FileHandle h) {
   PlainFile* f = AsFile(h);
   if (!f) return -1;
-  return lseek(f->Fd, 0, SEEK_CUR) >= f->Size ? 1 : 0;
+  int64_t size = CurrentSize(f), pos = lseek(f->Fd, 0, SEEK_CUR);
+  if (size < 0 || pos < 0) return -1;
+  return pos >= size ? 1 : 0;
 }
 
 int PlainIdleCheck(FileHandle) { return 1; }
@@ -224,7 +246,7 @@ int PlainGetCurrentDir(char* buffer, size_t bufferSize) {
 bool NextMatch(PlainFind* f, FileFindInfo* info) {
   while (dirent* e = readdir(f->Dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    if (!WildMatch(f->Pattern, e->d_name)) continue;
+    if (!MatchNamePattern(f->Pattern, e->d_name)) continue;
     std::string name;
     // names that Shift_JIS cannot write cannot be opened by the engine either
     if (!OsPathToEngine(e->d_name, &name) || name.size() >= sizeof(info->Name)) continue;
@@ -253,18 +275,17 @@ FileHandle PlainFindFirst(const char* pattern, FileFindInfo* info) {
     return 0;
   auto* f = static_cast<PlainFind*>(MEM_ALLOC(sizeof(PlainFind)));
   if (!f) return 0;
-  f->Magic = kPlainFindMagic;
   std::memcpy(f->Pattern, osPattern.c_str(), osPattern.size() + 1);
   std::string folder = osDir == "." ? "" : osDir;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   std::memcpy(f->Folder, folder.c_str(), folder.size() + 1);
   f->Dir = opendir(osDir.c_str());
-  if (!f->Dir || !NextMatch(f, info)) {
+  FileHandle h = f->Dir && NextMatch(f, info) ? AddHandle(&g_finds, f) : 0;
+  if (!h) {
     if (f->Dir) closedir(f->Dir);
     MemFreeTracked(f);
-    return 0;
   }
-  return reinterpret_cast<FileHandle>(f);
+  return h;
 }
 
 int PlainFindNext(FileHandle h, FileFindInfo* info) {
@@ -274,10 +295,9 @@ int PlainFindNext(FileHandle h, FileFindInfo* info) {
 }
 
 int PlainFindClose(FileHandle h) {
-  PlainFind* f = AsFind(h);
+  auto* f = static_cast<PlainFind*>(FindHandle(&g_finds, h, true));
   if (!f) return -1;
   closedir(f->Dir);
-  f->Magic = 0;
   MemFreeTracked(f);
   return 0;
 }

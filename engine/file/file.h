@@ -4,7 +4,11 @@
 // a set the caller supplies. Paths are engine paths (Shift_JIS, "\" or "/"; see path.h); the
 // plain-file set converts them for the operating system and, when a name does not exist as
 // written, matches each component again with single-byte ASCII letters in either case. Files are
-// opened for reading only. Handles are non-zero; 0 means failure.
+// opened for reading only (only regular files open; a FIFO, device or folder is refused without
+// waiting). Handles are non-zero; 0 means failure. The plain-file set's handles are checked
+// numbers, not addresses: a closed, stale or forged handle makes a call fail (-1, or 0 elements
+// read) and touches nothing. Sizes are asked of the file system at each call, so a file that grows
+// or shrinks while open is seen as it is.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -206,3 +206,34 @@ bool OsPathToEngine(const char* osPath, std::string* path) {
   static iconv_t toSjis = reinterpret_cast<iconv_t>(-1);
   return Convert("CP932", "UTF-8", &toSjis, swapped.c_str(), path);
 }
+
+// A run between stars matched from a later start ends no earlier, so when it fails from the last
+// star's position plus one, no earlier star need be tried again.
+bool MatchNamePattern(const char* pat, const char* name) {
+  auto fold = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; };
+  const char* starPat = nullptr;
+  const char* starName = nullptr;
+  while (*name) {
+    if (*pat == '*') {
+      while (*pat == '*') ++pat;
+      if (!*pat) return true;
+      starPat = pat;
+      starName = name;
+    } else if (*pat == '?') {
+      ++pat;
+      ++name;
+      while ((static_cast<unsigned char>(*name) & 0xC0) == 0x80) ++name;
+    } else if (*pat &&
+               fold(static_cast<unsigned char>(*pat)) == fold(static_cast<unsigned char>(*name))) {
+      ++pat;
+      ++name;
+    } else if (starPat) {
+      pat = starPat;
+      name = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (*pat == '*') ++pat;
+  return *pat == 0;
+}

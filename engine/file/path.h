@@ -38,3 +38,8 @@ bool EnginePathToOs(const char* path, std::string* osPath);
 // An operating-system path or name (UTF-8) as an engine path (Shift_JIS, "\"). False when it
 // holds characters that Shift_JIS cannot write.
 bool OsPathToEngine(const char* osPath, std::string* path);
+
+// 1 when the UTF-8 name matches the UTF-8 pattern: "*" any run of bytes, "?" one character (a
+// byte and the continuation bytes after it), other bytes themselves with ASCII letters in either
+// case. Greedy, returning only to the last star: never worse than the product of the lengths.
+bool MatchNamePattern(const char* pattern, const char* name);

@@ -11,12 +11,17 @@
 //   - with alpha when an alpha image is given or the colour image's format has alpha;
 //   - else palettised when the colour image is palettised (indices and palette kept);
 //   - colour key 0.
+// In Direct3D mode a graph is instead one device texture holding its image as 32-bit A8R8G8B8
+// (alpha from the alpha image's blue channel when one is given, else the image's own, else 255)
+// at the image's own size, with a host copy of those pixels from which device restore refills it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "engine/image/baseimage.h"
 #include "engine/soft/memimg.h"
+
+class D3DTexture;
 
 constexpr int32_t GRAPH_HANDLE_KIND = 0x08000000;
 constexpr int32_t GRAPH_HANDLE_MAX = 32768;
@@ -30,6 +35,8 @@ struct GRAPH_RECORD {
   int32_t Height;
   MEMIMG Image;         // the graph's own surface
   MEMIMG BlendImage;    // format-2 copy of the blue channel, made when first used as blend graph
+  D3DTexture* Texture;  // Direct3D mode: the device texture (null while the device is lost)
+  uint32_t* HostPixels; // Direct3D mode: Width x Height A8R8G8B8 pixels, rows packed
 };
 
 // A new graph made from a colour image and an optional alpha image of the same size (its blue
@@ -42,6 +49,23 @@ int CreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaIm
 // The further flags are accepted and not read. The handle, or -1.
 int CreateGraphFromImageFile(const void* data, size_t size, int flag3, int flag4, int flag5,
                              int flag6);
+// Refill an existing graph from images of its own size (an image of another size gives -1 and
+// leaves the graph as it was). 0, or -1.
+int ReCreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, int handle,
+                               int flag4, int flag5, int flag6);
+int ReCreateGraphFromImageFile(const void* data, size_t size, int handle, int flag4, int flag5,
+                               int flag6, int flag7);
+// Records the texture block limit (flag 1: size; flag 0: the device maximum). Textures are never
+// split on this platform, so nothing else changes. Returns 0.
+int SetTextureSizeLimit(int flag, int size);
+// The recorded limit: flag and size.
+void GetTextureSizeLimit(int* flag, int* size);
+// Direct3D mode: the device texture of a live graph, or null.
+D3DTexture* GetGraphTexture(int handle);
+// Device restore: releases every graph texture / re-creates each at its handle and size and
+// refills it from its host copy (a graph whose texture cannot be made is left without one).
+void ReleaseAllGraphTextures();
+void RestoreAllGraphTextures();
 // Deletes a graph. When it is the current blend graph, SoftBlendGraph becomes null; when it is the
 // current draw target, the target returns to the screen. 0, or -1 for a handle that is not live.
 int DeleteGraph(int handle, int flag = 0);
@@ -59,6 +83,7 @@ GRAPH_RECORD* GetGraphRecord(int handle);
 // from border and range (each limited to 0..255). 0, or -1 (nothing changed) for a handle that is
 // not a live graph or when the surface cannot be made.
 int SetBlendGraph(int handle, int border, int range);
-// Chooses the software draw target: DX_SCREEN_BACK or DX_SCREEN_FRONT the screen, else a live
-// graph's surface; DrawArea becomes the whole target. 0, or -1 (nothing changed).
+// Chooses the draw target: DX_SCREEN_BACK or DX_SCREEN_FRONT the screen, else (software mode
+// only) a live graph's surface; DrawArea becomes the whole target. Then places the view for the
+// target's size (PlaceDrawScreenView), in both modes. 0, or -1 (nothing changed).
 int SetDrawScreen(int handle);

@@ -2,6 +2,8 @@
 
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graph.h"
+#include "engine/graphics/graphics3d.h"
+#include "engine/model/light.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/memimg.h"
 
@@ -13,7 +15,7 @@ MEMIMG g_softScreen{};
 MEMIMG* GetSoftScreenMemImg() { return &g_softScreen; }
 
 int InitGraphics() {
-  if (CheckValidMemImg(&g_softScreen)) return -1;
+  if (CheckValidMemImg(&g_softScreen) || D3DObjects.Device) return -1;
   if (!g_tablesFilled) {
     InitMemImgBlendTable();
     g_tablesFilled = true;
@@ -24,13 +26,19 @@ int InitGraphics() {
     if (MakeMemImg(&g_softScreen, w, h, -1) != 0) return -1;
     ClearMemImg(&g_softScreen, nullptr, 0);
     SetSoftDrawTarget(&g_softScreen);
+  } else {
+    if (CreateD3DDevice() != 0) return -1;
+    SetSoftDrawTarget(nullptr);
   }
   InitDrawState();
+  InitDrawSettings();
   return 0;
 }
 
 void TerminateGraphics() {
   DeleteAllGraphs();
+  TerminateLights();
+  ReleaseD3DDevice();
   SoftBlendGraph = nullptr;
   SetSoftDrawTarget(nullptr);
   TerminateMemImg(&g_softScreen);

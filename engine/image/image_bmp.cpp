@@ -14,32 +14,36 @@ namespace {
 
 constexpr const char* kKind = "BMP";
 
-// Decodes RLE8 (bits 8) or RLE4 (bits 4) into a zeroed index image, bottom-up.
-bool DecodeRle(ByteReader& rd, int bits, BASEIMAGE* img) {
-  const int w = img->Width, h = img->Height;
-  uint8_t* pixels = static_cast<uint8_t*>(img->GraphData);
-  std::memset(pixels, 0, static_cast<size_t>(img->Pitch) * h);
+// Walks RLE8 (bits 8) or RLE4 (bits 4) data, bottom-up: true when every code is whole, every
+// pixel lands inside the image and an end-of-bitmap code closes it. With pixels null nothing is
+// written (the check made before anything is allocated); else the runs are written into pixels,
+// which the caller has zeroed (end-of-line, delta and end-of-bitmap codes leave pixels 0).
+// *maxIndex gets the largest index the runs write (0 when none).
+bool WalkRle(ByteReader rd, int bits, int w, int h, uint8_t* pixels, int pitch, uint32_t* maxIndex) {
   int64_t x = 0, row = 0;
-  auto put = [&](uint32_t index) -> bool {
-    if (x >= w || row >= h) return false;
-    pixels[static_cast<int64_t>(h - 1 - row) * img->Pitch + x] = static_cast<uint8_t>(index);
-    ++x;
-    return true;
+  uint32_t top = 0;
+  auto index = [&](uint32_t i, uint32_t v) {
+    uint32_t k = bits == 8 ? v : ((i & 1) ? (v & 15) : (v >> 4));
+    if (k > top) top = k;
+    return static_cast<uint8_t>(k);
   };
   for (;;) {
     uint32_t count, value;
     if (!rd.U8(&count) || !rd.U8(&value)) return false;
     if (count > 0) {
-      for (uint32_t i = 0; i < count; ++i) {
-        uint32_t index = bits == 8 ? value : ((i & 1) ? (value & 15) : (value >> 4));
-        if (!put(index)) return false;
-      }
+      if (x + count > w || row >= h) return false;
+      uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
+      index(0, value);
+      if (count > 1) index(1, value);
+      for (uint32_t i = 0; d && i < count; ++i) d[i] = index(i, value);
+      x += count;
       continue;
     }
     if (value == 0) {  // end of line
       x = 0;
       ++row;
     } else if (value == 1) {  // end of bitmap
+      *maxIndex = top;
       return true;
     } else if (value == 2) {  // delta
       uint32_t ddx, ddy;
@@ -51,11 +55,14 @@ bool DecodeRle(ByteReader& rd, int bits, BASEIMAGE* img) {
       uint32_t n = value;
       uint32_t bytes = bits == 8 ? n : (n + 1) / 2;
       if (!rd.Has(bytes)) return false;
+      if (x + n > w || row >= h) return false;
       const uint8_t* s = rd.Data + rd.Pos;
+      uint8_t* d = pixels ? pixels + static_cast<int64_t>(h - 1 - row) * pitch + x : nullptr;
       for (uint32_t i = 0; i < n; ++i) {
-        uint32_t index = bits == 8 ? s[i] : ((i & 1) ? (s[i / 2] & 15) : (s[i / 2] >> 4));
-        if (!put(index)) return false;
+        uint8_t k = index(i, bits == 8 ? s[i] : s[i / 2]);
+        if (d) d[i] = k;
       }
+      x += n;
       rd.Skip(bytes + (bytes & 1));
     }
     if (row > h) return false;
@@ -186,18 +193,24 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   const uint64_t stride = ((static_cast<uint64_t>(width) * bpp + 31) / 32) * 4;
   if (!rle && stride * static_cast<uint64_t>(height) > size - offBits)
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_TRUNCATED);
+  // Run-length data is checked whole before the image is allocated: a few bytes may describe a
+  // large image through end-of-bitmap and delta codes, but a broken stream costs nothing. Pixels
+  // the codes leave unset are index 0, so the largest index written decides the palette check.
+  uint32_t rleMaxIndex = 0;
+  if (rle && (!WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp),
+                       static_cast<int>(width), static_cast<int>(height), nullptr, 0,
+                       &rleMaxIndex) ||
+              (paletted && rleMaxIndex >= paletteEntries)))
+    return LogImageReadError(kKind, TEXT_IMAGE_REASON_DATA);
 
   if (AllocBaseImagePixels(image, static_cast<int>(width), static_cast<int>(height), &format) != 0)
     return LogImageReadError(kKind, TEXT_IMAGE_REASON_MEMORY);
   uint8_t* pixels = static_cast<uint8_t*>(image->GraphData);
   const int w = static_cast<int>(width), h = static_cast<int>(height);
   if (rle) {
-    ByteReader body{data, size, offBits};
-    if (!DecodeRle(body, static_cast<int>(bpp), image)) {
-      ReleaseBaseImage(image);
-      std::memset(image, 0, sizeof(*image));
-      return LogImageReadError(kKind, TEXT_IMAGE_REASON_DATA);
-    }
+    std::memset(pixels, 0, static_cast<size_t>(image->Pitch) * h);
+    WalkRle(ByteReader{data, size, offBits}, static_cast<int>(bpp), w, h, pixels, image->Pitch,
+            &rleMaxIndex);
   }
   for (int r = 0; r < h && !rle; ++r) {
     const uint8_t* s = data + offBits + stride * r;
@@ -213,7 +226,7 @@ int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
     }
   }
   // An index past the palette marks a corrupt file.
-  if (paletted && paletteEntries < 256) {
+  if (paletted && paletteEntries < 256 && !rle) {
     for (int y = 0; y < h; ++y) {
       const uint8_t* row = pixels + static_cast<int64_t>(y) * image->Pitch;
       for (int x = 0; x < w; ++x) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
@@ -35,6 +36,21 @@ struct JpegSource {
   jpeg_source_mgr Pub;
   bool Truncated;
 };
+
+// Warnings: the library pads a Huffman scan whose coded data stops early (at a marker or at the
+// end of the file) and carries on; that image is incomplete, and is refused like a truncated
+// file. What it recovers from whole (extraneous bytes, a restart marker out of step) is accepted.
+// (An arithmetic-coded scan may lawfully stop at a marker; the library does not warn there.)
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  int code = cinfo->err->msg_code;
+  if (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF) {
+    j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    reinterpret_cast<JpegSource*>(d->src)->Truncated = true;
+  }
+  cinfo->err->num_warnings++;
+}
+
 const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
 
 void JpegInitSource(j_decompress_ptr) {}
@@ -89,6 +105,20 @@ int DecodeJpeg(JpegReadState* st, const uint8_t* data, size_t size) {
     st->Reason = TEXT_IMAGE_REASON_SIZE;
     return -1;
   }
+  // Huffman-coded data spends at least one bit on each 8x8 block of each component in a
+  // progressive file's first DC scan, and two (a DC difference and an end of block) in a
+  // sequential one: a file shorter than that cannot hold the image. (Arithmetic coding can code
+  // a flat image in almost nothing; there the rows themselves show a short file.)
+  if (!cinfo->arith_code) {
+    uint64_t blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c)
+      blocks += static_cast<uint64_t>(cinfo->comp_info[c].width_in_blocks) *
+                cinfo->comp_info[c].height_in_blocks;
+    if (blocks * (cinfo->progressive_mode ? 1 : 2) > static_cast<uint64_t>(size) * 8) {
+      st->Reason = TEXT_IMAGE_REASON_TRUNCATED;
+      return -1;
+    }
+  }
   PIXELFORMAT format;
   bool cmyk = false;
   switch (cinfo->num_components) {
@@ -110,6 +140,10 @@ int DecodeJpeg(JpegReadState* st, const uint8_t* data, size_t size) {
       return -1;
   }
   jpeg_start_decompress(cinfo);
+  if (st->Source.Truncated) {  // a progressive file's scans are all read by now
+    st->Reason = TEXT_IMAGE_REASON_TRUNCATED;
+    return -1;
+  }
   const int width = static_cast<int>(cinfo->output_width), height = static_cast<int>(cinfo->output_height);
   if (AllocBaseImagePixels(st->Image, width, height, &format) != 0) {
     st->Reason = TEXT_IMAGE_REASON_MEMORY;
@@ -129,6 +163,11 @@ int DecodeJpeg(JpegReadState* st, const uint8_t* data, size_t size) {
     uint8_t* d = pixels + static_cast<size_t>(cinfo->output_scanline) * st->Image->Pitch;
     JSAMPROW row = cmyk ? st->Row : d;
     jpeg_read_scanlines(cinfo, &row, 1);
+    // Rows past the end of the coded data would be padding: stop at the first.
+    if (st->Source.Truncated) {
+      st->Reason = TEXT_IMAGE_REASON_TRUNCATED;
+      return -1;
+    }
     if (cmyk) {
       for (int x = 0; x < width; ++x) {
         uint32_t c = st->Row[4 * x], m = st->Row[4 * x + 1], y = st->Row[4 * x + 2], k = st->Row[4 * x + 3];
@@ -191,6 +230,7 @@ int ReadJpegImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   st->Info.err = jpeg_std_error(&st->Err.Pub);
   st->Err.Pub.error_exit = JpegErrorExit;
   st->Err.Pub.output_message = JpegOutputMessage;
+  st->Err.Pub.emit_message = JpegEmitMessage;
   int result = DecodeJpeg(st, data, size);
   if (st->Created) jpeg_destroy_decompress(&st->Info);
   MEM_FREE(st->Row);

@@ -114,6 +114,10 @@ int ReadTgaImage(const uint8_t* data, size_t size, BASEIMAGE* image) {
   // Raw data must be present in full before anything is allocated.
   const uint64_t pixelCount = static_cast<uint64_t>(width) * height;
   if (!rle && !rd.Has(pixelCount * pixelBytes)) return LogImageReadError(kTga, TEXT_IMAGE_REASON_TRUNCATED);
+  // Run-length data has no end code: every pixel is coded, a packet covers at most 128 pixels and
+  // takes a header byte and at least one pixel, so fewer bytes than that cannot hold the image.
+  if (rle && !rd.Has((pixelCount + 127) / 128 * (1 + static_cast<uint64_t>(pixelBytes))))
+    return LogImageReadError(kTga, TEXT_IMAGE_REASON_TRUNCATED);
   if (AllocBaseImagePixels(image, width, height, &format) != 0)
     return LogImageReadError(kTga, TEXT_IMAGE_REASON_MEMORY);
 

@@ -82,6 +82,20 @@ struct ByteReader {
 
 // Reader results: 0 decoded, 1 not this format (the next reader is tried), -1 this format but
 // broken (logged; nothing left allocated).
+//
+// Before the image is allocated each reader checks that the data can describe it:
+//   BMP, TGA, BGRA, DDS uncompressed or in blocks: every pixel's bytes present.
+//   BMP RLE4 / RLE8: the whole stream is walked first; it must be made of whole codes, keep every
+//     run inside the image and end in an end-of-bitmap code. End-of-line, delta and end-of-bitmap
+//     codes may leave pixels unset (0), so a small file may describe a large image.
+//   TGA run-length: no end code, every pixel coded; a packet covers at most 128 pixels in at
+//     least 1 + pixel-size bytes, so at least that many bytes per 128 pixels.
+//   JPEG: Huffman-coded data needs at least 2 bits per 8x8 block of each component (1 when
+//     progressive). Rows are decoded into the image one by one, and a Huffman scan whose coded
+//     data ends early (at the end of the file or at a marker) is refused at the first row it
+//     cannot supply. Arithmetic coding has no such floor, and its scans may lawfully stop at a
+//     marker (the rest of the data is zero by that coding's convention): there only a file
+//     whose bytes run out is refused.
 int ReadBmpImage(const uint8_t* data, size_t size, BASEIMAGE* image);
 int ReadJpegImage(const uint8_t* data, size_t size, BASEIMAGE* image);
 int ReadPngImage(const uint8_t* data, size_t size, BASEIMAGE* image);

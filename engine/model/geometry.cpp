@@ -46,22 +46,37 @@ VECTOR GetNearestPointOnTriangle(VECTOR p, VECTOR a, VECTOR b, VECTOR c) {
   float d3 = Dot(ab, bp), d4 = Dot(ac, bp);
   if (d3 >= 0.0f && d4 <= d3) return b;
 
+  // With d1 >= 0 >= d3 the edge steps' denominators are sums of non-negative terms: zero only when
+  // the edge has no length (a == b), where the triangle is the segment of its other corners.
   float vc = d1 * d4 - d3 * d2;
-  if (vc <= 0.0f && d1 >= 0.0f && d3 <= 0.0f) return Add(a, Scale(ab, d1 / (d1 - d3)));
+  if (vc <= 0.0f && d1 >= 0.0f && d3 <= 0.0f) {
+    float den = d1 - d3;
+    if (den == 0.0f) return NearestOnLongestEdge(p, a, b, c);
+    return Add(a, Scale(ab, d1 / den));
+  }
 
   VECTOR cp = Sub(p, c);
   float d5 = Dot(ab, cp), d6 = Dot(ac, cp);
   if (d6 >= 0.0f && d5 <= d6) return c;
 
   float vb = d5 * d2 - d1 * d6;
-  if (vb <= 0.0f && d2 >= 0.0f && d6 <= 0.0f) return Add(a, Scale(ac, d2 / (d2 - d6)));
+  if (vb <= 0.0f && d2 >= 0.0f && d6 <= 0.0f) {
+    float den = d2 - d6;
+    if (den == 0.0f) return NearestOnLongestEdge(p, a, b, c);
+    return Add(a, Scale(ac, d2 / den));
+  }
 
   float va = d3 * d6 - d5 * d4;
-  if (va <= 0.0f && d4 - d3 >= 0.0f && d5 - d6 >= 0.0f)
-    return Add(b, Scale(Sub(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
+  if (va <= 0.0f && d4 - d3 >= 0.0f && d5 - d6 >= 0.0f) {
+    float den = (d4 - d3) + (d5 - d6);
+    if (den == 0.0f) return NearestOnLongestEdge(p, a, b, c);
+    return Add(b, Scale(Sub(c, b), (d4 - d3) / den));
+  }
 
+  // Collinear corners have no interior: the region products are rounding noise there.
+  VECTOR n = Cross(ab, ac);
   float sum = va + vb + vc;
-  if (sum != 0.0f) {
+  if (sum != 0.0f && (n.x != 0.0f || n.y != 0.0f || n.z != 0.0f)) {
     float n = 1.0f / sum;
     VECTOR r = Add(Add(a, Scale(ab, vb * n)), Scale(ac, vc * n));
     if (IsFinite(r)) return r;

@@ -13,9 +13,10 @@ struct LineHitResult {
 // |b - a|^2, else a + (b - a) * (k / |b - a|^2).
 VECTOR GetNearestPointOnSegment(VECTOR point, VECTOR a, VECTOR b);
 // The point of triangle a, b, c (interior and edges) nearest to point, by the Voronoi regions of
-// vertex a, vertex b, edge ab, vertex c, edge ac, edge bc, interior, tested in that order. Where
-// the interior step divides by zero or gives a non-finite point (a degenerate triangle), the
-// nearest point on the triangle's longest edge.
+// vertex a, vertex b, edge ab, vertex c, edge ac, edge bc, interior, tested in that order. A
+// degenerate triangle (two corners equal, or the three collinear so that the cross product of its
+// edges is zero), and a triangle whose interior step divides by zero or is not finite, give the
+// nearest point on the longest edge (finite for finite input).
 VECTOR GetNearestPointOnTriangle(VECTOR point, VECTOR a, VECTOR b, VECTOR c);
 // Weights u, v, w of p0, p1, p2 for point (v and w from the 2x2 normal equations, u = 1 - v - w).
 // A degenerate triangle gives non-finite weights. Returns 0.

@@ -514,6 +514,9 @@ MATRIX MGetRotAxis(VECTOR axis, float angle) {
 MATRIX MGetRotVec2(VECTOR from, VECTOR to) {
   VECTOR axis = Cross(from, to);
   if (Dot(axis, axis) < 1e-7f) {
+    // Nearly parallel and pointing the same way: no turn (the float cosine of a vector with itself
+    // may round below 1, and acos of it is not 0).
+    if (Dot(from, to) > 0.0f) return MGetIdent();
     axis = {1.0f, 0.0f, 0.0f};
     // Opposite directions turn by pi about any axis perpendicular to from; (1, 0, 0) is one only
     // when from has no x part.

@@ -27,39 +27,44 @@ int64_t BitNumber(const MV1ChangeInfo* info) {
 
 // Walks the frame tree in pre-order through the links (no recursion, any depth): open(frame,
 // bit A, bit B) on entering a frame, close(frame, end bit A, end bit B) once its subtree is done,
-// the end bits being one past the subtree's last bit. -1 when the links leave the frame array,
-// disagree (a child whose parent is another frame), reach a frame twice or miss one.
+// the end bits being one past the subtree's last bit. -1 when the links break the invariants of
+// model_base.h: a link leaving the frame array, a child whose parent is another frame, a parent
+// after its child, siblings out of index order, frame 0 not the first top-level frame, a mesh
+// range outside the mesh array or meshes of another frame, or frames or meshes not reached
+// exactly once. The walk is deterministic, so a frame reached twice would loop: the step count
+// bounds it.
 template <class Open, class Close>
 int WalkFrames(MV1ModelBase* base, Open open, Close close) {
-  for (int i = 0; i < base->FrameCount; ++i) base->Frame[i].ChangeDrawMaterialInfo.WordIndex = -1;
   int64_t bitA = 32, bitB = 32, meshes = 0;
   int reached = 0;
+  MV1FrameBase* frames = base->Frame;
+  auto inside = [&](const MV1FrameBase* f) { return f >= frames && f < frames + base->FrameCount; };
   MV1FrameBase* f = base->FrameCount > 0 ? base->FirstTopFrame : nullptr;
-  if (f && f->Parent) return -1;
+  if (base->FrameCount > 0 && (f != frames || f->Parent)) return -1;
   while (f) {
-    if (f < base->Frame || f >= base->Frame + base->FrameCount) return -1;
-    if (f->ChangeDrawMaterialInfo.WordIndex != -1) return -1;  // reached twice: a cycle
+    if (!inside(f) || (f->Parent && (!inside(f->Parent) || f->Parent >= f))) return -1;
     if (++reached > base->FrameCount) return -1;
     if (f->MeshCount < 0 || f->MeshCount > base->MeshCount - meshes) return -1;
-    if (f->MeshCount > 0 &&
-        (f->Mesh < base->Mesh || f->Mesh + f->MeshCount > base->Mesh + base->MeshCount))
-      return -1;
+    if (f->MeshCount > 0) {
+      if (f->Mesh < base->Mesh || f->Mesh + f->MeshCount > base->Mesh + base->MeshCount) return -1;
+      for (int m = 0; m < f->MeshCount; ++m)
+        if (f->Mesh[m].Container != f) return -1;
+    }
     open(f, bitA, bitB);
-    f->ChangeDrawMaterialInfo.WordIndex = static_cast<int>(bitA / 32);  // reached
     bitA += 1 + f->MeshCount;
     bitB += 1;
     meshes += f->MeshCount;
     // Next in pre-order: the first child, else the next sibling of the frame or of the nearest
     // ancestor that has one; every subtree left on the way is closed.
     if (f->FirstChild) {
-      if (f->FirstChild->Parent != f) return -1;
+      if (!inside(f->FirstChild) || f->FirstChild->Parent != f) return -1;
       f = f->FirstChild;
       continue;
     }
     for (;;) {
       close(f, bitA, bitB);
       if (f->Next) {
-        if (f->Next->Parent != f->Parent) return -1;
+        if (!inside(f->Next) || f->Next->Parent != f->Parent || f->Next <= f) return -1;
         f = f->Next;
         break;
       }
@@ -80,6 +85,11 @@ void FillMask(MV1ChangeInfo* info, uint32_t* words, int64_t bits) {
 }
 
 }  // namespace
+
+int MV1CheckFrameLinks(MV1ModelBase* base) {
+  return WalkFrames(base, [](MV1FrameBase*, int64_t, int64_t) {},
+                    [](MV1FrameBase*, int64_t, int64_t) {});
+}
 
 int MV1NumberChangeBits(MV1ModelBase* base) {
   base->ChangeMaskSizeA = 0;
@@ -152,4 +162,37 @@ void MV1SetupFrameCounts(MV1ModelBase* base) {
   }
   base->TriangleCount = totalTriangles > INT_MAX ? INT_MAX : static_cast<int>(totalTriangles);
   base->VertexCount = totalVertices > INT_MAX ? INT_MAX : static_cast<int>(totalVertices);
+}
+
+namespace {
+
+bool InfoInside(const MV1ChangeInfo& info, int setWords, const uint32_t* masks, int maskBytes,
+                bool isFrame) {
+  if (info.WordIndex < 1 || info.WordIndex >= setWords) return false;
+  if (info.OwnBit == 0 || (info.OwnBit & (info.OwnBit - 1)) != 0) return false;
+  if (!isFrame) return info.SubtreeMask == nullptr;
+  if (info.MaskWordCount < 1 || info.MaskWordCount > setWords - info.WordIndex) return false;
+  if (!info.SubtreeMask || !masks) return false;
+  // Compared as addresses: a pointer from a file may point anywhere.
+  uintptr_t at = reinterpret_cast<uintptr_t>(info.SubtreeMask);
+  uintptr_t begin = reinterpret_cast<uintptr_t>(masks);
+  if (at < begin || (at - begin) % 4 != 0) return false;
+  return (at - begin) / 4 + static_cast<uint64_t>(info.MaskWordCount) <=
+         static_cast<uint64_t>(maskBytes / 4);
+}
+
+}  // namespace
+
+int MV1CheckChangeInfos(const MV1ModelBase* base) {
+  int wordsA = MV1ChangeSetWordsA(base->FrameCount, base->MeshCount);
+  int wordsB = MV1ChangeSetWordsB(base->FrameCount);
+  for (int i = 0; i < base->FrameCount; ++i) {
+    const MV1FrameBase& f = base->Frame[i];
+    if (!InfoInside(f.ChangeDrawMaterialInfo, wordsA, base->ChangeMaskA, base->ChangeMaskSizeA, true) ||
+        !InfoInside(f.ChangeMatrixInfo, wordsB, base->ChangeMaskB, base->ChangeMaskSizeB, true))
+      return -1;
+  }
+  for (int i = 0; i < base->MeshCount; ++i)
+    if (!InfoInside(base->Mesh[i].ChangeInfo, wordsA, nullptr, 0, false)) return -1;
+  return 0;
 }

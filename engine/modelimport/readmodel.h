@@ -6,10 +6,21 @@
 // doubly linked with a count, first and last record; every listed record carries its index
 // (creation order from 0; frames are renumbered into depth-first pre-order on every add).
 //
+// A reader's round: InitReadModel on a root of its own; FilePath and Name through
+// ReadModelAddString; frames with ReadModelAddFrame (parents first); per mesh ReadModelAddMesh,
+// Positions / Normals / VertexColors / UVs arrays from ReadModelAlloc with their counts, FaceSets
+// (the index sets its faces will store), ReadModelAllocFaces, then per face
+// ReadModelSetFaceIndexCount and the indices through ReadModelFaceIndices; materials with
+// ReadModelAddMaterial + ReadModelMeshAddMaterial, textures with ReadModelAddTexture +
+// ReadModelAddMapTexture; skin weights with ReadModelAddSkinWeight + ReadModelMeshAddSkinWeight;
+// key sets with ReadModelAddAnimKeySet + ReadModelAllocKeys. Then ConvertReadModelToModelBase
+// and, whatever it returned, TerminateReadModel.
+//
 // Storage choices: a face keeps its index count and only the index sets it was given (a set it
 // does not carry reads as all zero); a mesh's materials and skin weights and a material's map
 // texture lists are grown arrays. The fixed capacities the converter enforces are the constants
-// below; readers may exceed them, the converter then refuses the model.
+// below; readers may exceed them, the converter then refuses the model. Every array handed to the
+// converter must come from ReadModelAlloc and hold what its count says, else it refuses the model.
 #pragma once
 #include <cstdint>
 

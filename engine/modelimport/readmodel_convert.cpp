@@ -85,26 +85,25 @@ VECTOR CrossOf(VECTOR a, VECTOR b) {
 // Replaces the zero rows of a row-normalised 3x3 by unit rows completing a rotation (row i =
 // row i+1 x row i+2), so that the decomposition finds the rotation of the axes that are there.
 void CompleteRotationRows(MATRIX* n, const bool zero[3]) {
-  int zeros = zero[0] + zero[1] + zero[2];
+  const int zeros = zero[0] + zero[1] + zero[2];
   if (zeros == 3) {
-    MATRIX id;
-    CreateIdentityMatrix(&id);
-    for (int i = 0; i < 3; ++i) SetRow(n, i, RowOf(id, i));
+    CreateIdentityMatrix(n);
     return;
   }
+  int filled = -1;
   if (zeros == 2) {
-    int keep = !zero[0] ? 0 : !zero[1] ? 1 : 2;
-    VECTOR u = RowOf(*n, keep);
-    // a unit vector at right angles to u, then the third row completes the set
-    VECTOR helper = std::fabs(u.x) < 0.9f ? VECTOR{1, 0, 0} : VECTOR{0, 1, 0};
+    // the one row there is, a unit row at right angles to it, and their cross product
+    const int keep = !zero[0] ? 0 : !zero[1] ? 1 : 2;
+    const VECTOR u = RowOf(*n, keep);
+    const VECTOR helper = std::fabs(u.x) < 0.9f ? VECTOR{1, 0, 0} : VECTOR{0, 1, 0};
     VECTOR p = CrossOf(helper, u);
-    float len = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    const float len = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
     p = VECTOR{p.x / len, p.y / len, p.z / len};
-    SetRow(n, (keep + 1) % 3, p);
+    filled = (keep + 1) % 3;
+    SetRow(n, filled, p);
   }
   for (int i = 0; i < 3; ++i)
-    if (zero[i] && !(zeros == 2 && i == (((!zero[0] ? 0 : !zero[1] ? 1 : 2) + 1) % 3)))
-      SetRow(n, i, CrossOf(RowOf(*n, (i + 1) % 3), RowOf(*n, (i + 2) % 3)));
+    if (zero[i] && i != filled) SetRow(n, i, CrossOf(RowOf(*n, (i + 1) % 3), RowOf(*n, (i + 2) % 3)));
 }
 
 // The frame base's translate, rotate, rotate order and scale from the read-model frame's matrix.

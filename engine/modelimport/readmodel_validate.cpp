@@ -1,15 +1,53 @@
 // The converter's entry check: a read model from any reader, or a hostile file behind it, is
 // checked in one pass before anything is sized.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/base/log.h"
+#include "engine/base/memory.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
 #include "engine/modelimport/readmodel_convert.h"
 #include "engine/modelimport/readmodel_work.h"
 
 namespace {
+
+// The data ranges of the read model's pool, sorted: every array a reader hands over must lie
+// inside one of them, as long as its count says.
+class PoolRanges {
+ public:
+  ~PoolRanges() { MEM_FREE(ranges_); }
+  bool Build(const ReadModel* rm) {
+    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next) ++count_;
+    ranges_ = static_cast<Range*>(MEM_ALLOC(sizeof(Range) * (count_ + 1)));
+    if (!ranges_) return false;
+    size_t i = 0;
+    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next, ++i) {
+      uintptr_t start = reinterpret_cast<uintptr_t>(c->Data);
+      ranges_[i] = Range{start, start + (MemBlockSize(c) - sizeof(ChunkListHeader))};
+    }
+    std::sort(ranges_, ranges_ + count_, [](const Range& a, const Range& b) { return a.start < b.start; });
+    return true;
+  }
+  // count elements of size bytes at p lie in one pool block (nothing to check for no elements)
+  bool Holds(const void* p, int64_t count, uint64_t size) const {
+    if (count <= 0) return true;
+    if (!p) return false;
+    uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const Range* r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
+    if (r == ranges_) return false;
+    --r;
+    return at < r->end && static_cast<uint64_t>(count) <= (r->end - at) / size;
+  }
+
+ private:
+  struct Range {
+    uintptr_t start, end;
+  };
+  Range* ranges_ = nullptr;
+  size_t count_ = 0;
+};
 
 int Refuse(const char* detail) {
   WriteLogFmt("Read Model Convert Error : " TEXT_RM_INVALID "\n", detail);
@@ -44,27 +82,34 @@ bool MeshKeepsNormals(const ReadModel* rm, const ReadModelMesh* m) {
   return m->Normals && !rm->UseFrameSmoothingAngles && !MV1LoadRecalcNormalsFlag;
 }
 
-int ValidateMesh(ReadModel* rm, RMRootWork* w, ReadModelMesh* m) {
+int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModelMesh* m) {
   if (!m->Frame) return Refusef("mesh %d has no frame", m->Index);
   if (m->FaceCount < 0 || m->PositionCount < 0 || m->NormalCount < 0 || m->VertexColorCount < 0 ||
       (m->FaceCount > 0 && !m->Faces) || (m->PositionCount > 0 && !m->Positions))
     return Refusef("mesh %d has a bad count", m->Index);
+  if (!pool.Holds(m->Positions, m->PositionCount, sizeof(VECTOR)) || !pool.Holds(m->Faces, m->FaceCount, sizeof(ReadModelFace)) ||
+      (m->Normals && !pool.Holds(m->Normals, m->NormalCount, sizeof(VECTOR))) ||
+      (m->VertexColors && !pool.Holds(m->VertexColors, m->VertexColorCount, sizeof(COLOR_F))))
+    return Refusef("mesh %d has an array outside the read model", m->Index);
   if (m->MaterialCount > READMODEL_MAX_MESH_MATERIALS) return Refusef("mesh %d has %d materials", m->Index, m->MaterialCount);
   if (m->SkinWeightCount > READMODEL_MAX_SKIN_WEIGHTS)
     return Refusef("mesh %d has %d skin weights", m->Index, m->SkinWeightCount);
   if (m->MaterialCount < 0 || m->SkinWeightCount < 0 || (m->MaterialCount > 0 && !m->Materials) ||
       (m->SkinWeightCount > 0 && !m->SkinWeights))
     return Refusef("mesh %d has a bad material or skin-weight list", m->Index);
+  if (!pool.Holds(m->Materials, m->MaterialCount, sizeof(void*)) || !pool.Holds(m->SkinWeights, m->SkinWeightCount, sizeof(void*)))
+    return Refusef("mesh %d has an array outside the read model", m->Index);
   for (int i = 0; i < m->MaterialCount; ++i) {
     const ReadModelMaterial* mat = m->Materials[i];
     if (!mat || mat->Index < 0 || mat->Index >= rm->MaterialCount || w->Materials[mat->Index] != mat)
       return Refusef("mesh %d names a material outside the list", m->Index);
   }
   for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k)
-    if (m->UVCount[k] < 0 || (m->UVCount[k] > 0 && !m->UVs[k])) return Refusef("mesh %d has a bad UV set", m->Index);
+    if (m->UVCount[k] < 0 || (m->UVCount[k] > 0 && !m->UVs[k]) || (m->UVs[k] && !pool.Holds(m->UVs[k], m->UVCount[k], sizeof(ReadModelUV))))
+      return Refusef("mesh %d has a bad UV set", m->Index);
   for (int b = 0; b < m->SkinWeightCount; ++b) {
     const ReadModelSkinWeight* sw = m->SkinWeights[b];
-    if (!sw || sw->WeightCount < 0 || (sw->WeightCount > 0 && !sw->Weights))
+    if (!sw || !pool.Holds(sw, 1, sizeof(*sw)) || sw->WeightCount < 0 || !pool.Holds(sw->Weights, sw->WeightCount, sizeof(ReadModelSkinWeightOne)))
       return Refusef("mesh %d has a bad skin weight", m->Index);
     if (sw->BoneFrame == -1) {
       WriteLogFmt("Read Model Convert Error : " TEXT_RM_SKIN_NO_NODE "\n", m->Frame->Name ? m->Frame->Name : "");
@@ -84,7 +129,8 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, ReadModelMesh* m) {
     if (f.IndexCount < 3) continue;
     f.Sets &= (1u << READMODEL_SET_COUNT) - 1;  // bits of no set name nothing
     if (f.IndexCount > READMODEL_MAX_FACE_INDICES) return Refusef("mesh %d has a face of %d vertices", m->Index, f.IndexCount);
-    if (f.Index && static_cast<int64_t>(__builtin_popcount(f.Sets)) * f.IndexCount > f.IndexStorage)
+    if (f.Index && (static_cast<int64_t>(__builtin_popcount(f.Sets)) * f.IndexCount > f.IndexStorage ||
+                    !pool.Holds(f.Index, f.IndexStorage, sizeof(int))))
       return Refusef("mesh %d face %d holds more indices than it stores", m->Index, i);
     if (f.MaterialIndex < 0 || f.MaterialIndex >= m->MaterialCount)
       return Refusef("mesh %d face %d names material %d", m->Index, i, f.MaterialIndex);
@@ -140,6 +186,11 @@ int ValidateReadModel(ReadModel* rm) {
   w->Materials = materials;
   w->Textures = textures;
   rm->Work = w;
+  PoolRanges pool;
+  if (!pool.Build(rm)) {
+    WriteLog("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    return -1;
+  }
 
   // frames: pre-order list, parents before children, valid rotate orders
   if (!WalkList(rm->FirstFrame, rm->FrameCount, [](ReadModelFrame* f) { return f->Next; },
@@ -169,7 +220,8 @@ int ValidateReadModel(ReadModel* rm) {
                   materials[i] = m;
                   if (m->Index != i) return false;
                   for (const ReadModelTextureList* l : {&m->DiffuseTextures, &m->SpecularTextures, &m->NormalTextures}) {
-                    if (l->Count < 0 || (l->Count > 0 && !l->Items)) return false;
+                    if (l->Count < 0 || !pool.Holds(l->Items, std::min(l->Count, static_cast<int>(READMODEL_MAX_MAP_LAYERS)), sizeof(void*)))
+                      return false;
                     for (int k = 0; k < l->Count && k < READMODEL_MAX_MAP_LAYERS; ++k)
                       if (!textureOk(l->Items[k])) return false;
                   }
@@ -224,14 +276,15 @@ int ValidateReadModel(ReadModel* rm) {
   for (ReadModelShape* s = rm->FirstShape; s; s = s->Next) {
     if (s->TargetTable != kMarked) return Refusef("shape %d is not on its frame's list", s->Index);
     s->TargetTable = nullptr;
-    if (s->VertexCount < 0 || (s->VertexCount > 0 && !s->Vertices)) return Refusef("shape %d has a bad count", s->Index);
+    if (s->VertexCount < 0 || !pool.Holds(s->Vertices, s->VertexCount, sizeof(ReadModelShapeVertex)))
+      return Refusef("shape %d has a bad vertex array", s->Index);
     for (int v = 0; v < s->VertexCount; ++v)
       if (s->Vertices[v].Position >= static_cast<uint32_t>(s->Mesh->PositionCount))
         return Refusef("shape %d moves position %u", s->Index, s->Vertices[v].Position);
   }
   for (ReadModelMesh* m = rm->FirstMesh; m; m = m->Next) {
     m->Work = nullptr;
-    if (ValidateMesh(rm, w, m) != 0) return -1;
+    if (ValidateMesh(rm, w, pool, m) != 0) return -1;
   }
   // animations: sets, then every animation with its key sets
   if (!WalkList(rm->FirstAnimSet, rm->AnimSetCount, [](ReadModelAnimSet* s) { return s->Next; },
@@ -272,7 +325,8 @@ int ValidateReadModel(ReadModel* rm) {
     for (ReadModelAnimKeySet* k = a->FirstKeySet; k;) {
       ReadModelAnimKeySet* n = k->NextInAnim;
       if (k->KeyCount < 0 || k->DataType > READMODEL_KEY_QUATERNION7 || k->TimeType > 1 ||
-          (k->KeyCount > 0 && (!k->KeyData || (k->TimeType == 1 && !k->KeyTimes))))
+          !pool.Holds(k->KeyData, k->KeyCount, static_cast<uint64_t>(ReadModelKeySize(k->DataType))) ||
+          (k->TimeType == 1 && !pool.Holds(k->KeyTimes, k->KeyCount, sizeof(float))))
         return Refusef("animation %d has a bad key set", a->Index);
       if (k->KeyCount == 0 ||
           (k->Kind == READMODEL_KIND_SHAPE_WEIGHT && (k->ShapeIndex < 0 || k->ShapeIndex >= target->ShapeCount)))

@@ -81,7 +81,9 @@ int MemImgDrawOval(int x, int y, int rx, int ry, uint32_t color, int fill) {
 
 int MemImgDrawLineBox(int x1, int y1, int x2, int y2, uint32_t color) {
   if (!SoftDrawTarget) return 0;
-  const int r = x2 - 1, b = y2 - 1;
+  // One less by the drawers' wrap rule: computed in 32 bits unsigned, INT_MIN gives INT_MAX.
+  const int r = static_cast<int32_t>(static_cast<uint32_t>(x2) - 1u);
+  const int b = static_cast<int32_t>(static_cast<uint32_t>(y2) - 1u);
   const MemImgLineRecord lines[4] = {Line(x1, y1, r, y1, color), Line(r, y1, r, b, color),
                                      Line(r, b, x1, b, color), Line(x1, b, x1, y1, color)};
   SoftDrawerTable.DrawLinesMemImg(SoftDrawTarget, lines, 4);

@@ -50,7 +50,8 @@ int MemImgDrawFillBox(int x1, int y1, int x2, int y2, uint32_t color);
 // Oval about (x, y) with radii rx, ry; the values handed on unchanged.
 int MemImgDrawOval(int x, int y, int rx, int ry, uint32_t color, int fill);
 // Outline inside the box (right and bottom exclusive): four lines, each record carrying the
-// colour and the current DrawBlendParam.
+// colour and the current DrawBlendParam. x2 - 1 and y2 - 1 wrap in 32 bits (INT_MIN - 1 is
+// INT_MAX).
 int MemImgDrawLineBox(int x1, int y1, int x2, int y2, uint32_t color);
 // Filled (fill non-zero: one flat triangle) or outlined (lines 1-2, 2-3, 3-1) triangle.
 int MemImgDrawTriangle(int x1, int y1, int x2, int y2, int x3, int y3, uint32_t color, int fill);

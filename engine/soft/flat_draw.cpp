@@ -14,6 +14,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
 
 namespace {
@@ -134,28 +135,16 @@ __attribute__((target("avx2"))) void FillBytesAvx2(uint8_t* p, size_t bytes, uin
 }
 #undef FLAT_FILL_BYTES
 
-// Fills w pixels from p with the colour (a 5:6:5 value in the low 16 bits for dst16).
-void FillRow(uint8_t* p, int32_t w, uint32_t c, bool dst16) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  const size_t pixelBytes = dst16 ? 2 : 4;
-  if (reinterpret_cast<uintptr_t>(p) % pixelBytes != 0) {
-    // A row off its pixel alignment: pixel by pixel.
-    for (int32_t i = 0; i < w; ++i) std::memcpy(p + size_t(i) * pixelBytes, &c, pixelBytes);
-    return;
-  }
-  const uint32_t word = dst16 ? ((c & 0xFFFFu) | (c << 16)) : c;
-  if (avx2)
-    FillBytesAvx2(p, size_t(w) * pixelBytes, word);
-  else
-    FillBytesSse2(p, size_t(w) * pixelBytes, word);
-}
-
 // The box: row by row from the top, each row left to right. NOBLEND is a plain fill.
 template <class FT, class VT>
-SOFT_INLINE void FlatBoxPixels(const FT& F, const VT& V, const SoftDrawPrep& P, const FlatArgs& A) {
+SOFT_INLINE void FlatBoxPixels(const FT& F, const VT& V, const SoftDrawPrep& prep,
+                               const FlatArgs& args) {
+  // Local copies: pixel stores cannot alias them, so the loop keeps them in registers.
+  const SoftDrawPrep P = prep;
+  const FlatArgs A = args;
   uint8_t* row = A.dst;
   if (V.Mode == SOFT_MODE_NOBLEND) {
-    for (int32_t y = 0; y < A.h; ++y, row += A.pitch) FillRow(row, A.w, A.colour, V.Dst16 != 0);
+    for (int32_t y = 0; y < A.h; ++y, row += A.pitch) SoftFillSpan(row, A.w, A.colour, V.Dst16 != 0);
     return;
   }
   for (int32_t y = 0; y < A.h; ++y, row += A.pitch) {
@@ -164,11 +153,20 @@ SOFT_INLINE void FlatBoxPixels(const FT& F, const VT& V, const SoftDrawPrep& P, 
   }
 }
 
+// The blended box into a 32-bit destination: every row through the vector span kernels.
+void FlatBoxSimd32(const SoftDrawPrep& P, const FlatArgs& A) {
+  const SoftFlatSpan32 span(A.colour, P.Variant.Mode, P.P);
+  uint8_t* row = A.dst;
+  for (int32_t y = 0; y < A.h; ++y, row += A.pitch) span.Span(row, A.w);
+}
+
 // The line: count pixels along the major axis; the minor coordinate steps once the error term
 // reaches the major span (late, by truncation).
 template <class FT, class VT>
-SOFT_INLINE void FlatLinePixels(const FT& F, const VT& V, const SoftDrawPrep& P,
-                                const FlatArgs& A) {
+SOFT_INLINE void FlatLinePixels(const FT& F, const VT& V, const SoftDrawPrep& prep,
+                                const FlatArgs& args) {
+  const SoftDrawPrep P = prep;
+  const FlatArgs A = args;
   uint8_t* d = A.dst;
   int32_t e = 0;
   for (int32_t k = 0; k < A.count; ++k) {
@@ -190,7 +188,10 @@ struct FlatVariantDrawn {
 template <SoftFamily F, SoftVariant V>
 struct FlatBoxLoop {
   static constexpr bool kEnabled = FlatVariantDrawn<F, V>::value;
-  static void Run(const SoftDrawPrep& P, const FlatArgs& A) { FlatBoxPixels(F, V, P, A); }
+  static void Run(const SoftDrawPrep& P, const FlatArgs& A) {
+    if constexpr (!V.Dst16 && V.Mode != SOFT_MODE_NOBLEND) FlatBoxSimd32(P, A);
+    else FlatBoxPixels(F, V, P, A);
+  }
 };
 template <SoftFamily F, SoftVariant V>
 struct FlatLineLoop {
@@ -198,16 +199,12 @@ struct FlatLineLoop {
   static void Run(const SoftDrawPrep& P, const FlatArgs& A) { FlatLinePixels(F, V, P, A); }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
-
 // Reads the draw state for a flat colour into dst and prepares the colour: masked to 16 bits
 // for a 16-bit destination, tinted once by (channel * bright) >> 8. Afterwards the variant runs
 // untinted. alphaDst: a destination with the alpha flag is drawn by its colour format's rules
 // (the line); otherwise it draws nothing. False when the call draws nothing.
 bool PrepareFlat(SoftDrawPrep* prep, const MEMIMG* dst, uint32_t* colour, bool alphaDst) {
-  if (!Usable(dst)) return false;
+  if (!MemImgUsable(dst)) return false;
   const MemImgBase* b = dst->Base;
   if (b->PaletteFlag == 1) return false;
   MemImgBase plainBase;
@@ -244,9 +241,53 @@ void RunFlat(const SoftDrawPrep& prep, const FlatArgs& a, Generic generic) {
 
 }  // namespace
 
+void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  const size_t pixelBytes = dst16 ? 2 : 4;
+  if (reinterpret_cast<uintptr_t>(p) % pixelBytes != 0) {
+    // A row off its pixel alignment: pixel by pixel.
+    for (int32_t i = 0; i < n; ++i) std::memcpy(p + size_t(i) * pixelBytes, &colour, pixelBytes);
+    return;
+  }
+  const uint32_t word = dst16 ? ((colour & 0xFFFFu) | (colour << 16)) : colour;
+  if (avx2)
+    FillBytesAvx2(p, size_t(n) * pixelBytes, word);
+  else
+    FillBytesSse2(p, size_t(n) * pixelBytes, word);
+}
+
+SoftFlatSpan32::SoftFlatSpan32(uint32_t colour, int mode, int p)
+    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)), colour_(colour) {
+  // The modes without a flat kernel take the colour as a source row.
+  if (mode == SOFT_MODE_ADD || mode == SOFT_MODE_SUB || mode == SOFT_MODE_MUL)
+    for (uint32_t& w : row_) w = colour;
+}
+
+void SoftFlatSpan32::Span(uint8_t* d, int32_t n) const {
+  const PlainSimdOps& K = *k_;
+  switch (mode_) {
+    case SOFT_MODE_ALPHA: K.BlendFlat[0](d, n, colour_, p_); return;
+    case SOFT_MODE_INVSRC: K.BlendFlat[1](d, n, colour_, p_); return;
+    case SOFT_MODE_MULA: K.BlendFlat[2](d, n, colour_, p_); return;
+    default: break;
+  }
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
+  while (n > 0) {
+    const int m = n < kRow ? int(n) : kRow;
+    switch (mode_) {
+      case SOFT_MODE_ADD: K.PackedAddSub[0](d, s, m, p_, 0, 0); break;
+      case SOFT_MODE_SUB: K.PackedAddSub[2](d, s, m, p_, 0, 0); break;
+      case SOFT_MODE_MUL: K.Mul(d, s, m, 0, 0); break;
+      default: return;
+    }
+    d += 4 * m;
+    n -= m;
+  }
+}
+
 void DrawPixelMemImg(MEMIMG* dst, int x, int y, uint32_t color) {
   SoftDrawPrep prep;
-  if (!Usable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
+  if (!MemImgUsable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
   const RECT area = SoftDestArea(dst);
   if (x < area.left || x >= area.right || y < area.top || y >= area.bottom) return;
   if (!PrepareFlat(&prep, dst, &color, false)) return;
@@ -258,7 +299,7 @@ void DrawPixelMemImg(MEMIMG* dst, int x, int y, uint32_t color) {
 
 void DrawFillBoxMemImg(MEMIMG* dst, const RECT* rect, uint32_t color) {
   SoftDrawPrep prep;
-  if (!Usable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
+  if (!MemImgUsable(dst) || dst->Base->PaletteFlag == 1 || dst->Base->AlphaFlag == 1) return;
   RECT r{0, 0, dst->Width, dst->Height};
   if (rect) {
     r.left = std::min(rect->left, rect->right);
@@ -282,7 +323,7 @@ void DrawFillBoxMemImg(MEMIMG* dst, const RECT* rect, uint32_t color) {
 }
 
 void DrawLineMemImg(MEMIMG* dst, int x1, int y1, int x2, int y2, uint32_t color) {
-  if (!Usable(dst)) return;
+  if (!MemImgUsable(dst)) return;
   LineWalk w;
   if (!ClipLine(x1, y1, x2, y2, SoftDestArea(dst), &w)) return;
   SoftDrawPrep prep;

@@ -43,25 +43,33 @@ void FreeBody(MemImgBase* base) {
   MEM_FREE(base);
 }
 
-// Premultiplied copy of the whole body: colour channels x alpha >> 8, alpha kept.
+// Premultiplied copy of the whole body: colour channels x alpha >> 8, alpha kept. A pitch need
+// only hold the row, so rows may start at any byte: pixels are loaded and stored bytewise.
 void BuildPremultipliedPlane(MemImgBase* b) {
+  auto load = [](const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+  };
   for (int32_t y = 0; y < b->Height; ++y) {
-    const uint32_t* s = reinterpret_cast<const uint32_t*>(b->Pixels + int64_t(y) * b->Pitch);
-    uint32_t* d = reinterpret_cast<uint32_t*>(b->PremulPixels + int64_t(y) * b->Pitch);
+    const uint8_t* s = b->Pixels + int64_t(y) * b->Pitch;
+    uint8_t* d = b->PremulPixels + int64_t(y) * b->Pitch;
     if (b->Format == 1) {
       for (int32_t x = 0; x < b->Width; ++x) {
-        uint32_t v = s[x], a = v >> 24;
+        uint32_t v = load(s + 4 * x), a = v >> 24;
         uint32_t bl = ((v & 0xFF) * a) >> 8, g = (((v >> 8) & 0xFF) * a) >> 8,
                  r = (((v >> 16) & 0xFF) * a) >> 8;
-        d[x] = bl | (g << 8) | (r << 16) | (a << 24);
+        uint32_t out = bl | (g << 8) | (r << 16) | (a << 24);
+        std::memcpy(d + 4 * x, &out, 4);
       }
     } else {
       for (int32_t x = 0; x < b->Width; ++x) {
-        uint32_t v = s[x], a = (v >> 16) & 0xFF;
+        uint32_t v = load(s + 4 * x), a = (v >> 16) & 0xFF;
         uint32_t rgb = ((((v & 0xF800) * a) & 0xF80000) | (((v & 0x07E0) * a) & 0x7E000) |
                         (((v & 0x001F) * a) & 0x1F00)) >>
                        8;
-        d[x] = (v & 0xFFFF0000u) | rgb;
+        uint32_t out = (v & 0xFFFF0000u) | rgb;
+        std::memcpy(d + 4 * x, &out, 4);
       }
     }
   }

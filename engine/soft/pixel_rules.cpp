@@ -3,6 +3,7 @@
 #include "engine/base/mathutil.h"
 #include "engine/base/sysinfo.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 
 int SoftForceGenericPath = 0;
 
@@ -30,23 +31,23 @@ RECT SoftDestArea(const MEMIMG* dst) {
 
 int SoftPrepareDraw(SoftDrawPrep* prep, const SoftFamily& fam, const MEMIMG* dst, const MEMIMG* src,
                     int trans, const MEMIMG* graph) {
-  if (!dst || dst->Magic != MEMIMG_MAGIC || !dst->Base || !dst->Pixels) return 0;
+  if (!MemImgUsable(dst)) return 0;
   const MemImgBase* db = dst->Base;
   if (db->Format != MEMIMG_FORMAT_565 && db->Format != MEMIMG_FORMAT_XRGB8) return 0;
   if (db->PaletteFlag || db->AlphaFlag) return 0;
   const MemImgBase* sb = nullptr;
   if (src) {
-    if (src->Magic != MEMIMG_MAGIC || !src->Base || !src->Pixels) return 0;
+    if (!MemImgUsable(src)) return 0;
     sb = src->Base;
     if (sb->Format != db->Format) return 0;
     if (graph) {
-      if (graph->Magic != MEMIMG_MAGIC || !graph->Base || !graph->Pixels) return 0;
+      if (!MemImgUsable(graph)) return 0;
       if (!SoftBlendGraphFits(graph, src)) return 0;
     }
   }
   int mode = CompactMode(DrawBlendMode);
   if (mode < 0) return 0;
-  int p = DrawBlendParam < 0 ? 0 : (DrawBlendParam > 255 ? 255 : DrawBlendParam);
+  int p = SoftBlendParam();
 
   SoftVariant v{};
   v.Dst16 = db->Format == MEMIMG_FORMAT_565 ? 1 : 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/base/mathutil.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/plain_blit_loops.h"
 
 void PlainBlitGeneric(const SoftFamily& fam, const SoftDrawPrep& P, const PlainBlitArgs& A, bool runs) {
@@ -14,14 +15,11 @@ namespace {
 int32_t ClampToInt32(int64_t v) {
   return v < INT32_MIN ? INT32_MIN : (v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v));
 }
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
 }  // namespace
 
 int DrawMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int trans, const MEMIMG* blendGraph) {
-  if (!Usable(dst) || !Usable(src)) return 0;
-  if (blendGraph && !Usable(blendGraph)) return 0;
+  if (!MemImgUsable(dst) || !MemImgUsable(src)) return 0;
+  if (blendGraph && !MemImgUsable(blendGraph)) return 0;
 
   // Clip the source rectangle against the draw area (limited to the destination).
   RECT area = SoftDestArea(dst);

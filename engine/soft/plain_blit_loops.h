@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/base/memory.h"
 #include "engine/soft/pixel_rules.h"
 #include "engine/soft/plain_blit_simd.h"
 
@@ -140,10 +141,9 @@ SOFT_INLINE bool PlainSimdSegment(const PlainSimdOps& K, const SoftDrawPrep& P, 
         K.BlendAlpha[1](d, s, n, p);
         return true;
       }
-      if (F.NoblendAlphaSourceCopies) {
-        std::memcpy(d, s, size_t(n) * 4);
-        return true;
-      }
+      if (F.NoblendAlphaSourceCopies) std::memcpy(d, s, size_t(n) * 4);
+      else K.BlendAlpha[3](d, s, n, p);
+      return true;
     }
     return false;
   }
@@ -156,8 +156,7 @@ constexpr bool PlainSimdPixelsCase() {
   } else if constexpr (V.Src == SOFT_SRC_DIRECT) {
     return true;
   } else {
-    return V.Mode == SOFT_MODE_ALPHA ||
-           (V.Mode == SOFT_MODE_NOBLEND && (V.Trans || F.NoblendAlphaSourceCopies));
+    return V.Mode == SOFT_MODE_ALPHA || V.Mode == SOFT_MODE_NOBLEND;
   }
 }
 template <SoftFamily F, SoftVariant V>
@@ -213,6 +212,26 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
   }
 }
 
+// A work buffer of n 32-bit words for one call: on the stack up to kStackWords, else from tracked
+// memory. data() is null when that allocation fails; the caller then takes a path without it.
+class SoftWorkBuffer {
+ public:
+  static constexpr int kStackWords = 2048;
+  explicit SoftWorkBuffer(size_t words)
+      : data_(words <= kStackWords ? stack_
+                                   : static_cast<uint32_t*>(MEM_ALLOC(words * sizeof(uint32_t)))) {}
+  ~SoftWorkBuffer() {
+    if (data_ != stack_) MEM_FREE(data_);
+  }
+  SoftWorkBuffer(const SoftWorkBuffer&) = delete;
+  SoftWorkBuffer& operator=(const SoftWorkBuffer&) = delete;
+  uint32_t* data() const { return data_; }
+
+ private:
+  alignas(32) uint32_t stack_[kStackWords];
+  uint32_t* data_;
+};
+
 // 16-bit plain copy (direct source, NOBLEND, no blend graph, no tint, no key): row copies.
 template <SoftFamily F, SoftVariant V>
 constexpr bool PlainCopy16Case() {
@@ -226,14 +245,10 @@ inline void PlainCopyRows(const PlainBlitArgs& A, int bytesPerPixel) {
   for (int y = 0; y < A.h; ++y, d += A.dstPitch, s += A.srcPitch) std::memcpy(d, s, row);
 }
 
-// Optimised builds specialise every variant; unoptimised (sanitizer) builds, where the
-// specialisation buys nothing and costs minutes of compiling, only the vector and copy loops,
-// leaving the rest to the generic path.
-#if defined(__OPTIMIZE__)
-constexpr bool kPlainSpecialiseAll = true;
-#else
-constexpr bool kPlainSpecialiseAll = false;
-#endif
+// With ENGINE_SPECIALISED_LOOPS at 1 (the build option of that name; the default, the sanitizer
+// build included) every variant is specialised; at 0 only the vector and copy loops are, and the
+// rest runs on the generic path, for a quicker build.
+constexpr bool kPlainSpecialiseAll = ENGINE_SPECIALISED_LOOPS != 0;
 
 // The loop templates the dispatch tables are built from, one set per destination format.
 template <int Dst16>

@@ -29,6 +29,11 @@ struct PlainSimdOps {
   void (*Mul)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
   // floor(s / 2) + floor(d / 2) per channel, byte 3 becomes 0.
   void (*Half)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // A flat colour c: d + floor((t - d) * p / 256) per channel over n pixels from d, t = c (0),
+  // 255 - c (1), floor(c * d / 256) (2); byte 3 kept; p 0 to 255.
+  void (*BlendFlat[3])(uint8_t* d, int n, uint32_t c, uint32_t p);
+  // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
+  void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
 };
 
 // The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
@@ -157,10 +162,11 @@ void KCopyKey(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
   });
 }
 
-template <class V, int target>
-void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
+// d + floor((t - d) * W / 65536) per channel of the pixel groups, t from s as KBlendConst says.
+// Blend(dLanes, tLanes) gives the new 16-bit lanes.
+template <class V, int target, class Blend>
+inline void BlendConstGroups(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key, Blend blend) {
   using T = typename V::T;
-  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
   const T k = V::Set32(key), z = V::Zero(), inv = V::Set32(0x00FFFFFFu);
   ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
     T S = V::Load(sp), D = V::Load(dp);
@@ -170,9 +176,26 @@ void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, ui
       xl = V::template Srl16<8>(V::MulLo16(xl, dl));
       xh = V::template Srl16<8>(V::MulLo16(xh, dh));
     }
-    T r = V::Pack16(BlendLanes<V>(dl, xl, w), BlendLanes<V>(dh, xh, w));
-    V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
+    V::Store(dp, KeySelect<V>(V::Pack16(blend(dl, xl), blend(dh, xh)), S, D, hasKey, k));
   });
+}
+
+template <class V, int target>
+void KBlendConst(uint8_t* d, const uint8_t* s, int n, uint32_t W, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  if ((W & 0xFF) == 0) {
+    // W = 256 p: d + floor((x - d) p / 256) = floor((d (256 - p) + x p) / 256), and that sum
+    // stays below 65536. Byte 3 weighs d by 256 and x by 0.
+    const uint64_t p = W >> 8, q = 256 - p;
+    const T wx = V::Set64(p | p << 16 | p << 32);
+    const T wd = V::Set64(q | q << 16 | q << 32 | uint64_t(256) << 48);
+    BlendConstGroups<V, target>(d, s, n, hasKey, key, [&](T dv, T xv) {
+      return V::template Srl16<8>(V::Add16(V::MulLo16(dv, wd), V::MulLo16(xv, wx)));
+    });
+    return;
+  }
+  const T w = V::Set64(uint64_t(W) | uint64_t(W) << 16 | uint64_t(W) << 32);
+  BlendConstGroups<V, target>(d, s, n, hasKey, key, [&](T dv, T xv) { return BlendLanes<V>(dv, xv, w); });
 }
 
 // The weight lanes [W, W, W, 0] of the pixels in 16-bit lanes x (B, G, R, A per pixel): W = a * m
@@ -276,6 +299,71 @@ void KHalf(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
   });
 }
 
+// One group of V::N pixels of KBlendFlat: (d (256 - p) + t p) >> 8 per 16-bit lane. xp holds
+// c * p (targets 0 and 1) or c (target 2), q 256 - p (byte 3: 256), wp p (byte 3: 0).
+template <class V, int target>
+inline typename V::T BlendFlatLanes(typename V::T D, typename V::T xp, typename V::T q, typename V::T wp) {
+  using T = typename V::T;
+  const T z = V::Zero();
+  T dl = V::Lo8(D, z), dh = V::Hi8(D, z), tl = xp, th = xp;
+  if constexpr (target == 2) {
+    tl = V::MulLo16(V::template Srl16<8>(V::MulLo16(xp, dl)), wp);
+    th = V::MulLo16(V::template Srl16<8>(V::MulLo16(xp, dh)), wp);
+  }
+  T rl = V::template Srl16<8>(V::Add16(V::MulLo16(dl, q), tl));
+  T rh = V::template Srl16<8>(V::Add16(V::MulLo16(dh, q), th));
+  return V::Pack16(rl, rh);
+}
+
+template <class V, int target>
+void KBlendFlat(uint8_t* d, int n, uint32_t c, uint32_t p) {
+  using T = typename V::T;
+  if (target == 1) c ^= 0x00FFFFFFu;
+  const uint64_t b = c & 255, g = (c >> 8) & 255, r = (c >> 16) & 255;
+  const uint64_t pp = p, m = target == 2 ? 1 : pp, q = 256 - pp;
+  const T xp = V::Set64(b * m | g * m << 16 | r * m << 32);
+  const T qq = V::Set64(q | q << 16 | q << 32 | uint64_t(256) << 48);
+  const T wp = V::Set64(pp | pp << 16 | pp << 32);
+  int i = 0;
+  for (; i + V::N <= n; i += V::N)
+    V::Store(d + 4 * i, BlendFlatLanes<V, target>(V::Load(d + 4 * i), xp, qq, wp));
+  if (i == n) return;
+#ifdef PLAIN_SIMD_AVX2
+  if constexpr (V::N == 8) {
+    // The last 1 to 7 pixels under a lane mask: nothing outside them is read or written.
+    const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    int* const at = reinterpret_cast<int*>(d + 4 * i);
+    _mm256_maskstore_epi32(at, lanes, BlendFlatLanes<V, target>(_mm256_maskload_epi32(at, lanes), xp, qq, wp));
+    return;
+  }
+#endif
+  for (; i < n; ++i) {
+    uint8_t* px = d + 4 * i;
+    for (int ch = 0; ch < 3; ++ch) {
+      const uint32_t dv = px[ch], cv = (c >> (8 * ch)) & 255;
+      const uint32_t t = target == 2 ? (cv * dv) >> 8 : cv;
+      px[ch] = uint8_t((dv * uint32_t(q) + t * p) >> 8);
+    }
+  }
+}
+
+template <class V>
+void KGather32(uint32_t* out, const uint8_t* row, const int32_t* col, int n) {
+  int i = 0;
+#ifdef PLAIN_SIMD_AVX2
+  if constexpr (V::N == 8) {
+    const int* base = reinterpret_cast<const int*>(row);
+    for (; i + 16 <= n; i += 16) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i + 8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_i32gather_epi32(base, a, 4));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_i32gather_epi32(base, b, 4));
+    }
+  }
+#endif
+  for (; i < n; ++i) std::memcpy(out + i, row + 4 * size_t(col[i]), 4);
+}
+
 template <class V>
 constexpr PlainSimdOps MakeOps() {
   return PlainSimdOps{&KCopyKey<V>,
@@ -284,7 +372,9 @@ constexpr PlainSimdOps MakeOps() {
                       &KSatAddSub<V>,
                       {&KPackedAddSub<V, 0>, &KPackedAddSub<V, 1>, &KPackedAddSub<V, 2>},
                       &KMul<V>,
-                      &KHalf<V>};
+                      &KHalf<V>,
+                      {&KBlendFlat<V, 0>, &KBlendFlat<V, 1>, &KBlendFlat<V, 2>},
+                      &KGather32<V>};
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/pixel_rules.h"
 #include "engine/soft/polygon_spans.h"
 #include "engine/soft/polygon_walk.h"
@@ -12,7 +13,7 @@ namespace {
 constexpr int32_t kMaxSourceSize = 8191;
 
 bool SourceUsable(const MEMIMG* src) {
-  return src->Base && src->Width > 0 && src->Height > 0 && src->Width <= kMaxSourceSize &&
+  return MemImgUsable(src) && src->Width > 0 && src->Height > 0 && src->Width <= kMaxSourceSize &&
          src->Height <= kMaxSourceSize;
 }
 
@@ -20,7 +21,8 @@ bool SourceUsable(const MEMIMG* src) {
 
 void DrawPolygonMemImg(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices, int trans,
                        const MEMIMG* blendGraph, uint32_t color) {
-  if (!dst || !dst->Base || !vertices) return;
+  if (!MemImgUsable(dst) || !vertices) return;
+  if (src && blendGraph && !MemImgUsable(blendGraph)) return;
   // The format, palette and alpha guards and the blend-graph size are checked when the span
   // family prepares the draw state.
   const MemImgBase* db = dst->Base;

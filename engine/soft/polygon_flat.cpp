@@ -1,5 +1,8 @@
 // Flat-colour spans.
+#include <cstddef>
+
 #include "engine/soft/blend_tables.h"
+#include "engine/soft/flat_draw.h"
 #include "engine/soft/polygon_traits.h"
 
 namespace {
@@ -29,6 +32,30 @@ uint32_t TintFlatColour(uint32_t colour, uint32_t bright, bool dst16) {
          (uint32_t(M[bg][(colour >> 8) & 0xFF]) << 8) | uint32_t(M[bb][colour & 0xFF]);
 }
 
+// The vector spans: NOBLEND through the aligned fill, the other modes of 32-bit destinations
+// through the flat-colour kernels (the same rules on the prepared colour). False when the variant
+// has none.
+bool VectorFlatSpans(const PolygonDraw& draw, const SoftDrawPrep& prep, uint32_t colour) {
+  const SoftVariant& v = prep.Variant;
+  if (v.Src != SOFT_SRC_DIRECT || v.Graph || v.Tint || v.Trans || v.Sub != SOFT_SUB_NONE) return false;
+  uint8_t* const pixels = draw.dst->Pixels;
+  const ptrdiff_t pitch = draw.dst->Base->Pitch;
+  if (v.Mode == SOFT_MODE_NOBLEND) {
+    const bool dst16 = v.Dst16 != 0;
+    const ptrdiff_t bpp = dst16 ? 2 : 4;
+    WalkPolygon(*draw.setup, draw.area, [&](int32_t y, int32_t x, int32_t count) {
+      SoftFillSpan(pixels + y * pitch + x * bpp, count, colour, dst16);
+    });
+    return true;
+  }
+  if (v.Dst16) return false;
+  const SoftFlatSpan32 spans(colour, v.Mode, prep.P);
+  WalkPolygon(*draw.setup, draw.area, [&](int32_t y, int32_t x, int32_t count) {
+    spans.Span(pixels + y * pitch + x * 4, count);
+  });
+  return true;
+}
+
 }  // namespace
 
 void DrawPolygonFlatSpans(const PolygonDraw& draw) {
@@ -38,6 +65,7 @@ void DrawPolygonFlatSpans(const PolygonDraw& draw) {
   // The tint is applied here, once; the loops run on the prepared colour.
   uint32_t colour = TintFlatColour(draw.color, prep.Bright, prep.Variant.Dst16 != 0);
   prep.Variant.Tint = 0;
+  if (!SoftForceGenericPath && VectorFlatSpans(draw, prep, colour)) return;
   if (SoftForceGenericPath || !kPolygonSpecialisedLoops) {
     PolygonFlatSpans(kSoftFamilyPolygonFlat, prep.Variant, draw, prep, colour);
     return;

@@ -1,6 +1,7 @@
 // Textured spans into 16-bit destinations from direct-colour sources.
+// The loops themselves are compiled in polygon_tex16_share*.cpp.
 #include "engine/soft/polygon_traits.h"
 
 void DrawPolygonSpans16Direct(const PolygonDraw& draw) {
-  RunPolygonTextured<PolygonTexturedLoops<1, 0>::Loop, kSoftFamilyPolygon16Direct>(draw);
+  RunPolygonTextured<1, 0, kSoftFamilyPolygon16Direct, kPolygonTexturedDirectShares>(draw);
 }

@@ -1,6 +1,7 @@
 // Textured spans into 32-bit destinations from palettised sources.
+// The loops themselves are compiled in polygon_tex32pal_share*.cpp.
 #include "engine/soft/polygon_traits.h"
 
 void DrawPolygonSpans32Pal(const PolygonDraw& draw) {
-  RunPolygonTextured<PolygonTexturedLoops<0, 1>::Loop, kSoftFamilyPolygon32Pal>(draw);
+  RunPolygonTextured<0, 1, kSoftFamilyPolygon32Pal, kPolygonTexturedPalShares>(draw);
 }

@@ -96,37 +96,58 @@ SOFT_INLINE void PolygonFlatSpans(const SoftFamily& F, const SoftVariant& V, con
 
 using PolygonLoopFn = void (*)(const PolygonDraw&, const SoftDrawPrep&);
 
-// The specialised loops pay off only where the compiler folds the variant; an unoptimised build
-// (the sanitizer build) runs every call on the generic path of the same span code instead, which
-// spares it minutes of compiling hundreds of unfolded instantiations.
-#if defined(__OPTIMIZE__)
-constexpr bool kPolygonSpecialisedLoops = true;
-#else
-constexpr bool kPolygonSpecialisedLoops = false;
-#endif
+// ENGINE_SPECIALISED_LOOPS is the build option of that name: 1 (the default, in every build the
+// sanitizer build included, so that the loops that ship are the loops tested) compiles one loop
+// per variant with every test of the variant folded; 0 runs every call on the generic path of the
+// same span code, a build some minutes quicker for work away from the drawers.
+constexpr bool kPolygonSpecialisedLoops = ENGINE_SPECIALISED_LOOPS != 0;
 
-// The textured loops of one destination format and source kind (palettised or direct).
-template <int Dst16, int SrcPal>
+// The share of a family's variants a loop belongs to when the family's loops are spread over
+// `parts` files (their instantiations are many and slow to compile with the sanitizers on).
+constexpr int PolygonLoopPart(const SoftVariant& v, int parts) {
+  return SoftVariantKey(v) / SOFT_SUB_COUNT % parts;
+}
+
+// The textured loops of one destination format and source kind (palettised or direct), share
+// Part of Parts.
+template <int Dst16, int SrcPal, int Part, int Parts>
 struct PolygonTexturedLoops {
   template <SoftFamily F, SoftVariant V>
   struct Loop {
     static constexpr bool kEnabled = kPolygonSpecialisedLoops && V.Dst16 == Dst16 &&
                                      (V.Src == SOFT_SRC_PAL) == (SrcPal != 0) &&
-                                     V.Sub == SOFT_SUB_NONE;
+                                     V.Sub == SOFT_SUB_NONE && PolygonLoopPart(V, Parts) == Part;
     static void Run(const PolygonDraw& d, const SoftDrawPrep& p) { PolygonTexturedSpans(F, V, d, p); }
   };
 };
 
-// One textured call of family F: prepare the draw state (or draw nothing), mark the destination
-// written, and run the loop chosen once for the call (or the generic path when forced).
-template <template <SoftFamily, SoftVariant> class Loop, SoftFamily F>
+// The textured loop of family F for variant v when it lies in share Part of Parts (null when the
+// family does not specialise v). Declared only: each share is instantiated in a file of its own
+// (polygon_tex*_share*.cpp, through polygon_tex_share.h), so that no file compiles a whole family.
+template <int Dst16, int SrcPal, SoftFamily F, int Part, int Parts>
+PolygonLoopFn PolygonTexturedPick(const SoftVariant& v);
+
+// How many shares each textured family's loops are spread over (one file each).
+constexpr int kPolygonTexturedDirectShares = 6;
+constexpr int kPolygonTexturedPalShares = 3;
+
+// One textured call of family F, whose loops lie in Parts shares: prepare the draw state (or draw
+// nothing), mark the destination written, and run the loop chosen once for the call (the generic
+// path when forced, when the loops are not compiled, or for a variant the family does not
+// specialise).
+template <int Dst16, int SrcPal, SoftFamily F, int Parts>
 void RunPolygonTextured(const PolygonDraw& d) {
   SoftDrawPrep prep;
   if (!SoftPrepareDraw(&prep, F, d.dst, d.src, d.trans, d.blendGraph)) return;
   MemImgMarkPixelsChanged(d.dst);
-  if (SoftForceGenericPath || !kPolygonSpecialisedLoops) {
-    PolygonTexturedSpans(F, prep.Variant, d, prep);
-    return;
+  PolygonLoopFn fn = nullptr;
+  if (!SoftForceGenericPath && kPolygonSpecialisedLoops) {
+    fn = [&]<int... K>(std::integer_sequence<int, K...>) {
+      constexpr PolygonLoopFn (*kPick[])(const SoftVariant&) = {
+          &PolygonTexturedPick<Dst16, SrcPal, F, K, Parts>...};
+      return kPick[PolygonLoopPart(prep.Variant, Parts)](prep.Variant);
+    }(std::make_integer_sequence<int, Parts>());
   }
-  if (PolygonLoopFn fn = SoftPickLoop<Loop, F, PolygonLoopFn>(prep.Variant)) fn(d, prep);
+  if (fn) fn(d, prep);
+  else PolygonTexturedSpans(F, prep.Variant, d, prep);
 }

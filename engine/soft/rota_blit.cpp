@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
+#include "engine/soft/plain_blit_loops.h"
 #include "engine/soft/polygon.h"
 
 namespace {
@@ -135,44 +138,129 @@ SOFT_INLINE ptrdiff_t SrcBytes(const VT& V) {
   return V.Src == SOFT_SRC_PAL ? 1 : (V.Dst16 && V.Src == SOFT_SRC_DIRECT) ? 2 : 4;
 }
 
+// One row of the box: every pixel tested and drawn on its own.
 template <class FT, class VT>
-SOFT_INLINE void RotaPixels(const FT& F, const VT& V, const SoftDrawPrep& P, const RotaArgs& A) {
+SOFT_INLINE void RotaRowPixels(const FT& F, const VT& V, const SoftDrawPrep& P, const RotaArgs& A,
+                               uint8_t* dp, uint32_t u, uint32_t v) {
   const ptrdiff_t sb = SrcBytes(V), db = V.Dst16 ? 2 : 4;
   const RotaScan& s = A.scan;
   const uint32_t dux = uint32_t(s.dux), dvx = uint32_t(s.dvx);
+  for (int32_t i = 0; i < s.cols; ++i, dp += db, u += dux, v += dvx) {
+    if (u >= s.uLimit || v >= s.vLimit) continue;
+    const ptrdiff_t tx = u >> kFix, ty = v >> kFix;
+    SoftDrawSourcePixel(F, V, P, dp, A.src + ty * A.srcPitch + tx * sb,
+                        V.Graph ? A.graph[ty * A.graphPitch + tx] : 0u);
+  }
+}
+
+template <class FT, class VT>
+SOFT_INLINE void RotaPixels(const FT& F, const VT& V, const SoftDrawPrep& prep,
+                            const RotaArgs& args) {
+  // Local copies: pixel stores cannot alias them, so the loops keep them in registers.
+  const SoftDrawPrep P = prep;
+  const RotaArgs A = args;
+  uint32_t rowU = A.scan.ut, rowV = A.scan.vt;
+  uint8_t* d = A.dst;
+  for (int32_t j = 0; j < A.scan.rows; ++j) {
+    RotaRowPixels(F, V, P, A, d, rowU, rowV);
+    d += A.dstPitch;
+    rowU += uint32_t(A.scan.duy);
+    rowV += uint32_t(A.scan.dvy);
+  }
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0); }  // b > 0
+int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }                 // b > 0
+
+// The columns i of [*lo, *hi] among 0 .. n - 1 for which start + i * step, taken modulo 2^32 as
+// the pixel loop does, lies below limit (*lo > *hi: none). False when the answer is not one
+// interval that this can name: the values pass more than one multiple of 2^32.
+bool InRangeColumns(uint32_t start, int32_t step, uint32_t limit, int32_t n, int64_t* lo, int64_t* hi) {
+  const int64_t two32 = int64_t(1) << 32, u0 = start, s = step;
+  const int64_t last = u0 + s * (n - 1);
+  const int64_t uMin = std::min(u0, last), uMax = std::max(u0, last);
+  if (uMax - uMin > two32 - int64_t(limit)) return false;
+  *lo = 0;
+  *hi = -1;
+  // At most one window [k 2^32, k 2^32 + limit) is reached; try the two that could be.
+  for (int64_t k : {FloorDiv(uMin, two32), FloorDiv(uMax, two32)}) {
+    const int64_t a = k * two32 - u0, b = k * two32 + int64_t(limit) - 1 - u0;  // a <= i s <= b
+    int64_t first, lastI;
+    if (s == 0) {
+      if (a > 0 || b < 0) continue;
+      first = 0;
+      lastI = n - 1;
+    } else if (s > 0) {
+      first = CeilDiv(a, s);
+      lastI = FloorDiv(b, s);
+    } else {
+      first = CeilDiv(-b, -s);
+      lastI = FloorDiv(-a, -s);
+    }
+    first = std::max<int64_t>(first, 0);
+    lastI = std::min<int64_t>(lastI, n - 1);
+    if (first <= lastI) {
+      *lo = first;
+      *hi = lastI;
+      return true;
+    }
+  }
+  return true;
+}
+
+// The vector path of 32-bit destinations from direct sources without blend graph and tint: per
+// row, the texels in range form one interval of columns (the map is affine); they are gathered
+// into a row buffer and drawn by the plain blit's kernel for the variant. A row whose interval
+// cannot be named (steps so long that the coordinates wrap within the row) is drawn pixel by
+// pixel.
+template <SoftFamily F, SoftVariant V>
+void RotaSimd(const SoftDrawPrep& prep, const RotaArgs& args) {
+  const SoftDrawPrep P = prep;
+  const RotaArgs A = args;
+  const RotaScan& s = A.scan;
+  const SoftWorkBuffer work(size_t(s.cols));
+  if (!work.data()) {
+    RotaPixels(F, V, P, A);
+    return;
+  }
+  uint32_t* const row = work.data();
+  const PlainSimdOps& K = PlainSimd();
+  const uint32_t dux = uint32_t(s.dux), dvx = uint32_t(s.dvx);
   uint32_t rowU = s.ut, rowV = s.vt;
   uint8_t* d = A.dst;
-  for (int32_t j = 0; j < s.rows; ++j) {
-    uint32_t u = rowU, v = rowV;
-    uint8_t* dp = d;
-    for (int32_t i = 0; i < s.cols; ++i, dp += db, u += dux, v += dvx) {
-      if (u >= s.uLimit || v >= s.vLimit) continue;
-      const ptrdiff_t tx = u >> kFix, ty = v >> kFix;
-      SoftDrawSourcePixel(F, V, P, dp, A.src + ty * A.srcPitch + tx * sb,
-                          V.Graph ? A.graph[ty * A.graphPitch + tx] : 0u);
+  for (int32_t j = 0; j < s.rows; ++j, d += A.dstPitch, rowU += uint32_t(s.duy), rowV += uint32_t(s.dvy)) {
+    int64_t ulo, uhi, vlo, vhi;
+    if (!InRangeColumns(rowU, s.dux, s.uLimit, s.cols, &ulo, &uhi) ||
+        !InRangeColumns(rowV, s.dvx, s.vLimit, s.cols, &vlo, &vhi)) {
+      RotaRowPixels(F, V, P, A, d, rowU, rowV);
+      continue;
     }
-    d += A.dstPitch;
-    rowU += uint32_t(s.duy);
-    rowV += uint32_t(s.dvy);
+    const int64_t lo = std::max(ulo, vlo), hi = std::min(uhi, vhi);
+    if (lo > hi) continue;
+    const int n = int(hi - lo + 1);
+    uint32_t u = rowU + uint32_t(lo) * dux, v = rowV + uint32_t(lo) * dvx;
+    for (int k = 0; k < n; ++k, u += dux, v += dvx)
+      std::memcpy(row + k, A.src + ptrdiff_t(v >> kFix) * A.srcPitch + ptrdiff_t(u >> kFix) * 4, 4);
+    PlainSimdSegment<F, V>(K, P, d + lo * 4, reinterpret_cast<const uint8_t*>(row), n, false, false);
   }
 }
 
 template <SoftFamily F, SoftVariant V>
 struct RotaLoop {
   static constexpr bool kEnabled = V.Sub == SOFT_SUB_NONE;
-  static void Run(const SoftDrawPrep& P, const RotaArgs& A) { RotaPixels(F, V, P, A); }
+  static void Run(const SoftDrawPrep& P, const RotaArgs& A) {
+    if constexpr (PlainSimdPixelsCase<F, V>()) RotaSimd<F, V>(P, A);
+    else RotaPixels(F, V, P, A);
+  }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
 
 }  // namespace
 
 void DrawRotaMemImg(MEMIMG* dst, const MEMIMG* src, int cx, int cy, float angle, float scale,
                     int trans, int turn, const MEMIMG* blendGraph) {
-  if (!Usable(dst) || !Usable(src)) return;
-  if (blendGraph && !Usable(blendGraph)) return;
+  if (!MemImgUsable(dst) || !MemImgUsable(src)) return;
+  if (blendGraph && !MemImgUsable(blendGraph)) return;
   const MemImgBase* db = dst->Base;
   if (src->Base->Format != db->Format || db->PaletteFlag == 1 || db->AlphaFlag == 1) return;
   if (!SoftBlendGraphFits(blendGraph, src)) return;

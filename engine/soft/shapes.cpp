@@ -7,7 +7,9 @@
 #include "engine/base/memory.h"
 #include "engine/base/types.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/pixel_rules.h"
 #include "engine/soft/shapes_pixel.h"
 #include "engine/soft/shapes_walk.h"
 
@@ -128,11 +130,50 @@ enum ShapeKind : int { kCircle, kOvalWide, kOvalTall, kKindCount };
 
 using ShapeLoopFn = void (*)(const ShapeJob&, uint32_t colour, int p);
 
+// The software drawers' compact mode whose flat span rule (SoftFlatSpan32) equals the 32-bit
+// shape rule of Mode; -1 where there is none.
+constexpr int SpanModeOf(int mode) {
+  switch (mode) {
+    case kAlpha: return SOFT_MODE_ALPHA;
+    case kInvSrc: return SOFT_MODE_INVSRC;
+    case kMulA: return SOFT_MODE_MULA;
+    case kMul: return SOFT_MODE_MUL;
+    case kAdd: return SOFT_MODE_ADD;
+    case kSub: return SOFT_MODE_SUB;
+    default: return -1;
+  }
+}
+
+// A 32-bit blending operation whose spans run through the vector span kernels; single pixels
+// keep the operation's own rule.
+template <class Op>
+struct VectorSpans32 {
+  static constexpr int kBytes = 4;
+  const Op& op;
+  SoftFlatSpan32 spans;
+  VectorSpans32(const Op& o, uint32_t colour, int mode, int p) : op(o), spans(colour, mode, p) {}
+  void Pixel(uint8_t* q) const { op.Pixel(q); }
+  void Span(uint8_t* q, int n) const { spans.Span(q, n); }
+};
+
+template <int Kind, bool Fill, class Op>
+void RunShape(const ShapeJob& j, const Op& op) {
+  if constexpr (Kind == kCircle) CircleLoop<Fill>(j, op);
+  else OvalLoop<Fill, Kind == kOvalWide>(j, op);
+}
+
 template <int Kind, bool Fill, int Format, int Mode>
 void ShapeLoop(const ShapeJob& j, uint32_t colour, int p) {
   const ShapeOp<Format, Mode> op(colour, p);
-  if constexpr (Kind == kCircle) CircleLoop<Fill>(j, op);
-  else OvalLoop<Fill, Kind == kOvalWide>(j, op);
+  if constexpr (Fill && Format == k32 && SpanModeOf(Mode) >= 0) {
+    // The kernels take parameters 0 to 255 only (MUL has none). The test switch keeps the
+    // operation's own spans, the twin of this path.
+    if (!SoftForceGenericPath && (Mode == kMul || (p >= 0 && p <= 255))) {
+      RunShape<Kind, Fill>(j, VectorSpans32<ShapeOp<Format, Mode>>(op, colour, SpanModeOf(Mode), p & 255));
+      return;
+    }
+  }
+  RunShape<Kind, Fill>(j, op);
 }
 
 template <int Kind, bool Fill, int Format, size_t... M>
@@ -211,7 +252,7 @@ void DrawShape(MEMIMG* dst, ShapeJob* j, int kind, uint32_t colour, bool fill, b
   if (!ReadShapeTarget(dst, j, &format)) return;
   if (format == k16) colour &= 0xFFFF;
   colour = TintShapeColour(colour, DrawBright, format);
-  const int p = DrawBlendParam;
+  const int p = SoftBlendParam();  // the blend tables' index
   const int mode = ShapeModeFor(DrawBlendMode, p);
   if (mode < 0 || circleMisses) return;
   if (j->left > j->right || j->top > j->bottom) return;
@@ -223,6 +264,7 @@ void DrawShape(MEMIMG* dst, ShapeJob* j, int kind, uint32_t colour, bool fill, b
 }  // namespace shapes
 
 void DrawLinesMemImg(MEMIMG* dst, const MemImgLineRecord* records, int count) {
+  if (!MemImgUsable(dst) || !records) return;
   for (int i = 0; i < count; ++i) {
     const MemImgLineRecord& r = records[i];
     DrawLineMemImg(dst, r.x1, r.y1, r.x2, r.y2, r.color);
@@ -231,7 +273,7 @@ void DrawLinesMemImg(MEMIMG* dst, const MemImgLineRecord* records, int count) {
 
 void DrawCircleMemImg(MEMIMG* dst, int cx, int cy, int r, uint32_t color, int fill) {
   using namespace shapes;
-  if (!dst || !dst->Base) return;
+  if (!MemImgUsable(dst)) return;
   if (r < 0 || r > kMaxShapeRadius) return;
   ShapeJob j{};
   j.cx = cx;
@@ -256,8 +298,8 @@ void DrawCircleMemImg(MEMIMG* dst, int cx, int cy, int r, uint32_t color, int fi
 
 void DrawOvalMemImg(MEMIMG* dst, int cx, int cy, int rx, int ry, uint32_t color, int fill) {
   using namespace shapes;
+  if (!MemImgUsable(dst)) return;
   if (rx == 0 || ry == 0) return;
-  if (!dst || !dst->Base) return;
   const int64_t arx = rx < 0 ? -int64_t(rx) : rx, ary = ry < 0 ? -int64_t(ry) : ry;
   if (arx > kMaxShapeRadius || ary > kMaxShapeRadius) return;
   ShapeJob j{};

@@ -21,6 +21,8 @@
 #include <cstring>
 
 #include "engine/soft/blend_tables.h"
+#include "engine/soft/flat_draw.h"
+#include "engine/soft/pixel_rules.h"
 
 namespace shapes {
 
@@ -42,13 +44,17 @@ struct Fields16 {
   explicit Fields16(uint32_t c) : sR(int(c >> 11) & 31), sG(int(c >> 5) & 63), sB(int(c) & 31) {}
 };
 
+// An operation's pixel rule applied along a run.
+template <class Op>
+inline void PerPixelSpan(const Op& op, uint8_t* p, int n) {
+  for (int i = 0; i < n; ++i, p += Op::kBytes) op.Pixel(p);
+}
+
 // Base of the operations whose span is their pixel rule applied along the run.
 template <class Derived, int Bytes>
 struct PerPixel {
   static constexpr int kBytes = Bytes;
-  void Span(uint8_t* p, int n) const {
-    for (int i = 0; i < n; ++i, p += Bytes) static_cast<const Derived*>(this)->Pixel(p);
-  }
+  void Span(uint8_t* p, int n) const { PerPixelSpan(*static_cast<const Derived*>(this), p, n); }
 };
 
 // The colour scaled by row p of the multiply table (ADD and SUB), packed like a pixel.
@@ -75,9 +81,8 @@ struct ShapeOp<k32, kNoBlend> {
   ShapeOp(uint32_t colour, int) : c(colour) {}
   void Pixel(uint8_t* p) const { Store32(p, c); }
   void Span(uint8_t* p, int n) const {
-    __m128i v = _mm_set1_epi32(int(c));
-    for (; n >= 4; n -= 4, p += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-    for (; n > 0; --n, p += 4) Store32(p, c);
+    if (SoftForceGenericPath) PerPixelSpan(*this, p, n);
+    else SoftFillSpan(p, n, c, false);
   }
 };
 
@@ -177,9 +182,8 @@ struct ShapeOp<k16, kNoBlend> {
   ShapeOp(uint32_t colour, int) : c(colour & 0xFFFF) {}
   void Pixel(uint8_t* p) const { Store16(p, c); }
   void Span(uint8_t* p, int n) const {
-    __m128i v = _mm_set1_epi16(short(c));
-    for (; n >= 8; n -= 8, p += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-    for (; n > 0; --n, p += 2) Store16(p, c);
+    if (SoftForceGenericPath) PerPixelSpan(*this, p, n);
+    else SoftFillSpan(p, n, c, true);
   }
 };
 

@@ -12,8 +12,10 @@
 
 #include "engine/base/mathutil.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/soft/drawer_guard.h"
 #include "engine/soft/drawer_traits.h"
 #include "engine/soft/plain_blit.h"
+#include "engine/soft/plain_blit_loops.h"
 
 namespace {
 
@@ -62,8 +64,11 @@ SOFT_INLINE ptrdiff_t SrcBytes(const VT& V) {
 }
 
 template <class FT, class VT>
-SOFT_INLINE void StretchPixels(const FT& F, const VT& V, const SoftDrawPrep& P,
-                               const StretchArgs& A) {
+SOFT_INLINE void StretchPixels(const FT& F, const VT& V, const SoftDrawPrep& prep,
+                               const StretchArgs& args) {
+  // Local copies: pixel stores cannot alias them, so the loops keep them in registers.
+  const SoftDrawPrep P = prep;
+  const StretchArgs A = args;
   const ptrdiff_t sb = SrcBytes(V), db = V.Dst16 ? 2 : 4;
   const int64_t xStep = A.ax.whole * A.dirX, yStep = A.ay.whole * A.dirY;
   uint8_t* d = A.dst;
@@ -92,22 +97,80 @@ SOFT_INLINE void StretchPixels(const FT& F, const VT& V, const SoftDrawPrep& P,
   }
 }
 
+// The source column of each of the n destination columns from the first drawn one, by the same
+// counter steps as the pixel loop.
+void StretchColumns(const StretchArgs& A, int32_t* out) {
+  const int64_t step = A.ax.whole * A.dirX, dir = A.dirX, frac = A.ax.frac, scale = A.ax.scale;
+  int64_t col = A.col0, hc = A.ax.start;
+  for (int32_t i = 0; i < A.cols; ++i) {
+    out[i] = int32_t(col);
+    hc -= frac;
+    col += step;
+    if (hc <= 0) {
+      col += dir;
+      hc += scale;
+    }
+  }
+}
+
+// The vector path of 32-bit destinations from direct sources without blend graph and tint: the
+// columns are worked out once per call into a table, each source row is gathered through it once
+// into a row buffer (a row repeated by the vertical steps is not gathered again), and the row is
+// drawn by the plain blit's kernel for the variant.
+template <SoftFamily F, SoftVariant V>
+constexpr bool StretchSimdCase() {
+  return PlainSimdPixelsCase<F, V>() && V.Sub != SOFT_SUB_HALF && V.Sub != SOFT_SUB_ADD255;
+}
+
+template <SoftFamily F, SoftVariant V>
+void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
+  const SoftDrawPrep P = prep;
+  const StretchArgs A = args;
+  const SoftWorkBuffer work(size_t(A.cols) * 2);
+  if (!work.data()) {
+    // No room for the tables: the pixel loop draws the same pixels.
+    StretchPixels(F, V, P, A);
+    return;
+  }
+  int32_t* const cols = reinterpret_cast<int32_t*>(work.data());
+  uint32_t* const row = work.data() + A.cols;
+  StretchColumns(A, cols);
+  const PlainSimdOps& K = PlainSimd();
+  uint8_t* d = A.dst;
+  int64_t srcRow = A.row0, vc = A.ay.start, gathered = -1;
+  const int64_t yStep = A.ay.whole * A.dirY;
+  for (int32_t j = 0; j < A.rows; ++j, d += A.dstPitch) {
+    if (srcRow != gathered) {
+      K.Gather32(row, A.src + srcRow * A.srcPitch, cols, A.cols);
+      gathered = srcRow;
+    }
+    PlainSimdSegment<F, V>(K, P, d, reinterpret_cast<const uint8_t*>(row), A.cols, false, false);
+    vc -= A.ay.frac;
+    srcRow += yStep;
+    if (vc <= 0) {
+      srcRow += A.dirY;
+      vc += A.ay.scale;
+    }
+  }
+}
+
 template <SoftFamily F, SoftVariant V>
 struct StretchLoop {
   static constexpr bool kEnabled = V.Sub == SOFT_SUB_NONE || V.Sub == SOFT_SUB_MMX;
-  static void Run(const SoftDrawPrep& P, const StretchArgs& A) { StretchPixels(F, V, P, A); }
+  static void Run(const SoftDrawPrep& P, const StretchArgs& A) {
+    if constexpr (StretchSimdCase<F, V>()) StretchSimd<F, V>(P, A);
+    else StretchPixels(F, V, P, A);
+  }
 };
 
-bool Usable(const MEMIMG* img) {
-  return img && img->Magic == MEMIMG_MAGIC && img->Base && img->Pixels && img->Base->ColorFormat;
-}
 
 }  // namespace
 
 void DrawExtendMemImg(MEMIMG* dst, const MEMIMG* src, const RECT* rect, int trans,
                       const MEMIMG* blendGraph) {
-  if (!rect || !Usable(dst) || !Usable(src) || src->Width <= 0 || src->Height <= 0) return;
-  if (blendGraph && !Usable(blendGraph)) return;
+  if (!rect || !MemImgUsable(dst) || !MemImgUsable(src) || src->Width <= 0 || src->Height <= 0)
+    return;
+  if (blendGraph && !MemImgUsable(blendGraph)) return;
   // Normalise: the smaller edge is the first pixel drawn, the larger the first not drawn.
   int64_t left = rect->left, right = rect->right, top = rect->top, bottom = rect->bottom;
   const bool mirrorX = left > right, mirrorY = top > bottom;

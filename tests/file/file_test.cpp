@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "engine/file/path.h"
 #include "engine/file/stream.h"
 #include "tests/support/test_support.h"
 
@@ -187,4 +190,156 @@ TEST_F(FileTest, CallerTablesAndStreams) {
   EXPECT_EQ(FileStreamFunctions.Read(buf, 2, 1, sh), 1u);
   EXPECT_EQ(std::string(buf, 2), "45");
   EXPECT_EQ(FileStreamFunctions.Close(sh), 0);
+}
+
+namespace {
+
+// The recursive matcher the file layer used before: the reference for the greedy one.
+bool RecursiveMatch(const char* pat, const char* name) {
+  auto fold = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; };
+  while (*pat) {
+    if (*pat == '*') {
+      while (*pat == '*') ++pat;
+      if (!*pat) return true;
+      for (const char* n = name; *n; ++n)
+        if (RecursiveMatch(pat, n)) return true;
+      return false;
+    }
+    if (!*name) return false;
+    if (*pat == '?') {
+      ++pat;
+      ++name;
+      while ((static_cast<unsigned char>(*name) & 0xC0) == 0x80) ++name;
+      continue;
+    }
+    if (fold(static_cast<unsigned char>(*pat)) != fold(static_cast<unsigned char>(*name)))
+      return false;
+    ++pat;
+    ++name;
+  }
+  return *name == 0;
+}
+
+}  // namespace
+
+TEST(FilePattern, GreedyMatcherAgreesWithRecursiveOne) {
+  // Pieces: letters in both cases, a two-byte and a three-byte UTF-8 character, a dot.
+  const char* pieces[] = {"a", "A", "b", "B", ".", "\xC3\xA9", "\xE8\xA1\xA8", "ab"};
+  int matches = 0;
+  for (uint32_t seed = 1; seed <= 40000; ++seed) {
+    std::mt19937 rng(seed);
+    std::string name, pat;
+    for (int n = rng() % 9; n > 0; --n) name += pieces[rng() % 8];
+    for (int n = rng() % 8; n > 0; --n) {
+      uint32_t k = rng() % 12;
+      pat += k < 8 ? pieces[k] : k < 10 ? "*" : "?";
+    }
+    if (seed % 4 == 0 && !name.empty()) name.pop_back();  // a cut character
+    bool want = RecursiveMatch(pat.c_str(), name.c_str());
+    matches += want;
+    ASSERT_EQ(MatchNamePattern(pat.c_str(), name.c_str()), want)
+        << "seed " << seed << " pattern '" << pat << "' name '" << name << "'";
+  }
+  EXPECT_GT(matches, 2000);
+}
+
+TEST_F(FileTest, StarRichPatternsMatchWithoutBacktrackingBlowUp) {
+  // Each added star multiplied the recursive matcher's work: these took minutes to hours.
+  std::string as(200, 'a');
+  EXPECT_FALSE(MatchNamePattern("*a*a*a*a*a*a*a*a*a*a*a*a*b", as.c_str()));
+  EXPECT_TRUE(MatchNamePattern("*a*a*a*a*a*a*a*a*a*a*a*a*?", as.c_str()));
+  Write(as, "x");
+  FileFindInfo info;
+  EXPECT_EQ(FileFindFirst(P("*a*a*a*a*a*a*a*a*a*a*a*a*b").c_str(), &info), 0u);
+  FileHandle f = FileFindFirst(P("*A*A*A*A*A*A*A*A*A*A*A*A*A").c_str(), &info);
+  ASSERT_NE(f, 0u);
+  EXPECT_EQ(info.Name, as);
+  FileFindClose(f);
+}
+
+TEST_F(FileTest, OpenRefusesFifoWithoutWaiting) {
+  std::string fifo = dir_ + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // Opening a FIFO for reading blocks until a writer comes; the check must come first.
+  EXPECT_EQ(FileOpen(P("pipe").c_str()), 0u);
+  EXPECT_EQ(FileOpen("/dev/null"), 0u);  // a device is not a regular file either
+  FileHandle h = FileOpen(P("Data\\Model.MV1").c_str());
+  ASSERT_NE(h, 0u);
+  char c;
+  EXPECT_EQ(FileRead(&c, 1, 1, h), 1u);  // the regular file reads as before
+  FileClose(h);
+}
+
+TEST_F(FileTest, ClosedStaleAndForgedHandlesTouchNothing) {
+  FileHandle h = FileOpen(P("Data\\Model.MV1").c_str());
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(FileClose(h), 0);
+  char buf[4];
+  // Closed: every call fails, a second close included.
+  EXPECT_EQ(FileClose(h), -1);
+  EXPECT_EQ(FileTell(h), -1);
+  EXPECT_EQ(FileSeek(h, 0, 0), -1);
+  EXPECT_EQ(FileEof(h), -1);
+  EXPECT_EQ(FileRead(buf, 1, 1, h), 0u);
+  // Stale: the slot reused by a later open keeps its new owner's handle only.
+  FileHandle again = FileOpen(P("Data\\Sub\\x.rb").c_str());
+  ASSERT_NE(again, 0u);
+  EXPECT_NE(again, h);
+  EXPECT_EQ(FileClose(h), -1);
+  EXPECT_EQ(FileRead(buf, 4, 1, again), 1u);
+  EXPECT_EQ(std::string(buf, 4), "puts");
+  // Forged: wild values, an address, and a find handle given to the file calls and back.
+  int local = 0;
+  FileFindInfo info;
+  FileHandle find = FileFindFirst(P("Data\\*").c_str(), &info);
+  ASSERT_NE(find, 0u);
+  for (FileHandle forged : {FileHandle(1), FileHandle(0xFFFFFFFF), ~FileHandle(0),
+                            reinterpret_cast<FileHandle>(&local), again ^ 0x10000u, find}) {
+    EXPECT_EQ(FileClose(forged), -1);
+    EXPECT_EQ(FileTell(forged), -1);
+    EXPECT_EQ(FileRead(buf, 1, 1, forged), 0u);
+  }
+  EXPECT_EQ(FileFindNext(again, &info), -1);
+  EXPECT_EQ(FileFindClose(again), -1);
+  EXPECT_EQ(FileFindClose(find), 0);
+  EXPECT_EQ(FileFindClose(find), -1);
+  EXPECT_EQ(FileFindNext(find, &info), -1);
+  EXPECT_EQ(FileTell(again), 4);  // the live handle was never disturbed
+  EXPECT_EQ(FileClose(again), 0);
+}
+
+TEST_F(FileTest, EndAndEofFollowAFileThatGrowsOrShrinks) {
+  FileHandle h = FileOpen(P("Data\\Model.MV1").c_str());
+  ASSERT_NE(h, 0u);
+  ASSERT_EQ(FileSeek(h, 0, 2), 0);
+  EXPECT_EQ(FileTell(h), 10);
+  EXPECT_EQ(FileEof(h), 1);
+  Write("Data/Model.MV1", "0123456789ABCDEF");  // grows to 16 bytes while open
+  EXPECT_EQ(FileEof(h), 0);
+  ASSERT_EQ(FileSeek(h, -2, 2), 0);
+  EXPECT_EQ(FileTell(h), 14);
+  char buf[4] = {};
+  EXPECT_EQ(FileRead(buf, 2, 1, h), 1u);
+  EXPECT_EQ(std::string(buf, 2), "EF");
+  Write("Data/Model.MV1", "0123");  // shrinks to 4
+  EXPECT_EQ(FileEof(h), 1);
+  ASSERT_EQ(FileSeek(h, -1, 2), 0);
+  EXPECT_EQ(FileTell(h), 3);
+  EXPECT_EQ(FileSeek(h, -5, 2), -1);
+  FileClose(h);
+}
+
+TEST_F(FileTest, FullHandleTableRefusesOpenAndRecovers) {
+  std::vector<FileHandle> open;
+  for (;;) {
+    FileHandle h = FileOpen(P("Data\\y.RB").c_str());
+    if (!h) break;
+    open.push_back(h);
+    ASSERT_LT(open.size(), 100000u);
+  }
+  EXPECT_GT(open.size(), 200u);
+  for (FileHandle h : open) EXPECT_EQ(FileClose(h), 0);
+  FileHandle h = FileOpen(P("Data\\y.RB").c_str());
+  EXPECT_NE(h, 0u);
+  FileClose(h);
 }

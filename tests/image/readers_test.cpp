@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -671,6 +672,181 @@ TEST_F(ImageReaders, UnknownDataAndBadArguments) {
   EXPECT_EQ(CreateBaseImageToMem(nullptr, junk, sizeof(junk), 1, nullptr, 0), -1);
   std::string log = LogCaptureEnd();
   EXPECT_NE(log.find(" in CreateBaseImageToMem"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Small files describing large images
+// ---------------------------------------------------------------------------------------------
+
+// Tracked allocations made while decoding file (the reader's own state included); the result in
+// *result.
+uint64_t AllocationsDecoding(const Bytes& file, int* result) {
+  BASEIMAGE img;
+  uint64_t before = MemAllocAttempts();
+  *result = Decode(file, &img);
+  uint64_t used = MemAllocAttempts() - before;
+  if (*result == 0) ReleaseBaseImage(&img);
+  return used;
+}
+
+TEST_F(ImageReaders, TgaRunLengthTooShortForItsSizeIsRefusedBeforeAllocating) {
+  TgaSpec s;
+  s.Type = 10;
+  s.Width = 32768;
+  s.Height = 32768;
+  s.Data = {0xFF, 1, 2, 3, 0xFF};  // 23 bytes in all, claiming 4 GB of pixels
+  Bytes tiny = MakeTga(s);
+  ASSERT_EQ(tiny.size(), 23u);
+  int result;
+  LogCaptureBegin();
+  EXPECT_EQ(AllocationsDecoding(tiny, &result), 0u);
+  EXPECT_EQ(result, -1);
+  // 256 pixels need two packets of 1 + 3 bytes at the least: exactly that is decoded ...
+  s.Width = 256;
+  s.Height = 1;
+  s.Data = {0xFF, 1, 2, 3, 0xFF, 4, 5, 6};
+  BASEIMAGE img;
+  ASSERT_EQ(Decode(MakeTga(s), &img), 0);
+  EXPECT_EQ(PixelArgb(img, 127, 0), 0xFF030201u);
+  EXPECT_EQ(PixelArgb(img, 128, 0), 0xFF060504u);
+  ReleaseBaseImage(&img);
+  // ... and a byte less is refused before the image is allocated.
+  s.Data.pop_back();
+  EXPECT_EQ(AllocationsDecoding(MakeTga(s), &result), 0u);
+  EXPECT_EQ(result, -1);
+  std::string log = LogCaptureEnd();
+  EXPECT_NE(log.find("TGA"), std::string::npos);
+}
+
+TEST_F(ImageReaders, BmpRunLengthIsCheckedWholeBeforeAllocating) {
+  BmpSpec s;
+  s.Width = 32768;
+  s.Height = 32768;
+  s.Bpp = 8;
+  s.Compression = 1;
+  s.Palette = TestPalette(16);
+  // Runs and deltas over a gigabyte of pixels, but no end of bitmap: refused, nothing allocated.
+  for (int i = 0; i < 120; ++i) s.Data.insert(s.Data.end(), {255, 1, 0, 2, 0, 255});
+  int result;
+  LogCaptureBegin();
+  EXPECT_EQ(AllocationsDecoding(MakeBmp(s), &result), 0u);
+  EXPECT_EQ(result, -1);
+  std::string log = LogCaptureEnd();
+  EXPECT_NE(log.find("BMP"), std::string::npos);
+  // A run past the row is refused the same way.
+  s.Width = 4;
+  s.Height = 2;
+  s.Data = {0, 2, 2, 0, 3, 1, 0, 1};  // delta two right, then three pixels in a four-wide row
+  LogCaptureBegin();
+  EXPECT_EQ(AllocationsDecoding(MakeBmp(s), &result), 0u);
+  EXPECT_EQ(result, -1);
+  LogCaptureEnd();
+  // So is an index past a short palette, in a run, in an absolute run or in a run's low nibble.
+  s.Palette = TestPalette(4);
+  for (auto data : {std::vector<uint8_t>{2, 4, 0, 1}, {0, 3, 1, 2, 5, 0, 0, 1}}) {
+    s.Data = data;
+    LogCaptureBegin();
+    EXPECT_EQ(AllocationsDecoding(MakeBmp(s), &result), 0u);
+    EXPECT_EQ(result, -1);
+    LogCaptureEnd();
+  }
+  s.Bpp = 4;
+  s.Compression = 2;
+  for (auto data : {std::vector<uint8_t>{2, 0x14, 0, 1}, {1, 0x14, 0, 1}}) {
+    s.Data = data;
+    LogCaptureBegin();
+    uint64_t allocations = AllocationsDecoding(MakeBmp(s), &result);
+    EXPECT_EQ(result, data[0] == 2 ? -1 : 0);  // a run of one writes only the high nibble
+    EXPECT_TRUE(result == 0 || allocations == 0u);
+    LogCaptureEnd();
+  }
+  s.Bpp = 8;
+  s.Compression = 1;
+  s.Palette = TestPalette(16);
+  // End-of-bitmap and delta codes may leave most of a large image unset: still accepted, as 0.
+  s.Width = 4096;
+  s.Height = 2048;
+  s.Data = {0, 2, 255, 255, 3, 9, 0, 1};
+  BASEIMAGE img;
+  ASSERT_EQ(Decode(MakeBmp(s), &img), 0);
+  const uint8_t* px = static_cast<const uint8_t*>(img.GraphData);
+  EXPECT_EQ(px[static_cast<size_t>(2047 - 255) * img.Pitch + 255], 9);
+  EXPECT_EQ(px[static_cast<size_t>(2047 - 255) * img.Pitch + 258], 0);
+  EXPECT_EQ(px[0], 0);
+  ReleaseBaseImage(&img);
+}
+
+// A baseline JPEG of a w x h test picture, made by the engine's writer.
+Bytes MakeJpeg(int w, int h) {
+  BASEIMAGE src;
+  EXPECT_EQ(CreateXRGB8ColorBaseImage(w, h, &src), 0);
+  FillTestPicture(&src, false);
+  EXPECT_EQ(SaveBaseImageToJpeg("made.jpg", &src, 90), 0);
+  ReleaseBaseImage(&src);
+  Bytes b;
+  b.v = ReadFileBytes("made.jpg");
+  std::remove("made.jpg");
+  return b;
+}
+
+// Offset of the first byte after marker FF m's segment (its length included), or 0.
+size_t AfterSegment(const Bytes& b, uint8_t m) {
+  for (size_t i = 2; i + 3 < b.size(); ++i)
+    if (b.v[i] == 0xFF && b.v[i + 1] == m) return i + 2 + (b.v[i + 2] << 8 | b.v[i + 3]);
+  return 0;
+}
+
+TEST_F(ImageReaders, JpegWhoseDataEndsEarlyIsRefused) {
+  Bytes whole = MakeJpeg(96, 80);
+  BASEIMAGE img;
+  ASSERT_EQ(Decode(whole, &img), 0);
+  ReleaseBaseImage(&img);
+  const size_t scan = AfterSegment(whole, 0xDA), end = whole.size() - 2;
+  ASSERT_GT(scan, 0u);
+  ASSERT_EQ(whole.v[end], 0xFF);
+  // The coded data cut at several points and closed by an end marker: the library pads the rest
+  // and warns; the reader refuses, logs, and keeps nothing.
+  for (size_t cut : {scan + 1, scan + (end - scan) / 3, end - 40, end - 2}) {
+    SCOPED_TRACE(cut);
+    Bytes part;
+    part.v.assign(whole.v.begin(), whole.v.begin() + cut);
+    if (part.v.back() == 0xFF) part.v.pop_back();
+    part.v.push_back(0xFF);
+    part.v.push_back(0xD9);
+    LogCaptureBegin();
+    EXPECT_EQ(Decode(part, &img), -1);
+    std::string log = LogCaptureEnd();
+    EXPECT_NE(log.find("JPEG"), std::string::npos);
+    EXPECT_EQ(img.GraphData, nullptr);
+  }
+  // Extraneous bytes before a marker are recovered from whole: accepted, as before.
+  Bytes junk = whole;
+  const size_t dqt = AfterSegment(whole, 0xDB);
+  ASSERT_GT(dqt, 0u);
+  junk.v.insert(junk.v.begin() + dqt, {0x12, 0x34, 0x56});
+  ASSERT_EQ(Decode(junk, &img), 0);
+  EXPECT_EQ(img.Width, 96);
+  ReleaseBaseImage(&img);
+}
+
+TEST_F(ImageReaders, JpegTooShortForItsSizeIsRefusedBeforeAllocating) {
+  Bytes file = MakeJpeg(16, 16);
+  // The frame header's height and width (big-endian) raised to 32768 x 32768: at two bits per
+  // block, 6 MB of coded data at the least, in a file of a few hundred bytes.
+  size_t sof = 0;
+  for (size_t i = 2; i + 8 < file.size() && !sof; ++i)
+    if (file.v[i] == 0xFF && file.v[i + 1] == 0xC0) sof = i;
+  ASSERT_GT(sof, 0u);
+  for (size_t k : {sof + 5, sof + 7}) {
+    file.v[k] = 0x80;
+    file.v[k + 1] = 0x00;
+  }
+  int result;
+  LogCaptureBegin();
+  EXPECT_EQ(AllocationsDecoding(file, &result), 1u);  // the reader's own state only
+  EXPECT_EQ(result, -1);
+  std::string log = LogCaptureEnd();
+  EXPECT_NE(log.find("JPEG"), std::string::npos);
 }
 
 }  // namespace

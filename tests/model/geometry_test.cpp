@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -146,4 +147,115 @@ TEST(Geometry, LineTriangleHitOnConstructedCrossings) {
   r = HitCheckLineTriangle({0.2f, 0.2f, -1}, {0.2f, 0.2f, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0});
   EXPECT_EQ(r.HitFlag, 1);
   ExpectVector(r.Position, {0.2f, 0.2f, 0}, 1e-7f);
+}
+
+namespace {
+
+// The nearest-point query as it was before degenerate triangles were handled: the reference that
+// every non-degenerate triangle must still match bit for bit.
+VECTOR V(float x, float y, float z) { return {x, y, z}; }
+VECTOR OldSub(VECTOR a, VECTOR b) { return V(a.x - b.x, a.y - b.y, a.z - b.z); }
+VECTOR OldAdd(VECTOR a, VECTOR b) { return V(a.x + b.x, a.y + b.y, a.z + b.z); }
+VECTOR OldScale(VECTOR a, float s) { return V(a.x * s, a.y * s, a.z * s); }
+float OldDot(VECTOR a, VECTOR b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+bool Finite(VECTOR v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+VECTOR OldNearestOnTriangle(VECTOR p, VECTOR a, VECTOR b, VECTOR c) {
+  VECTOR ab = OldSub(b, a), ac = OldSub(c, a), ap = OldSub(p, a);
+  float d1 = OldDot(ab, ap), d2 = OldDot(ac, ap);
+  if (d1 <= 0.0f && d2 <= 0.0f) return a;
+  VECTOR bp = OldSub(p, b);
+  float d3 = OldDot(ab, bp), d4 = OldDot(ac, bp);
+  if (d3 >= 0.0f && d4 <= d3) return b;
+  float vc = d1 * d4 - d3 * d2;
+  if (vc <= 0.0f && d1 >= 0.0f && d3 <= 0.0f) return OldAdd(a, OldScale(ab, d1 / (d1 - d3)));
+  VECTOR cp = OldSub(p, c);
+  float d5 = OldDot(ab, cp), d6 = OldDot(ac, cp);
+  if (d6 >= 0.0f && d5 <= d6) return c;
+  float vb = d5 * d2 - d1 * d6;
+  if (vb <= 0.0f && d2 >= 0.0f && d6 <= 0.0f) return OldAdd(a, OldScale(ac, d2 / (d2 - d6)));
+  float va = d3 * d6 - d5 * d4;
+  if (va <= 0.0f && d4 - d3 >= 0.0f && d5 - d6 >= 0.0f)
+    return OldAdd(b, OldScale(OldSub(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
+  float sum = va + vb + vc;
+  if (sum != 0.0f) {
+    float n = 1.0f / sum;
+    VECTOR r = OldAdd(OldAdd(a, OldScale(ab, vb * n)), OldScale(ac, vc * n));
+    if (Finite(r)) return r;
+  }
+  float lab = OldDot(ab, ab), lbc = OldDot(OldSub(c, b), OldSub(c, b)),
+        lca = OldDot(OldSub(a, c), OldSub(a, c));
+  if (lab >= lbc && lab >= lca) return GetNearestPointOnSegment(p, a, b);
+  if (lbc >= lca) return GetNearestPointOnSegment(p, b, c);
+  return GetNearestPointOnSegment(p, c, a);
+}
+bool BitSame(VECTOR a, VECTOR b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool ZeroCross(VECTOR a, VECTOR b, VECTOR c) {
+  VECTOR u = OldSub(b, a), v = OldSub(c, a);
+  return u.y * v.z - u.z * v.y == 0 && u.z * v.x - u.x * v.z == 0 && u.x * v.y - u.y * v.x == 0;
+}
+// Distance from p to the nearest of the three edges, by dense sampling.
+double SampledEdgeDistance(VECTOR p, VECTOR a, VECTOR b, VECTOR c) {
+  double best = 1e30;
+  const VECTOR ends[3][2] = {{a, b}, {b, c}, {c, a}};
+  for (const auto& e : ends)
+    for (int i = 0; i <= 2000; ++i) best = std::min(best, Dist(p, At(e[0], e[1], e[1], i / 2000.0, 0)));
+  return best;
+}
+
+}  // namespace
+
+TEST(Geometry, NearestPointOnDegenerateTriangleIsOnItsLongestSegment) {
+  int checked = 0;
+  for (uint32_t seed = 1; seed <= 4000; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    VECTOR a = Random(rng, 4), b = Random(rng, 4), c = Random(rng, 4), p = Random(rng, 6);
+    switch (seed % 5) {
+      case 0: b = a; break;  // each pair of corners coincides in turn
+      case 1: c = a; break;
+      case 2: c = b; break;
+      case 3: {  // three collinear corners on an axis-aligned line (exact in float), any order
+        std::uniform_int_distribution<int> k(-8, 8);
+        float t[3] = {float(k(rng)), float(k(rng)), float(k(rng))};
+        VECTOR o = V(std::round(a.x), std::round(a.y), std::round(a.z));
+        a = V(o.x + t[0], o.y, o.z), b = V(o.x + t[1], o.y, o.z), c = V(o.x + t[2], o.y, o.z);
+        break;
+      }
+      default: b = c = a;  // a point
+    }
+    VECTOR q = GetNearestPointOnTriangle(p, a, b, c);
+    ASSERT_TRUE(Finite(q));
+    double got = Dist(p, q), best = SampledEdgeDistance(p, a, b, c);
+    double step = std::max({Dist(a, b), Dist(b, c), Dist(c, a)}) / 2000;
+    EXPECT_LE(got, best + 1e-4);
+    EXPECT_GE(got, best - step - 1e-4);
+    ++checked;
+  }
+  EXPECT_EQ(checked, 4000);
+  // Collinear corners along a slanted line, the middle one first: the whole span answers.
+  VECTOR q = GetNearestPointOnTriangle({1, 5, 0}, {2, 2, 2}, {0, 0, 0}, {4, 4, 4});
+  EXPECT_TRUE(Finite(q));
+  EXPECT_NEAR(Dist(q, {2, 2, 2}), 0, 1e-5);
+}
+
+TEST(Geometry, NearestPointOnTriangleUnchangedForProperTriangles) {
+  int compared = 0;
+  for (uint32_t seed = 1; seed <= 100000; ++seed) {
+    std::mt19937 rng(seed);
+    float range = seed % 3 == 0 ? 1e-3f : seed % 3 == 1 ? 5.0f : 3e4f;
+    VECTOR a = Random(rng, range), b = Random(rng, range), c = Random(rng, range),
+           p = Random(rng, 2 * range);
+    if (seed % 11 == 0) c = At(a, b, b, 0.5, 0);  // nearly collinear after rounding
+    if (seed % 13 == 0) p = At(a, b, c, 0.25, 0.25);  // in the plane
+    if (ZeroCross(a, b, c)) continue;
+    VECTOR want = OldNearestOnTriangle(p, a, b, c);
+    if (!Finite(want)) continue;
+    ++compared;
+    VECTOR got = GetNearestPointOnTriangle(p, a, b, c);
+    if (!BitSame(got, want)) {
+      ADD_FAILURE() << "seed " << seed;
+      break;
+    }
+  }
+  EXPECT_GT(compared, 90000);
 }

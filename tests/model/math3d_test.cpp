@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/graphics/draw_state.h"
+#include "engine/model/math_inline.h"
 
 namespace {
 
@@ -238,4 +239,53 @@ TEST(MatrixMath, TransformMatrixOrders) {
     ASSERT_EQ(CreateTransformMatrix(&rot, &scale, &move, nullptr, &m, order), 0);
     ExpectNear(m, MMult(MMult(MGetScale(scale), r), MGetTranslate(move)), 1e-5f);
   }
+}
+
+namespace {
+
+// MGetRotVec2 as it was before parallel directions gave the identity: every input off that case
+// must still match it bit for bit.
+MATRIX OldRotVec2(VECTOR from, VECTOR to) {
+  using mathinl::Cross;
+  using mathinl::Dot;
+  VECTOR axis = Cross(from, to);
+  if (Dot(axis, axis) < 1e-7f) {
+    axis = {1.0f, 0.0f, 0.0f};
+    if (Dot(from, to) < 0.0f && AbsFloat(from.x) > 1e-3f * SqrtFloat(Dot(from, from)))
+      axis = mathinl::Normalize(Cross(from, {0.0f, 1.0f, 0.0f}));
+  }
+  float cosine = GetVectorAngleCos(from, to);
+  if (cosine > 1.0f) cosine = 1.0f;
+  if (cosine < -1.0f) cosine = -1.0f;
+  return MGetRotAxis(axis, std::acos(cosine));
+}
+
+}  // namespace
+
+TEST(MatrixMath, RotationBetweenEqualDirectionsIsIdentity) {
+  EXPECT_TRUE(Same(MGetRotVec2({-2, 7, 1}, {-2, 7, 1}), MGetIdent()));
+  int parallel = 0, other = 0;
+  for (uint32_t seed = 1; seed <= 20000; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> c(-50, 50);
+    VECTOR from = {c(rng), c(rng), c(rng)}, to = {c(rng), c(rng), c(rng)};
+    switch (seed % 4) {
+      case 0: to = from; break;
+      case 1: to = mathinl::Scale(from, 0.5f + (seed % 7)); break;  // same way, other length
+      case 2: to = mathinl::Scale(from, -1.0f - (seed % 5)); break;  // opposite: unchanged
+      default: break;                                        // general: unchanged
+    }
+    VECTOR axis = mathinl::Cross(from, to);
+    MATRIX m = MGetRotVec2(from, to);
+    if (mathinl::Dot(axis, axis) < 1e-7f && mathinl::Dot(from, to) > 0.0f) {
+      ++parallel;
+      ASSERT_TRUE(Same(m, MGetIdent()));
+    } else {
+      ++other;
+      ASSERT_TRUE(Same(m, OldRotVec2(from, to)));
+    }
+  }
+  EXPECT_GT(parallel, 9000);
+  EXPECT_GT(other, 9000);
 }

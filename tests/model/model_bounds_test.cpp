@@ -8,7 +8,7 @@
 #include "engine/model/model.h"
 #include "engine/model/model_bounds.h"
 #include "engine/model/model_handles.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "engine/model/model.h"
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 
 namespace {
 
@@ -64,6 +64,37 @@ TEST_F(ModelCreateTest, ChangeBitsArePreOrderAndSubtreesAreContiguous) {
   EXPECT_EQ(MV1ChangeSetWordsB(33), 3);
 }
 
+TEST_F(ModelCreateTest, ChangeInfosFromAFileAreCheckedAgainstTheSetSizes) {
+  int h = ReferenceBaseBuilder().Build();
+  MV1ModelBase* base = MV1GetModelBaseChecked(h);
+  EXPECT_EQ(MV1CheckChangeInfos(base), 0);
+  MV1ChangeInfo& a = base->Frame[0].ChangeDrawMaterialInfo;
+  MV1ChangeInfo& b = base->Frame[4].ChangeMatrixInfo;
+  MV1ChangeInfo& mesh = base->Mesh[3].ChangeInfo;
+  struct Case {
+    MV1ChangeInfo* info;
+    MV1ChangeInfo bad;
+  } cases[] = {
+      {&a, {0, a.SubtreeMask, a.MaskWordCount, a.OwnBit}},          // word 0 is the model's
+      {&a, {2, a.SubtreeMask, a.MaskWordCount, a.OwnBit}},          // past set A (2 words)
+      {&a, {1, a.SubtreeMask, 2, a.OwnBit}},                        // mask words past the set
+      {&a, {1, a.SubtreeMask, 0, a.OwnBit}},
+      {&a, {1, a.SubtreeMask, a.MaskWordCount, 3u}},                // two own bits
+      {&a, {1, a.SubtreeMask + 100, a.MaskWordCount, a.OwnBit}},    // outside the mask array
+      {&a, {1, nullptr, a.MaskWordCount, a.OwnBit}},
+      {&b, {1, b.SubtreeMask, b.MaskWordCount, 0}},
+      {&mesh, {1, base->ChangeMaskA, 1, mesh.OwnBit}},              // a mesh has no mask
+      {&mesh, {-1, nullptr, 0, mesh.OwnBit}},
+  };
+  for (const Case& c : cases) {
+    MV1ChangeInfo saved = *c.info;
+    *c.info = c.bad;
+    EXPECT_EQ(MV1CheckChangeInfos(base), -1) << (&c - cases);
+    *c.info = saved;
+  }
+  EXPECT_EQ(MV1CheckChangeInfos(base), 0);
+}
+
 TEST_F(ModelCreateTest, FrameCountsAndTotals) {
   int h = ReferenceBaseBuilder().Build();
   MV1ModelBase* base = MV1GetModelBaseChecked(h);
@@ -90,6 +121,17 @@ TEST_F(ModelCreateTest, NumberingRefusesBrokenLinks) {
   f[6].Parent = &f[0];  // disagreeing links
   EXPECT_EQ(MV1NumberChangeBits(base), -1);
   f[6].Parent = &f[1];
+  f[5].Next = &f[1];  // a sibling loop
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  f[5].Next = nullptr;
+  base->Mesh[3].Container = &f[0];  // a mesh of another frame
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  base->Mesh[3].Container = &f[4];
+  base->FirstTopFrame = &f[7];  // frame 0 must lead
+  EXPECT_EQ(MV1CheckFrameLinks(base), -1);
+  base->FirstTopFrame = &f[0];
+  f[1].Next = &f[3];
+  EXPECT_EQ(MV1CheckFrameLinks(base), 0);
   EXPECT_EQ(MV1NumberChangeBits(base), 0);
 }
 

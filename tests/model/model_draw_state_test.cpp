@@ -8,7 +8,7 @@
 #include "engine/model/model.h"
 #include "engine/model/model_draw_state.h"
 #include "engine/model/model_handles.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 
 namespace {
 
@@ -57,6 +57,11 @@ TEST_F(DrawStateTest, MarkingRaisesSubtreesOnce) {
     EXPECT_EQ(BitSet(m->Mesh[i].ChangeDrawMaterialFlag), frame == 1 || frame == 2 || frame == 6);
   }
   EXPECT_EQ(m->ChangeDrawMaterialFlag[0], 0u);
+  // The value already stored marks nothing.
+  MV1RefreshDrawState(&m->Frame[1], nullptr);
+  EXPECT_FALSE(MV1SetDrawDifColorScale(&m->Frame[3].DrawMaterial, &m->Frame[3].ChangeDrawMaterialFlag, 1, 1, 1, 1));
+  EXPECT_FALSE(MV1SetDrawOpacityRate(&m->Frame[3].ChangeDrawMaterialFlag, &m->Frame[3].DrawMaterial, 1.0f));
+  for (int w = 0; w < m->ChangeDrawMaterialFlagSize / 4; ++w) EXPECT_EQ(m->ChangeDrawMaterialFlag[w], 0u);
   MarkModel(m);
   EXPECT_EQ(m->ChangeDrawMaterialFlag[0], 0xFFFFFFFFu);
 }

@@ -11,7 +11,7 @@
 #include "engine/model/model_draw_state.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_matrix.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 
 namespace {
 

@@ -6,11 +6,12 @@
 
 #include "engine/base/log.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 #include "engine/model/matrix3x4.h"
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -135,15 +136,42 @@ TEST(ModelSystemStart, SoftwareModeStartsNothingAndTerminateTwiceIsHarmless) {
   EXPECT_EQ(MemLiveBlockCount(), blocks);
 }
 
+TEST(ModelSystemStart, EngineStartAndEndRunTheModelSystemInDirect3DMode) {
+  for (int use3D : {0, 1}) {
+    SetUse3DFlag(use3D);
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(MV1SystemInitFlag, use3D);
+    if (use3D) {
+      int h = MV1AddModelHandle();
+      EXPECT_EQ(MV1CreateModelFromBase(h, ReferenceBaseBuilder().Build()), 0);
+    }
+    EXPECT_EQ(EndLibrary(), 0);  // deletes the model and its base
+    EXPECT_EQ(MV1SystemInitFlag, 0);
+    EXPECT_EQ(MV1ModelBaseTable.Slot, nullptr);
+  }
+  SetUse3DFlag(0);
+}
+
 TEST_F(ModelSystemTest, TableGrowthFailsCleanly) {
-  int points = ForEachAllocationFailure([] {
-    int h = MV1AddModelHandle();
-    if (h == -1) return false;
-    return MV1DeleteModel(h) == 0;
-  });
-  EXPECT_EQ(points, 1);
-  EXPECT_EQ(MV1ModelTable.Capacity, 1024);
-  EXPECT_EQ(MV1ModelTable.Count, 0);
+  struct Table {
+    MV1HandleTable* table;
+    int (*add)();
+    int (*remove)(int);
+  } tables[] = {{&MV1ModelTable, MV1AddModelHandle, MV1DeleteModel},
+                {&MV1ModelBaseTable, MV1AddModelBaseHandle, MV1DeleteModelBase}};
+  for (const Table& t : tables) {
+    int points = ForEachAllocationFailure([&] {
+      int h = t.add();
+      if (h == -1) {
+        EXPECT_EQ(t.table->Capacity, 0);  // left as it was
+        return false;
+      }
+      return t.remove(h) == 0;
+    });
+    EXPECT_EQ(points, 1);
+    EXPECT_EQ(t.table->Capacity, 1024);
+    EXPECT_EQ(t.table->Count, 0);
+  }
 }
 
 TEST_F(ModelSystemTest, ChunkList) {

@@ -1,5 +1,6 @@
 // Read model into model base: structure, frames, meshes, skinning, shapes, animations, refusals,
 // allocation failures and seeded random read models.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "engine_texts.h"
 #include "tests/support/converted_base_check.h"
 #include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/readmodel_random.h"
 
@@ -104,13 +106,17 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
   MATRIX zeroed;
   CreateMultiplyMatrix(&zeroed, &zero, &yx);
   CreateScalingMatrix(&small, 1.000005f, 1, 1);
+  MATRIX flat, flattened;
+  CreateScalingMatrix(&flat, 0, 0, 1);
+  CreateMultiplyMatrix(&flattened, &flat, &yx);
   struct Case { const char* what; MATRIX m; VECTOR t; };
   std::vector<Case> cases{{"translate", MGetTranslate({1, -2, 3}), {1, -2, 3}},
                           {"rotate YX", yx, {0, 0, 0}},
                           {"scale 2", rs, {0, 0, 0}},
                           {"mirror", mirrored, {0, 0, 0}},
                           {"zero scale", zeroed, {0, 0, 0}},
-                          {"tiny scale", small, {0, 0, 0}}};
+                          {"tiny scale", small, {0, 0, 0}},
+                          {"two zero rows", flattened, {0, 0, 0}}};
   OwnedReadModel rm;
   ReadModelBuilder b(rm.get());
   for (auto& c : cases) {
@@ -122,7 +128,7 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
   }
   const MV1ModelBase* base = Convert(rm.get());
   ASSERT_NE(base, nullptr);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < static_cast<int>(cases.size()); ++i) {
     const MV1FrameBase* f = &base->Frame[i];
     SCOPED_TRACE(cases[i].what);
     EXPECT_TRUE(std::isfinite(f->Rotate.x) && std::isfinite(f->Rotate.y) && std::isfinite(f->Rotate.z));
@@ -422,6 +428,13 @@ TEST_F(ConvertTest, HostileReadModelsAreRefused) {
       {"bone -1", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, -1, {{0, 1}}); }, "\x83\x74\x83\x8C\x81\x5B\x83\x80 f "},
       {"bone frame 7", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 7, {{0, 1}}); }, "bone frame 7"},
       {"weight position", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 0, {{9, 1}}); }, "weights position 9"},
+      {"short positions", [](ReadModel*, ReadModelMesh* m) { m->PositionCount = 5; }, "array outside the read model"},
+      {"foreign positions", [](ReadModel*, ReadModelMesh* m) { static VECTOR p[4]; m->Positions = p; }, "array outside the read model"},
+      {"short weights", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Weight(m, 0, {{0, 1}})->WeightCount = 2; }, "bad skin weight"},
+      {"short keys", [](ReadModel* rm, ReadModelMesh*) {
+         ReadModelBuilder bb(rm);
+         bb.Keys(bb.Anim(bb.AnimSet("s", 1), rm->FirstFrame, 1), 1, 10, {0, 1}, {1, 1, 1, 2, 2, 2})->KeyCount = 3;
+       }, "bad key set"},
       {"rotate order", [](ReadModel* rm, ReadModelMesh*) { rm->FirstFrame->RotateOrder = 6; }, "rotate order 6"},
       {"mesh without frame", [](ReadModel* rm, ReadModelMesh*) { ReadModelAddMesh(rm, nullptr); }, "has no frame"},
       {"shape position", [](ReadModel* rm, ReadModelMesh* m) { ReadModelBuilder(rm).Shape("s", rm->FirstFrame, m, {{4, {}, {}}}, 0); }, "moves position 4"},
@@ -625,6 +638,76 @@ TEST_F(ConvertTest, SkinningOptimisationWithoutMemoryStillLinksFrames) {
   ASSERT_NE(base, nullptr);
   EXPECT_NE(log.find("Model Optimize Error : "), std::string::npos);
   for (int i = 1; i <= 6; ++i) EXPECT_EQ(base->Frame[i].SkinBoneCount, 1);
+}
+
+// Dense reference of the sparse bone tables: position x block weights (a later positive weight of
+// the same cell replaces an earlier one; weights of 0 or below are ignored), the face types that
+// follow and the bones each position record carries.
+TEST_F(ConvertTest, SparseBoneTablesMatchTheDenseReference) {
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 gen(seed);
+    auto below = [&](int n) { return static_cast<int>(gen() % static_cast<uint32_t>(n)); };
+    OwnedReadModel rm;
+    ReadModelBuilder b(rm.get());
+    ReadModelFrame* root = b.Frame("root");
+    const int blocks = 1 + below(20), positions = 3 + below(30), faces = 1 + below(40);
+    for (int i = 0; i < blocks; ++i) b.Frame("bone", root);
+    std::vector<VECTOR> pos;
+    for (int p = 0; p < positions; ++p) pos.push_back({float(p), float(p % 7), float(p % 3)});
+    ReadModelMesh* m = b.Mesh(root, pos);
+    std::vector<FaceSpec> fs;
+    for (int f = 0; f < faces; ++f) {
+      FaceSpec s;
+      s.pos = {below(positions), below(positions), below(positions)};
+      fs.push_back(s);
+    }
+    b.Faces(m, fs);
+    b.Material(m, "m");
+    std::vector<std::vector<float>> dense(positions, std::vector<float>(blocks, 0.0f));
+    for (int k = 0; k < blocks; ++k) {
+      std::vector<std::pair<uint32_t, float>> w;
+      for (int j = below(2 * positions); j > 0; --j) {
+        int p = below(positions);
+        float v = below(5) == 0 ? -0.5f : 0.1f * below(4);
+        w.push_back({static_cast<uint32_t>(p), v});
+        if (v > 0.0f) dense[p][k] = v;  // weights of 0 or below are ignored, not cleared
+      }
+      b.Weight(m, 1 + k, w);
+    }
+    const MV1ModelBase* base = Convert(rm.get());
+    ASSERT_NE(base, nullptr);
+    const MV1FrameBase* fr = &base->Frame[0];
+    auto bonesOf = [&](int p) {
+      std::vector<int> out;
+      for (int k = 0; k < blocks; ++k)
+        if (dense[p][k] > 0.0f) out.push_back(k);
+      return out;
+    };
+    for (int p = 0; p < positions; ++p) {
+      std::vector<int> want = bonesOf(p);
+      const MV1PositionBoneWeight* bw = MV1PositionBones(MV1FramePositionAt(fr, p));
+      for (int k = 0; k < fr->BonesPerVertex; ++k) {
+        if (k < static_cast<int>(want.size())) {
+          EXPECT_EQ(bw[k].Index, static_cast<uint32_t>(want[k])) << p;
+          EXPECT_EQ(bw[k].Weight, dense[p][want[k]]) << p;
+        } else {
+          EXPECT_EQ(bw[k].Index, 0xFFFFFFFFu) << p;
+          break;
+        }
+      }
+    }
+    const MV1MeshBase* mb = &base->Mesh[0];
+    for (int f = 0; f < mb->FaceCount; ++f) {
+      size_t most = 0;
+      for (int k = 0; k < 3; ++k) {
+        const MV1MeshVertex* v = MV1MeshVertexAt(mb, static_cast<int>(mb->Face[f].VertexIndex[k]));
+        most = std::max(most, bonesOf(static_cast<int>(v->PositionIndex)).size());
+      }
+      int type = most == 0 ? 0 : most <= 4 ? 1 : most <= 8 ? 2 : 3;
+      EXPECT_EQ(mb->Face[f].TriangleListType, type) << f;
+    }
+  }
 }
 
 TEST_F(ConvertTest, SeededRandomReadModelsConvertToValidBases) {

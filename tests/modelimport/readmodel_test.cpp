@@ -243,6 +243,45 @@ TEST_F(ReadModelTest, DumpShowsEveryRecord) {
     EXPECT_NE(d.find(part), std::string::npos) << part << "\n" << d;
 }
 
+TEST_F(ReadModelTest, DumpFormatIsStable) {
+  // the readers' tests compare dumps: the format of every line is pinned here
+  OwnedReadModel rm;
+  ReadModelBuilder b(rm.get());
+  b.Names("m.x", "m");
+  ReadModelFrame* f = b.Frame("root");
+  ReadModelMesh* m = b.Mesh(f, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  b.UVs(m, 0, {{0, 1}});
+  FaceSpec s;
+  s.pos = {0, 1, 2};
+  s.uv[0] = {0, 0, 0};
+  b.Faces(m, {s});
+  ReadModelMaterial* mat = b.Material(m, "mat");
+  ReadModelAddMapTexture(rm.get(), &mat->DiffuseTextures, ReadModelAddTexture(rm.get(), "tex", "", nullptr, 1, 0.1f, 0));
+  ReadModelAnim* a = b.Anim(b.AnimSet("run", 1), f, 1);
+  b.Keys(a, 0, 0, {0, 1}, {0, 0, 0, 1, 0, 0, 1, 0});
+  EXPECT_EQ(DumpReadModel(rm.get()),
+      "model name=\"m\" path=\"m.x\" reverse=0 frame_smoothing=0 keydata=40 strings=40 skinweights=0\n"
+      "counts frames=1 meshes=1 shapes=0 materials=1 textures=1 animsets=1 anims=1 keysets=1\n"
+      "frame 0 \"root\" parent=-1 visible=1 order=0 smoothing=1.52079642 meshes=1 shapes=0\n"
+      "  matrix=[1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1]\n"
+      "  translate=(0 0 0) scale=(1 1 1) rotate=(0 0 0) quaternion=[0 0 0 1] reader=(0 0 0)\n"
+      "mesh 0 frame=0 faces=1 positions=3 normals=-1 colors=-1 uv0=1 materials=[0] skinweights=0\n"
+      "  p 0 (0 0 0)\n"
+      "  p 1 (1 0 0)\n"
+      "  p 2 (0 1 0)\n"
+      "  uv0 0 (0 1)\n"
+      "  face 0 n=3 mat=0 pos=[0 1 2] uv0=[0 0 0]\n"
+      "material 0 \"mat\" type=0 diffuse_tex=[0] specular_tex=[] normal_tex=[]\n"
+      "  ambient=(0 0 0 0) diffuse=(1 1 1 1) specular=(0 0 0 0) emissive=(0 0 0 0) power=0\n"
+      "  grad=-1,-1 blend=2,1 outline=0 (0 0 0 0) drawblend=1,255\n"
+      "texture 0 \"tex\" color=\"\" alpha=null address=1,1 filter=2 bump=1,0.100000001 blend=0\n"
+      "animset 0 \"run\" total=1 add=0 matrix=0 anims=1\n"
+      " anim 0 target=0 \"root\" total=1 setting=0 keysets=1\n"
+      "  keyset 0 type=0 kind=0 timetype=1 shape=0 total=1 keys=2\n"
+      "   key 0 t=0 [0 0 0 1]\n"
+      "   key 1 t=1 [0 0 1 0]\n");
+}
+
 TEST_F(ReadModelTest, TheSeamHandsTheReadModelToTheTest) {
   OwnedReadModel rm;
   ReadModelBuilder b(rm.get());

@@ -14,7 +14,7 @@
 #include "engine/model/model_handles.h"
 #include "engine/modelimport/x/xfile_model.h"
 #include "tests/support/converted_base_check.h"
-#include "tests/support/model_builder.h"
+#include "tests/support/model_test.h"
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x_test_files.h"

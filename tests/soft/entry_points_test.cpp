@@ -181,3 +181,20 @@ TEST_F(EntryPointsTest, NothingIsDrawnWithoutTargetOrGraph) {
   EXPECT_EQ(MemImgDrawModiGraph(0, 0, 1, 1, 2, 2, 3, 3, nullptr, 0), 0);
   EXPECT_TRUE(Calls().empty());
 }
+
+TEST_F(EntryPointsTest, LineBoxEdgesWrapWithoutOverflow) {
+  // x2 - 1 and y2 - 1 at INT_MIN wrap to INT_MAX (an overflow before: undefined behaviour).
+  const int kMin = -2147483647 - 1;
+  MemImgDrawLineBox(kMin, 5, kMin, kMin, 7);
+  MemImgDrawLineBox(0, 0, 2147483647, kMin + 1, 8);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "lines target 4 (-2147483648,5 2147483647,5 7 77)"
+                         " (2147483647,5 2147483647,2147483647 7 77)"
+                         " (2147483647,2147483647 -2147483648,2147483647 7 77)"
+                         " (-2147483648,2147483647 -2147483648,5 7 77)",
+                         "lines target 4 (0,0 2147483646,0 8 77)"
+                         " (2147483646,0 2147483646,-2147483648 8 77)"
+                         " (2147483646,-2147483648 0,-2147483648 8 77)"
+                         " (0,-2147483648 0,0 8 77)",
+                     }));
+}

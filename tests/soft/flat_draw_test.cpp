@@ -9,6 +9,7 @@
 
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/pixel_rules.h"
+#include "engine/soft/plain_blit_simd.h"
 #include "tests/support/ref_drawers.h"
 
 namespace {
@@ -21,9 +22,10 @@ constexpr uint32_t kRandomCases = 30000;
 
 using FlatDrawTest = DrawerTest;
 
-std::string RunRandomCase(uint32_t seed, bool* drew) {
+// maxW, maxH: the target's largest size; sse2: the SSE2 kernels in place of AVX2.
+std::string RunRandomCase(uint32_t seed, bool* drew, int maxW = 40, int maxH = 30, bool sse2 = false) {
   std::mt19937 rng(seed);
-  RandomTarget t(rng, rng() % 2, 40, 30, false, 0, 0);
+  RandomTarget t(rng, rng() % 2, maxW, maxH, false, 0, 0);
   auto coord = [&](int n) {
     return rng() % 20 ? int(rng() % (n + 20)) - 10 : int(rng() % 400000) - 200000;
   };
@@ -38,6 +40,7 @@ std::string RunRandomCase(uint32_t seed, bool* drew) {
     RefDrawFillBox(t.st, t.area, t.ref->img(), boxp, colour);
   else
     RefDrawLine(t.st, t.area, t.ref->img(), x1, y1, x2, y2, colour);
+  PlainSimdForceSse2 = sse2;
   for (int generic : {0, 1}) {
     SoftForceGenericPath = generic;
     MEMIMG* d = generic ? t.generic->img() : t.fast->img();
@@ -49,11 +52,22 @@ std::string RunRandomCase(uint32_t seed, bool* drew) {
       DrawLineMemImg(d, x1, y1, x2, y2, colour);
   }
   SoftForceGenericPath = 0;
+  PlainSimdForceSse2 = 0;
   return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
 }
 
 TEST_F(FlatDrawTest, RandomCasesMatchTheReferenceModel) {
-  RunSeededCases(kRandomCases, kRandomCases / 5, RunRandomCase);
+  RunSeededCases(kRandomCases, kRandomCases / 5,
+                 [](uint32_t seed, bool* drew) { return RunRandomCase(seed, drew); });
+}
+
+// Rows longer than the vector kernels' groups and their colour row, odd widths and pitches, both
+// kernel sets.
+TEST_F(FlatDrawTest, WideRowsMatchTheReferenceModelWithEitherKernelSet) {
+  for (bool sse2 : {false, true})
+    RunSeededCases(kRandomCases / 10, kRandomCases / 50, [&](uint32_t seed, bool* drew) {
+      return RunRandomCase(seed, drew, 300, 5, sse2);
+    });
 }
 
 using Pts = std::set<std::pair<int, int>>;

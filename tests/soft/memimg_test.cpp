@@ -374,3 +374,25 @@ TEST_F(MemImgTest, BltFromPalettisedBodyUsesItsPalette) {
           << "format " << format << " pixel " << i;
   }
 }
+
+TEST_F(MemImgTest, PremultipliedPlaneForOddPitches) {
+  // A caller pitch need only hold the row: rows then start off 4-byte boundaries, and the plane
+  // is built bytewise (a 32-bit load there was a misaligned access).
+  for (int format = 0; format < 2; ++format)
+    for (int pitch : {4 * 37 + 1, 4 * 37 + 2, 4 * 37 + 7}) {
+      SCOPED_TRACE(pitch);
+      TestImage src(37, 4, 32, format ? 0xFF000000 : 0xFF0000, 40 + pitch,
+                    format ? 0xFF0000 : 0xF800);
+      Made plain, odd;
+      ASSERT_EQ(InitializeMemImg(&plain.img, 37, 4, -1, 0, format, 0, 1, 1, nullptr), 0);
+      ASSERT_EQ(InitializeMemImg(&odd.img, 37, 4, pitch, 0, format, 0, 1, 1, nullptr), 0);
+      ASSERT_GE(BltBaseImageToMemImg(&src.image, nullptr, &plain.img, 0, 0, 37, 4, 0, 0, 0), 0);
+      ASSERT_GE(BltBaseImageToMemImg(&src.image, nullptr, &odd.img, 0, 0, 37, 4, 0, 0, 0), 0);
+      ASSERT_EQ(odd.img.Base->PremulValid, 1);
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 37; ++x)
+          ASSERT_EQ(Get(odd.img.PremulPixels, &odd.img, x, y),
+                    Get(plain.img.PremulPixels, &plain.img, x, y))
+              << x << "," << y;
+    }
+}

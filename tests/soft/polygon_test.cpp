@@ -12,6 +12,7 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/pixel_rules.h"
+#include "engine/soft/plain_blit_simd.h"
 #include "engine/soft/polygon.h"
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_polygon.h"
@@ -29,7 +30,7 @@ class PolygonTest : public ::testing::Test {
     DrawBright = 0xFFFFFF;
     SoftForceGenericPath = 0;
   }
-  void TearDown() override { SoftForceGenericPath = 0; }
+  void TearDown() override { SoftForceGenericPath = PlainSimdForceSse2 = 0; }
 };
 
 SurfaceDesc Desc(int w, int h, int format, bool pal = false, bool alpha = false, uint32_t key = 0) {
@@ -351,6 +352,7 @@ TEST_F(PolygonTest, EveryFamilyMatchesTheReference) {
       MmxUsableFlag = r(0, 1);
       DrawArea = r(0, 2) ? RECT{0, 0, w, h} : RECT{r(0, w / 2), r(0, h / 2), r(w / 2, w), r(h / 2, h)};
       SoftForceGenericPath = c & 1;
+      PlainSimdForceSse2 = (c >> 1) & 1;  // the flat spans' kernel sets
       const MEMIMG* s = fam.textured ? src.img() : nullptr;
       const MEMIMG* g = r(0, 1) ? graph.img() : nullptr;
       int trans = r(0, 1);

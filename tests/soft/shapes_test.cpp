@@ -11,6 +11,8 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/pixel_rules.h"
+#include "engine/soft/plain_blit_simd.h"
 #include "engine/soft/shapes.h"
 #include "engine/soft/shapes_walk.h"
 #include "tests/support/guarded_surface.h"
@@ -270,6 +272,10 @@ TEST_F(ShapesTest, MatchesReferenceModel) {
     if (pick(0, 5) == 0) ry = pick(100, 400);  // tall, reaching far below ry
     std::vector<uint8_t> want = s.Snapshot();
     s.base()->RunMapValid = s.base()->PremulValid = 1;
+    // The vector spans (AVX2 or SSE2 kernels) or their twin on the generic path.
+    const int path = pick(0, 2);
+    SoftForceGenericPath = path == 2;
+    PlainSimdForceSse2 = path == 1;
     if (pick(0, 1)) {
       RefDrawCircle(want, w, format, st, cx, cy, std::abs(rx), colour, fill);
       DrawCircleMemImg(s.img(), cx, cy, std::abs(rx), colour, fill);
@@ -277,9 +283,10 @@ TEST_F(ShapesTest, MatchesReferenceModel) {
       RefDrawOval(want, w, format, st, cx, cy, rx, ry, colour, fill);
       DrawOvalMemImg(s.img(), cx, cy, rx, ry, colour, fill);
     }
+    SoftForceGenericPath = PlainSimdForceSse2 = 0;
     ASSERT_TRUE(s.CheckGuards());
     ASSERT_EQ(FirstDifference(s.Snapshot(), want, w, s.bytesPerPixel()), "")
-        << "format " << format << " mode " << st.mode << " p " << st.param << " fill " << fill << " c " << cx
+        << "path " << path << " format " << format << " mode " << st.mode << " p " << st.param << " fill " << fill << " c " << cx
         << "," << cy << " r " << rx << "," << ry;
   }
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "engine/base/sysinfo.h"
@@ -12,6 +14,8 @@
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/pixel_rules.h"
 #include "engine/soft/plain_blit.h"
+#include "engine/soft/plain_blit_simd.h"
+#include "engine/base/memory.h"
 #include "tests/support/ref_drawers.h"
 
 namespace {
@@ -48,6 +52,58 @@ std::string RunRandomCase(uint32_t seed, bool* drew) {
 
 TEST_F(StretchBlitTest, RandomCasesMatchTheReferenceModel) {
   RunSeededCases(kRandomCases, kRandomCases / 5, RunRandomCase);
+}
+
+// Whole-number and prime ratios (x2, /2, x3, 7/3, 3/7, 13/5, ...) of rows from one pixel to wider
+// than the stack tables, mirrored now and then, clipped at either end, with either kernel set.
+std::string RunRatioCase(uint32_t seed, bool* drew) {
+  std::mt19937 rng(seed);
+  static const int kRatios[][2] = {{2, 1}, {1, 2}, {3, 1}, {1, 3}, {7, 3}, {3, 7}, {13, 5}, {5, 13}, {1, 1}};
+  const auto& rx = kRatios[rng() % 9];
+  const auto& ry = kRatios[rng() % 9];
+  const bool wide = rng() % 8 == 0;
+  const int fmt = rng() % 5 ? 1 : 0;
+  const int sw = 1 + rng() % (wide ? 700 : 40), sh = 1 + rng() % 6;
+  auto src = MakeRandomSource(rng, fmt, rng() % 3, sw, sh);
+  const int w = std::max(1, sw * rx[0] / rx[1]), h = std::max(1, sh * ry[0] / ry[1]);
+  RandomTarget t(rng, fmt, wide ? 1400 : 90, 12, rng() % 8 == 0, sw, sh);
+  const int x0 = int(rng() % 9) - 4 - (rng() % 4 == 0 ? w / 2 : 0), y0 = int(rng() % 5) - 2;
+  RECT r{x0, y0, x0 + w, y0 + h};
+  if (rng() % 4 == 0) std::swap(r.left, r.right);
+  if (rng() % 4 == 0) std::swap(r.top, r.bottom);
+  RefDrawExtendMemImg(t.st, t.area, t.ref->img(), src->img(), r, t.trans, t.Graph(),
+                      MemImgBlendGraphTable);
+  PlainSimdForceSse2 = rng() % 2;
+  DrawExtendMemImg(t.fast->img(), src->img(), &r, t.trans, t.Graph());
+  PlainSimdForceSse2 = 0;
+  SoftForceGenericPath = 1;
+  DrawExtendMemImg(t.generic->img(), src->img(), &r, t.trans, t.Graph());
+  SoftForceGenericPath = 0;
+  return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
+}
+
+TEST_F(StretchBlitTest, RatiosAndWideRowsMatchTheReferenceModel) {
+  RunSeededCases(kRandomCases / 2, kRandomCases / 10, RunRatioCase);
+}
+
+// A row wider than the stack tables takes its tables from tracked memory; when that fails the
+// pixel loop draws the very same pixels, and nothing leaks.
+TEST_F(StretchBlitTest, WideRowWithoutMemoryDrawsTheSamePixels) {
+  SurfaceDesc ss, ds;
+  ss.width = 700, ss.height = 2, ds.width = 1400, ds.height = 4;
+  GuardedSurface src(ss, 3), a(ds, 4), b(ds, 4);
+  DrawArea = {0, 0, 1400, 4};
+  DrawBlendMode = 1;
+  DrawBlendParam = 100;
+  const RECT r{0, 0, 1400, 4};
+  const size_t live = MemLiveBlockCount();
+  DrawExtendMemImg(a.img(), src.img(), &r, 0, nullptr);
+  MemSetFailAt(1);
+  DrawExtendMemImg(b.img(), src.img(), &r, 0, nullptr);
+  MemSetFailAt(0);
+  EXPECT_EQ(a.Snapshot(), b.Snapshot());
+  EXPECT_EQ(MemLiveBlockCount(), live);
+  EXPECT_TRUE(b.CheckGuards());
 }
 
 // Draws a 32-bit source whose pixel (x, y) is x + 16 * y into a destination filled with `fill`

@@ -20,18 +20,6 @@ ModelSystemScope::~ModelSystemScope() {
   UseDirect3DFlag = 0;
 }
 
-void ModelTest::SetUp() {
-  LeakCheckedTest::SetUp();
-  UseDirect3DFlag = 1;
-  InitModelSystem();
-}
-
-void ModelTest::TearDown() {
-  MV1TerminateModelSystem();
-  UseDirect3DFlag = 0;
-  LeakCheckedTest::TearDown();
-}
-
 int ModelBaseBuilder::AddFrame(int parent, VECTOR translate, VECTOR rotate, VECTOR scale) {
   TestFrame f;
   f.parent = parent;

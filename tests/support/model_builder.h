@@ -14,20 +14,12 @@
 #include "engine/base/types.h"
 #include "engine/model/matrix3x4.h"
 #include "engine/model/model_base.h"
-#include "tests/support/test_support.h"
 
 // Starts the model system as Direct3D mode does (UseDirect3DFlag set) and ends it again.
 class ModelSystemScope {
  public:
   ModelSystemScope();
   ~ModelSystemScope();
-};
-
-// Test fixture: the model system started around each test, tracked memory checked after it ends.
-class ModelTest : public LeakCheckedTest {
- protected:
-  void SetUp() override;
-  void TearDown() override;
 };
 
 struct TestBoneWeight {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/memory.h"
 
 // Fails the test when tracked memory holds a different number of blocks at its end than at its
@@ -51,3 +53,20 @@ int ForEachAllocationFailure(F attempt) {
   }
   return points;
 }
+
+// Thrown in place of ending the program while a FatalErrorCatcher lives.
+struct FatalErrorThrown : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// While alive, FatalErrorExit writes its log line and throws FatalErrorThrown (the message).
+// Inline, so that tests which do not use it need not link engine start.
+class FatalErrorCatcher {
+ public:
+  FatalErrorCatcher() { SetFatalErrorHook(Throw); }
+  ~FatalErrorCatcher() { SetFatalErrorHook(nullptr); }
+
+ private:
+  [[noreturn]] static void Throw(const char* message) {
+    throw FatalErrorThrown(message ? message : "");
+  }
+};

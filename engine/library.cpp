@@ -1,15 +1,17 @@
-#include "engine/base/library.h"
+#include "engine/library.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
 #include "engine/model/model_handles.h"
 #include "engine_texts.h"
@@ -18,8 +20,7 @@ namespace {
 
 bool g_running = false;
 int g_use3D = 0;
-std::string g_startDir;
-FatalErrorHook g_fatalHook = nullptr;
+int g_startDir = -1;  // the start directory held open (its path may exceed any path limit)
 
 }  // namespace
 
@@ -31,8 +32,6 @@ int SetUse3DFlag(int flag) {
 
 int InitLibrary() {
   if (g_running) return -1;
-  char cwd[4096];
-  g_startDir = getcwd(cwd, sizeof(cwd)) ? cwd : "";
   SetFileFunctionTable(nullptr);
   LogInitialize();
   WriteSystemInfoToLog();
@@ -47,7 +46,11 @@ int InitLibrary() {
     LogTerminate();
     return -1;
   }
+  SetDrawScreen(DX_SCREEN_BACK);
+  SetDrawScreen(DX_SCREEN_FRONT);
+  g_startDir = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   g_running = true;
+  SetFatalErrorEndFunction([] { EndLibrary(); });
   InitModelSystem();
   return 0;
 }
@@ -55,23 +58,17 @@ int InitLibrary() {
 int EndLibrary() {
   if (!g_running) return -1;
   g_running = false;
+  SetFatalErrorEndFunction(nullptr);
   MV1TerminateModelSystem();
   TerminateGraphics();
-  if (!g_startDir.empty() && chdir(g_startDir.c_str()) != 0)
-    WriteLogFmt("Cannot return to the start directory %s", g_startDir.c_str());
+  if (g_startDir >= 0) {
+    if (fchdir(g_startDir) != 0) WriteLog("Cannot return to the start directory\n");
+    close(g_startDir);
+    g_startDir = -1;
+  }
   MemDumpToLog();
   LogTerminate();
   return 0;
 }
 
 int IsLibraryRunning() { return g_running ? 1 : 0; }
-
-void SetFatalErrorHook(FatalErrorHook hook) { g_fatalHook = hook; }
-
-void FatalErrorExit(const char* message) {
-  WriteLog(message ? message : "");
-  WriteLog("\n");
-  if (g_fatalHook) g_fatalHook(message);
-  EndLibrary();
-  std::exit(-1);
-}

@@ -1,5 +1,6 @@
-#include "engine/base/library.h"
+#include "engine/library.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -7,10 +8,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/base/fatal_error.h"
 #include "engine/base/log.h"
 #include "engine/base/sysinfo.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graphics.h"
 #include "engine/soft/memimg.h"
 #include "tests/support/test_support.h"
 
@@ -85,7 +88,15 @@ TEST_F(LibraryTest, EndReturnsToTheStartDirectory) {
 
 TEST_F(LibraryTest, FailedStartLeavesNothing) {
   int points = ForEachAllocationFailure([] {
-    if (InitLibrary() != 0) return IsLibraryRunning() != 0;
+    FatalErrorCatcher fatal;
+    try {
+      if (InitLibrary() != 0) return IsLibraryRunning() != 0;
+    } catch (const FatalErrorThrown&) {
+      // The default light's record: the engine ends there, as a real run would.
+      TerminateGraphics();
+      LogTerminate();
+      return false;
+    }
     EndLibrary();
     return true;
   });
@@ -104,4 +115,38 @@ TEST_F(LibraryTest, FatalErrorExitLogsEndsAndExits) {
   EXPECT_EXIT(FatalErrorExit("fatal for real"), ::testing::ExitedWithCode(255), "");
   EXPECT_EQ(IsLibraryRunning(), 1);  // the death happened in a child
   ASSERT_EQ(EndLibrary(), 0);
+}
+
+TEST_F(LibraryTest, StartDirectoryLongerThanAnyPathIsKept) {
+  // 24 levels of 200-byte names: a start directory of more than 4,800 bytes, longer than any
+  // path the system takes in one call.
+  char outside[4096];
+  ASSERT_NE(getcwd(outside, sizeof(outside)), nullptr);
+  const std::string level(200, 'd');
+  const int kLevels = 24;
+  for (int i = 0; i < kLevels; ++i) {
+    ASSERT_EQ(mkdir(level.c_str(), 0755), 0);
+    ASSERT_EQ(chdir(level.c_str()), 0);
+  }
+  struct stat deep, now, logFile;
+  ASSERT_EQ(stat(".", &deep), 0);
+  ASSERT_EQ(InitLibrary(), 0);
+  ASSERT_EQ(chdir("/"), 0);  // the program wanders off
+  WriteLog("written from elsewhere\n");
+  ASSERT_EQ(EndLibrary(), 0);
+  ASSERT_EQ(stat(".", &now), 0);
+  EXPECT_TRUE(now.st_ino == deep.st_ino && now.st_dev == deep.st_dev)
+      << "EndLibrary did not return to the start directory";
+  // The log was written in the start directory throughout, not relative to the current one.
+  ASSERT_EQ(stat("Log.txt", &logFile), 0);
+  EXPECT_NE(ReadLogFile().find("written from elsewhere"), std::string::npos);
+  struct stat stray;
+  EXPECT_NE(stat("/Log.txt", &stray), 0);
+  // Climb out from wherever EndLibrary left us and remove the levels.
+  std::remove("Log.txt");
+  for (int i = 0; i < kLevels; ++i) {
+    ASSERT_EQ(chdir(".."), 0);
+    EXPECT_EQ(rmdir(level.c_str()), 0);
+  }
+  ASSERT_EQ(chdir(outside), 0);
 }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# check_package.sh BUILD_DIR: installs the engine from BUILD_DIR into BUILD_DIR/package-check,
+# compiles every installed header on its own (C++17, the package's floor), builds examples/ as an
+# outside project against the installed package (find_package(QzLib CONFIG)) and runs it.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+stage=$build/package-check
+prefix=$stage/prefix
+rm -rf "$stage"
+cmake --install "$build" --prefix "$prefix" > /dev/null
+inc=$prefix/include/qzlib
+headers=$(cd "$inc" && find . -name '*.h' | sed 's#^\./##' | sort)
+for h in $headers; do
+  printf '#include "%s"\n' "$h" | ${CXX:-c++} -std=c++17 -fsyntax-only -I"$inc" -x c++ - ||
+    { echo "installed header $h does not compile on its own" >&2; exit 1; }
+done
+echo "$(echo "$headers" | wc -l) installed headers compile on their own"
+cmake -S "$root/examples" -B "$stage/examples" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
+cmake --build "$stage/examples" > /dev/null
+mkdir -p "$stage/run"
+cd "$stage/run"
+"$stage/examples/qzlib_example_draw_and_save" "$root/../shared/testdata/images/png/basn6a08.png" example.png
+echo "outside project built against $prefix and ran: $stage/run/example.png"

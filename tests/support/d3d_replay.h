@@ -1,0 +1,26 @@
+// A replayer of the stand-in device's recorded draws: turns the snapshots into a picture with
+// the project's own software renderer. Not part of the engine; the tests and the demonstration
+// share it.
+//
+// Each snapshot's vertices are read by its vertex format, transformed by its world, view and
+// projection matrices to the target's size, triangles behind the near plane and back faces (by
+// the recorded cull mode) are dropped, vertices are lit from the recorded lights and material
+// with a plain Lambert term, and the triangles and lines of all draws are sorted far to near and
+// drawn flat (textured from the stage-0 texture where one is set) with the recorded blend.
+#pragma once
+#include <vector>
+
+#include "engine/soft/memimg.h"
+#include "platform/d3d_device.h"
+
+struct ReplayStats {
+  int Triangles = 0;  // drawn
+  int Lines = 0;
+  int Culled = 0;     // back faces dropped
+  int Clipped = 0;    // behind the near plane
+  int Skipped = 0;    // draws the replayer cannot read (no position in the format)
+};
+
+// Draws the snapshots into target (a valid 32-bit or 16-bit MEMIMG; its DrawArea clipping
+// applies). Restores the draw state it changes. Returns the counts.
+ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target);
