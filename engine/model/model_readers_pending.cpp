@@ -4,4 +4,3 @@
 
 int LoadMV1ToModelBase(const void*, size_t, const char*, const char*, const char*) { return -1; }
 int LoadMqoModel(const void*, size_t, const char*, const char*, const char*) { return -1; }
-int LoadXFileModel(const void*, size_t, const char*, const char*, const char*) { return -1; }
