@@ -5,10 +5,12 @@
 // motion.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
 #include "engine/modelimport/pmd/pmd_file.h"
@@ -65,9 +67,13 @@ size_t ModelEnd(const PmdFile& f) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // the engine in Direct3D mode over the stand-in device, started once: the model system exists
+  // only then, and textures become graphs
   static int started = [] {
-    UseDirect3DFlag = 1;
-    return InitModelSystem();
+    SetGraphMode(640, 480, 32);
+    SetUse3DFlag(1);
+    if (InitLibrary() != 0) std::abort();
+    return 0;
   }();
   (void)started;
   static FileFunctionTable table = [] {

@@ -11,6 +11,7 @@
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/library.h"
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
 #include "engine/modelimport/x/xfile_model.h"
@@ -18,8 +19,11 @@
 #include "tests/support/converted_base_check.cpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  UseDirect3DFlag = 1;
-  InitModelSystem();
+  // the engine in Direct3D mode over the stand-in device: the model system exists only then, and
+  // textures become graphs
+  SetGraphMode(640, 480, 32);
+  SetUse3DFlag(1);
+  if (InitLibrary() != 0) std::abort();
   MV1DeleteModelBase(MV1AddModelBaseHandle());  // the base table grows once, here
   return 0;
 }
