@@ -149,6 +149,30 @@ int AsciiToInt(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+const char* ReadPlainDecimal(const char* text, const char* end, bool allowPoint, double* value,
+                             uint32_t* integer) {
+  // With the digits m below 2^53 and k <= 19 fraction digits, m and 10^k are exact doubles and
+  // their quotient is rounded once: the correctly rounded value, as from_chars gives it.
+  static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+  const char* p = text;
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  uint64_t m = 0;
+  int digits = 0, fraction = 0;
+  while (p < end && *p >= '0' && *p <= '9' && digits < 20) m = m * 10 + static_cast<uint64_t>(*p++ - '0'), ++digits;
+  if (allowPoint && p < end && *p == '.') {
+    ++p;
+    while (p < end && *p >= '0' && *p <= '9' && digits < 20)
+      m = m * 10 + static_cast<uint64_t>(*p++ - '0'), ++digits, ++fraction;
+  }
+  if (digits == 0 || digits > 19 || m > (uint64_t{1} << 53)) return nullptr;
+  double d = static_cast<double>(m) / kPow10[fraction];
+  *value = negative ? -d : d;
+  if (integer) *integer = negative ? 0u - static_cast<uint32_t>(m) : static_cast<uint32_t>(m);
+  return p;
+}
+
 double AsciiToDouble(const char* text) { return AsciiToDoubleN(text, std::strlen(text)); }
 
 double AsciiToDoubleN(const char* text, size_t length) {
@@ -159,6 +183,10 @@ double AsciiToDoubleN(const char* text, size_t length) {
   if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
   if (p == end || !((*p >= '0' && *p <= '9') || *p == '.')) return 0.0;
   double value = 0.0;
+  // the common plain decimal directly, when nothing after it could continue the number
+  const char* stop = ReadPlainDecimal(p, end, true, &value, nullptr);
+  if (stop && !(stop < end && ((*stop >= '0' && *stop <= '9') || *stop == 'e' || *stop == 'E' || *stop == '.')))
+    return negative ? -value : value;
   auto r = std::from_chars(p, end, value, std::chars_format::general);
   if (r.ec == std::errc::invalid_argument) return 0.0;
   if (r.ec == std::errc::result_out_of_range) {

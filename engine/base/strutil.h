@@ -55,6 +55,12 @@ int AsciiToInt(const char* text);
 double AsciiToDouble(const char* text);
 // The same over the first length bytes of text, which need not be zero-terminated.
 double AsciiToDoubleN(const char* text, size_t length);
+// The plain decimal "[+|-]digits[.digits]" at the start of [text, end) with at most 19 digits
+// whose digits read as an integer are at most 2^53 (the point only when allowPoint): where it
+// stops, with *value as AsciiToDoubleN gives it (and, without a point, *integer the digits
+// modulo 2^32 with the sign applied, as AsciiToInt wraps); null for any other text.
+const char* ReadPlainDecimal(const char* text, const char* end, bool allowPoint, double* value,
+                             uint32_t* integer);
 
 // printf rules into buffer (bufferSize bytes, terminator included), cut to fit. Returns 0.
 int FormatString(char* buffer, size_t bufferSize, const char* format, ...)

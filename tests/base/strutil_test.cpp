@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "engine_texts.h"
@@ -91,6 +94,21 @@ TEST(StrUtil, NumbersAndFormatting) {
   EXPECT_EQ(AsciiToDouble("+.5"), 0.5);
   EXPECT_EQ(AsciiToDouble("abc"), 0.0);
   EXPECT_EQ(AsciiToDouble("--1"), 0.0);
+  EXPECT_EQ(AsciiToDouble("1.2.3"), 1.2);
+  EXPECT_EQ(AsciiToDouble("."), 0.0);
+  EXPECT_EQ(AsciiToDoubleN("0.639216;", 9), 0.639216);
+  // the plain decimal reader: where it stops, the wrapped integer, what it leaves to the general path
+  const std::string plain[] = {"4294967297,", "-5 ", "+12.5;", "1e5", ".", "-", "12345678901234567890"};
+  const long stops[] = {10, 2, 5, 1, -1, -1, -1};
+  const uint32_t integers[] = {1, 0xFFFFFFFBu, 0, 1, 0, 0, 0};  // the point read only in case 2
+  for (int i = 0; i < 7; ++i) {
+    double v = 0;
+    uint32_t n = 0;
+    const char* t = plain[i].c_str();
+    const char* stop = ReadPlainDecimal(t, t + plain[i].size(), i == 2, &v, &n);
+    EXPECT_EQ(stop ? stop - t : -1, stops[i]) << plain[i];
+    if (stop && i != 2) EXPECT_EQ(n, integers[i]) << plain[i];
+  }
 
   char b[8];
   EXPECT_EQ(FormatString(b, sizeof(b), "%d-%s", 42, "ab"), 0);
@@ -99,4 +117,23 @@ TEST(StrUtil, NumbersAndFormatting) {
   EXPECT_STREQ(b, "abcdefg");
   EXPECT_EQ(FormatString(b, sizeof(b), "abcdef%s", kHyo), 0);  // cut between "表"'s two bytes
   EXPECT_STREQ(b, "abcdef");
+}
+
+// Decimal texts of every length around the fast path's limits (19 digits, 2^53, 22 fraction
+// digits, exponents, stray characters) convert exactly as strtod does.
+TEST(StrUtil, AsciiToDoubleMatchesStrtod) {
+  const char kChars[] = "0123456789.eE-+x;";
+  for (uint32_t seed = 0; seed < 20000; ++seed) {
+    std::mt19937 rng(seed);
+    std::string text = rng() % 4 ? "" : (rng() % 2 ? "-" : "+");
+    int digits = 1 + static_cast<int>(rng() % 24);
+    for (int i = 0; i < digits; ++i) text += static_cast<char>('0' + rng() % 10);
+    if (rng() % 4) text.insert(rng() % (text.size() + 1), ".");
+    for (uint32_t i = rng() % 3; i > 0; --i) text += kChars[rng() % (sizeof kChars - 1)];
+    if (seed % 7 == 0) text = "9007199254740993." + std::to_string(seed);  // just above 2^53
+    std::string copy = text;
+    double want = std::strtod(copy.c_str(), nullptr);
+    double got = AsciiToDoubleN(text.data(), text.size());
+    ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "seed " << seed << ": " << text;
+  }
 }

@@ -115,6 +115,17 @@ struct XTokenReader {
     }
     return false;
   }
+  // A whole plain-decimal word at pos (ReadPlainDecimal, ended by a delimiter or the end of the
+  // data): pos moved past it. False, pos unchanged, for any other word; the general path reads
+  // those. The word, as ScanWord would take it, is exactly these bytes.
+  bool PlainDecimal(bool point, double* value, uint32_t* integer) {
+    const char* begin = reinterpret_cast<const char*>(data);
+    const char* stop = ReadPlainDecimal(begin + pos, begin + size, point, value, integer);
+    if (!stop || (stop < begin + size && !(kClasses.c[static_cast<uint8_t>(*stop)] & CC_DELIM))) return false;
+    pos = static_cast<size_t>(stop - begin);
+    wordHasBrace = false;
+    return true;
+  }
   // 1: a word was copied to buf; 0: end of data; -1: longer than the buffer. wordHasBrace tells
   // whether the word holds a "{" or "}". extra: further delimiters, braces only.
   int ReadWord(char* buf, size_t cap, const char* extra, bool peek) {
@@ -307,6 +318,9 @@ struct Parser {
         r.pos += static_cast<size_t>(sz);
       }
     }
+    // the common plain integer in place, else the word through AsciiToInt (which wraps)
+    double unused;
+    if (r.SkipBlanks(nullptr) && r.PlainDecimal(false, &unused, v)) return 0;
     char w[kWordSize];
     int rc = r.ReadWord(w, sizeof w, nullptr, false);
     if (rc < 0) return Fail(X_MSG_LONG);
@@ -324,6 +338,12 @@ struct Parser {
   }
   // Text: one float member, converted in place.
   int TextFloat(float* f) {
+    // the common plain decimal in place, exactly as AsciiToDoubleN converts it
+    double d;
+    if (r.SkipBlanks(nullptr) && r.PlainDecimal(true, &d, nullptr)) {
+      *f = static_cast<float>(d);
+      return 0;
+    }
     size_t first;
     if (!r.ScanWord(nullptr, &first)) return Fail(X_MSG_DATA_SHORT);
     const char* w = reinterpret_cast<const char*>(r.data + first);
