@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_engine.h"
 #include "engine/base/memory.h"
 #include "engine/file/file.h"
 #include "engine/graphics/draw_state.h"
@@ -53,25 +54,11 @@ void LoadGene(benchmark::State& state, const std::string& folder) {
   SetReadModelObserver(nullptr, nullptr);
 }
 
-// The engine in Direct3D mode over the stand-in device (the model system exists only then, and
-// textures become graphs); false, the benchmark skipped, without the test data or the engine.
-bool StartEngine(benchmark::State& state) {
-  if (Read(kData + "pmd/Gene.pmd").empty()) {
-    state.SkipWithError("shared test data absent");
-    return false;
-  }
-  SetGraphMode(640, 480, 32);
-  SetUse3DFlag(1);
-  if (InitLibrary() == 0) return true;
-  state.SkipWithError("engine start failed");
-  return false;
-}
-
 // End to end: MV1LoadModel of Gene.pmd with its motions Gene000.vmd and Gene001.vmd, the
 // conversion into a model base with its textures decoded into graphs, device buffers and the
 // first model.
 void BM_PmdLoadGeneEndToEnd(benchmark::State& state) {
-  if (!StartEngine(state)) return;
+  if (!StartDirect3DEngine(state, !Read(kData + "pmd/Gene.pmd").empty())) return;
   const std::string path = kData + "pmd/Gene.pmd";
   for (auto _ : state) {
     int h = MV1LoadModel(path.c_str());
@@ -90,7 +77,7 @@ BENCHMARK(BM_PmdLoadGeneEndToEnd)->Unit(benchmark::kMillisecond);
 // are present, pale.png at 4096 x 4096 and iraira.png stretched to 1024 x 1024; the eight missing
 // ones become the built-in white image).
 void BM_PmdGeneTextureDecoding(benchmark::State& state) {
-  if (!StartEngine(state)) return;
+  if (!StartDirect3DEngine(state, !Read(kData + "pmd/Gene.pmd").empty())) return;
   const std::string folder = kData + "pmd";
   int model = MV1LoadModel((folder + "/Gene.pmd").c_str());
   std::vector<std::string> names;

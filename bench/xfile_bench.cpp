@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/base/log.h"
+#include "bench/bench_engine.h"
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/library.h"
@@ -59,26 +60,12 @@ const std::string& TinyBytes() {
   return bytes;
 }
 
-// With the test data present, the engine in Direct3D mode over the stand-in device; else the
-// benchmark is skipped.
-bool StartEngine(benchmark::State& state) {
-  if (TinyBytes().empty()) {
-    state.SkipWithError("test data absent");
-    return false;
-  }
-  SetGraphMode(640, 480, 32);
-  SetUse3DFlag(1);
-  if (InitLibrary() == 0) return true;
-  state.SkipWithError("engine start failed");
-  return false;
-}
-
 // MV1LoadModel of tiny_4anim.x end to end, over the engine in Direct3D mode: the whole-file read,
 // parse, objects into the read model, conversion into a base with its texture decoded into a
 // graph, device buffers and the first model.
 void BM_LoadModel_Tiny(benchmark::State& state) {
   const std::string path = std::string(BENCH_TESTDATA_DIR) + "/models/x/tiny_4anim.x";
-  if (!StartEngine(state)) return;
+  if (!StartDirect3DEngine(state, !TinyBytes().empty())) return;
   MV1DeleteModel(MV1LoadModel(path.c_str()));  // the handle tables grow once, here
   MemResetPeak();
   size_t held = MemLiveBytes();
@@ -98,7 +85,7 @@ BENCHMARK(BM_LoadModel_Tiny)->Unit(benchmark::kMillisecond);
 // conversion into a base with its texture (no file read, no device buffers, no model).
 void BM_LoadXFileModel_Tiny(benchmark::State& state) {
   const std::string& bytes = TinyBytes();
-  if (!StartEngine(state)) return;
+  if (!StartDirect3DEngine(state, !TinyBytes().empty())) return;
   const std::string folder = std::string(BENCH_TESTDATA_DIR) + "/models/x";
   MV1DeleteModelBase(MV1AddModelBaseHandle());
   for (auto _ : state) {

@@ -1,0 +1,21 @@
+// Engine start for the benchmarks that need Direct3D mode.
+#pragma once
+#include <benchmark/benchmark.h>
+
+#include "engine/graphics/draw_state.h"
+#include "engine/library.h"
+
+// Unless needed (a test file, say) is missing, starts the engine in Direct3D mode over the
+// stand-in device (the model system exists only then, and textures become graphs); otherwise,
+// or when the start fails, the benchmark is skipped and false returned. EndLibrary ends it.
+inline bool StartDirect3DEngine(benchmark::State& state, bool needed) {
+  if (!needed) {
+    state.SkipWithError("shared test data absent");
+    return false;
+  }
+  SetGraphMode(640, 480, 32);
+  SetUse3DFlag(1);
+  if (InitLibrary() == 0) return true;
+  state.SkipWithError("engine start failed");
+  return false;
+}
