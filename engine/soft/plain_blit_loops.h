@@ -1,5 +1,6 @@
-// The plain blit's pixel loops, written once over the rule layer's variants. Included by the
-// per-format files that instantiate them into their dispatch tables.
+// The plain blit's pixel loops, written once over the rule layer's variants, and its vector row
+// segments, which the stretched and rotated blits share. Included by the per-format files that
+// instantiate them into their dispatch tables.
 #pragma once
 #include <cstddef>
 #include <cstdint>
