@@ -4,6 +4,7 @@
 // that a head, a tail or a masked group that reaches past its pixels shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -149,7 +150,7 @@ TEST(SimdKernelsTest, FlatColourKernelsFollowTheirRule) {
             want[i] = ch == 3 ? uint8_t(d) : uint8_t(d + ((t - d) * int(p) >> 8));  // floor
           }
           k->BlendFlat[target](row, n, c, p);
-          ASSERT_EQ(std::memcmp(row, want.data(), want.size()), 0) << "target " << target << " p " << p << " n " << n;
+          ASSERT_TRUE(std::equal(want.begin(), want.end(), row)) << "target " << target << " p " << p << " n " << n;
           for (int i = 0; i < 64; ++i)
             ASSERT_TRUE(buf[off + i] == 0x5A && buf[buf.size() - 1 - i] == 0x5A) << "guard, n " << n;
         }
