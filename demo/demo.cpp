@@ -97,6 +97,7 @@ int main() {
   RunModelDemo();
   RunModelLoadDemo();
   RunAnimDemo();
+  RunModelDrawDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

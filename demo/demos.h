@@ -33,3 +33,8 @@ void RunModelLoadDemo();
 // A 12-frame arm with four anims drawn as a skeleton with the software line drawer at eight times
 // per row: each of two anims alone, both blended, an additive anim and a wide rotation step.
 void RunAnimDemo();
+
+// Models drawn with MV1DrawModel on the fixed-function path over the stand-in device and
+// replayed: a textured lit box, the same at opacity 0.5 over a checkerboard, a toon box with its
+// outline, boxes in each blend mode, a skinned arm posed by an animation and a frame culled.
+void RunModelDrawDemo();
