@@ -448,7 +448,7 @@ int MV1SetupDrawDeviceState(MV1Model* model) {
 }
 
 void MV1DrawMeshCore(MV1Mesh* mesh) {
-  if (!Dev()) return;
+  if (!Dev() || !mesh->Material) return;  // a mesh without a material has nothing to draw with
   StageSettingsRecord* record = &StageSettings;
   int vs = ShaderKey.VertexShaderIndex, ps = ShaderKey.PixelShaderIndex;
   MV1SetupMeshDrawMaterial(&vs, &ps, record, mesh);

@@ -547,6 +547,46 @@ TEST_F(ModelDrawTest, ToonLightingEdgeCasesAndCoordinateOffsets) {
   (void)m;
 }
 
+TEST_F(ModelDrawTest, SpotWithEqualConesHasAHardEdgeAndNaNClampsToZero) {
+  const int h = OneFrameModel({0});
+  MV1Model* model = Model(h);
+  model->BaseData->Material[0].Type = 1;
+  ChangeLightTypeSpot({0, 0, -10}, {0, 0, 1}, 1.0f, 1.0f, 100, 1, 0, 0);
+  ASSERT_EQ(MV1DrawModel(h), 0);
+  MV1TriangleList* list = model->Mesh[0].TriangleList[0].Base;
+  float* v = static_cast<float*>(list->TempVertexBuffer);
+  const float ambient = std::min(MaterialConstants.AmbientBase + DeviceLights.Slots[0].AmbientFactor, 0.999f);
+  const float inside = std::tan(0.4f) * 10.0f, outside = std::tan(0.6f) * 10.0f;
+  for (auto [x, lit] : {std::pair{0.0f, true}, std::pair{inside, true}, std::pair{outside, false}}) {
+    v[0] = x, v[1] = 0, v[2] = 0, v[3] = 0, v[4] = 0, v[5] = -1;
+    MV1CalcVertexLighting(list, nullptr);
+    if (lit) EXPECT_GT(v[12], ambient) << x;
+    else EXPECT_FLOAT_EQ(v[12], std::max(ambient, 0.0f)) << x;
+  }
+  v[3] = std::nanf("");
+  MV1CalcVertexLighting(list, nullptr);
+  EXPECT_TRUE(v[12] >= 0.0f && v[12] <= 0.999f);
+  EXPECT_EQ(v[16], 0.0f);
+  MV1DeleteModel(h);
+  ChangeLightTypeDir({1, -1, 1});
+}
+
+TEST_F(ModelDrawTest, ForcedResendEndsWithTheDrawAndAMeshWithoutMaterialIsSkipped) {
+  const int h = OneFrameModel({0, 0});
+  ASSERT_EQ(MV1DrawModel(h), 0);
+  DeviceState.ForceResend = 1;
+  Dev()->ClearRecord();
+  ASSERT_EQ(MV1DrawModel(h), 0);
+  EXPECT_EQ(DeviceState.ForceResend, 0);
+  EXPECT_GE(Dev()->CallCount(D3DMethod::SetFVF), 1u);
+  EXPECT_GE(Dev()->CallCount(D3DMethod::SetRenderState), 10u);
+  Model(h)->Mesh[0].Material = nullptr;
+  Dev()->ClearRecord();
+  ASSERT_EQ(MV1DrawModel(h), 0);
+  EXPECT_EQ(Dev()->Draws().size(), 1u);
+  MV1DeleteModel(h);
+}
+
 TEST_F(ModelDrawTest, DrawCallsCullingAndCaching) {
   ModelBaseBuilder b;
   b.AddFrame(-1, kCentre);
