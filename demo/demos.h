@@ -41,3 +41,8 @@ void RunReadModelDemo();
 // the polygons hit by a sphere and a capsule, and a skinned arm's transformed reference mesh
 // beside its local one, drawn with the software line and triangle drawers.
 void RunCollisionDemo();
+
+// Models drawn with MV1DrawModel on the fixed-function path over the stand-in device and
+// replayed: a textured lit box, the same at opacity 0.5 over a checkerboard, a toon box with its
+// outline, boxes in each blend mode, a skinned arm posed by an animation and a frame culled.
+void RunModelDrawDemo();

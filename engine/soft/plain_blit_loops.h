@@ -1,5 +1,6 @@
-// The plain blit's pixel loops, written once over the rule layer's variants. Included by the
-// per-format files that instantiate them into their dispatch tables.
+// The plain blit's pixel loops, written once over the rule layer's variants, and its vector row
+// segments, which the stretched and rotated blits share. Included by the per-format files that
+// instantiate them into their dispatch tables.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -214,7 +215,8 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
           count += more;
           ++rm;
         }
-        PlainSimdSegment<F, V>(K, P, d + 4 * x, s + 4 * x, count, true, kind == 2);
+        if constexpr (V.Dst16) PlainSimd16Segment<F, V>(K, P, d + 2 * x, s + 2 * x, count, true);
+        else PlainSimdSegment<F, V>(K, P, d + 4 * x, s + 4 * x, count, true, kind == 2);
       }
       x += count;
     }
@@ -231,12 +233,13 @@ constexpr bool PlainSimd16Case() {
 }
 
 // One row segment of n 16-bit pixels by the 16-bit kernel standing for variant V. The whole 32-bit
-// colour key is compared with the 16-bit colour, so a key above 0xFFFF skips nothing.
+// colour key is compared with the 16-bit colour, so a key above 0xFFFF skips nothing; a run-map
+// segment (runs) has no key test.
 template <SoftFamily F, SoftVariant V>
 SOFT_INLINE void PlainSimd16Segment(const PlainSimdOps& K, const SoftDrawPrep& P, uint8_t* d,
-                                    const uint8_t* s, int n) {
+                                    const uint8_t* s, int n, bool runs = false) {
   const uint32_t p = static_cast<uint32_t>(P.P);
-  const int key = V.Trans && P.Key <= 0xFFFFu;
+  const int key = !runs && V.Trans && P.Key <= 0xFFFFu;
   switch (V.Mode) {
     case SOFT_MODE_NOBLEND:
       if (key) K.CopyKey16(d, s, n, P.Key);
@@ -305,9 +308,10 @@ struct PlainBlitLoops {
   template <SoftFamily F, SoftVariant V>
   struct Runs {
     static constexpr bool kEnabled =
-        V.Dst16 == Dst16 && V.Trans == 1 && (kPlainSpecialiseAll || PlainSimdRunsCase<F, V>());
+        V.Dst16 == Dst16 && V.Trans == 1 &&
+        (kPlainSpecialiseAll || PlainSimdRunsCase<F, V>() || PlainSimd16Case<F, V>());
     static void Run(const SoftDrawPrep& P, const PlainBlitArgs& A) {
-      if constexpr (PlainSimdRunsCase<F, V>()) PlainSimdRuns<F, V>(P, A);
+      if constexpr (PlainSimdRunsCase<F, V>() || PlainSimd16Case<F, V>()) PlainSimdRuns<F, V>(P, A);
       else PlainBlitRuns(F, V, P, A);
     }
   };

@@ -1,8 +1,10 @@
-// Vector row kernels of the plain blit into 32-bit destinations (no blend graph, no tint, direct
-// sources). Each gives exactly the result of the pixel rule it stands for; the differential tests
-// compare them with the reference model. This header is self-contained (intrinsics only) and
-// everything in it has internal linkage: it is compiled once for SSE2 and once, in its own
-// translation unit, for AVX2.
+// Vector row kernels of the software drawers (no blend graph, no tint, direct sources): the plain
+// blit's rules into 32-bit and 16-bit 5:6:5 destinations, which the stretched and rotated blits
+// run on gathered rows and the flat-colour drawers on a colour row, and the gathers themselves.
+// Each gives exactly the result of the pixel rule it stands for; the differential tests compare
+// them with the reference models. This header is self-contained (intrinsics only) and everything
+// in it has internal linkage: it is compiled once for SSE2 and once, in its own translation unit,
+// for AVX2.
 #pragma once
 #include <immintrin.h>
 
@@ -276,14 +278,20 @@ void KBlendAlpha(uint8_t* d, const uint8_t* s, int n, uint32_t p) {
   });
 }
 
-template <class V>
-void KSatAddSub(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key) {
+template <class V, int sub, int hasKey>
+void SatAddSubGroups(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
   const auto k = V::Set32(key);
   ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
     auto S = V::Load(sp), D = V::Load(dp);
     auto r = sub ? V::SubsU8(D, S) : V::AddsU8(S, D);
     V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
   });
+}
+template <class V>
+void KSatAddSub(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key) {
+  // The four loops apart: the add without a key is the commonest and the simplest.
+  if (sub) hasKey ? SatAddSubGroups<V, 1, 1>(d, s, n, key) : SatAddSubGroups<V, 1, 0>(d, s, n, key);
+  else hasKey ? SatAddSubGroups<V, 0, 1>(d, s, n, key) : SatAddSubGroups<V, 0, 0>(d, s, n, key);
 }
 
 template <class V, int form>
