@@ -46,3 +46,8 @@ void RunCollisionDemo();
 // replayed: a textured lit box, the same at opacity 0.5 over a checkerboard, a toon box with its
 // outline, boxes in each blend mode, a skinned arm posed by an animation and a frame culled.
 void RunModelDrawDemo();
+
+// X and PMD files of the shared test data loaded with MV1LoadModel and drawn with MV1DrawModel,
+// replayed: the tiger, the lobby skybox, tiny_4anim.x's "Walk" as a sheet, the skinned test cube,
+// Gene.pmd posed by Gene000.vmd with close-ups of its legs and IK goals, menu.pmd turning.
+void RunImportDemo();

@@ -248,10 +248,18 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
     const D3DTexturePixels* tex =
         LayoutOf(p.draw->Fvf).tex >= 0 ? p.draw->Stages[0].Texture.get() : nullptr;
     MEMIMG* src = tex ? textures.Get(tex, target->Base->Format) : nullptr;
+    // Texture coordinates repeat (the default wrap addressing): the triangle's are moved by whole
+    // texture sizes to start inside the texture, as the software drawer reads inside it only.
+    float du = 0, dv = 0;
+    if (src) {
+      du = std::floor(std::min({p.v[0].u, p.v[1].u, p.v[2].u}));
+      dv = std::floor(std::min({p.v[0].v, p.v[1].v, p.v[2].v}));
+      if (!std::isfinite(du) || !std::isfinite(dv)) du = dv = 0;
+    }
     MemImgVertex mv[3];
     for (int k = 0; k < 3; ++k)
-      mv[k] = MemImgVertex{X(p.v[k].x), X(p.v[k].y), src ? X(p.v[k].u * float(src->Width)) : 0,
-                           src ? X(p.v[k].v * float(src->Height)) : 0};
+      mv[k] = MemImgVertex{X(p.v[k].x), X(p.v[k].y), src ? X((p.v[k].u - du) * float(src->Width)) : 0,
+                           src ? X((p.v[k].v - dv) * float(src->Height)) : 0};
     DrawPolygonMemImg(target, src, mv, 0, nullptr, color);
     ++stats.Triangles;
   }
