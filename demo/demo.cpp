@@ -95,6 +95,7 @@ int main() {
   EndLibrary();
   RunDirect3DDemo();
   RunModelDemo();
+  RunModelLoadDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

@@ -23,3 +23,8 @@ void RunDirect3DDemo();
 // in Direct3D mode, coloured by the view test and tinted by the frame's derived diffuse scale;
 // the recorded draws are replayed into pictures.
 void RunModelDemo();
+// A model file loaded by path through MV1LoadModel from a folder whose name holds a 0x5C trail
+// byte, with its textures beside it (one missing), drawn from its device buffers before and after
+// a simulated device loss; the fall-back texture, a normal map and a colour texture with its
+// stretched alpha saved as pictures.
+void RunModelLoadDemo();

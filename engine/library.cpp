@@ -14,6 +14,7 @@
 #include "engine/graphics/graph.h"
 #include "engine/graphics/graphics.h"
 #include "engine/model/model_handles.h"
+#include "engine/modelimport/model_import_readers.h"
 #include "engine_texts.h"
 
 namespace {
@@ -52,6 +53,7 @@ int InitLibrary() {
   g_running = true;
   SetFatalErrorEndFunction([] { EndLibrary(); });
   InitModelSystem();
+  RegisterModelImportReaders();
   return 0;
 }
 

@@ -5,9 +5,11 @@
 
 #include "engine/base/memory.h"
 #include "engine/graphics/graph.h"
+#include "engine/model/model_buffers.h"
 #include "engine/model/model_bounds.h"
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_mesh_process.h"
 #include "engine/model/model_pending.h"
 
 namespace {

@@ -7,6 +7,3 @@ int MV1DetachAnim(int, int) { return 0; }
 void MV1RefreshAttachList(MV1Model* model) { model->AnimSetupFlag = 1; }
 int MV1TerminateReferenceMesh(int, int, int) { return 0; }
 int MV1TerminateCollInfo(int, int) { return 0; }
-void MV1SetupModelTriangleListPositions(MV1ModelTriangleList*) {}
-int MV1ReleaseModelDeviceObjects(int) { return 0; }
-int MV1TerminateModelBaseVertexBuffer(int) { return 0; }

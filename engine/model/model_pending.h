@@ -1,9 +1,8 @@
 // Model-system calls whose work belongs to subsystems not built yet (animation, reference meshes,
-// collision grids, model buffers, model-side vertex records). Each keeps its final signature and
+// collision grids). Each keeps its final signature and
 // for now does nothing; model_pending.cpp holds the stand-ins, to be replaced one by one.
 #pragma once
 
-struct MV1ModelTriangleList;
 struct MV1Model;
 
 // Detaches the anim of an attach slot. 0; -1 for a bad handle or slot.
@@ -14,9 +13,3 @@ void MV1RefreshAttachList(MV1Model* model);
 int MV1TerminateReferenceMesh(int modelHandle, int frameIndex, int isTransform);
 // Frees the collision grid of the model (frame -1) or of a frame. 0 also when there was none.
 int MV1TerminateCollInfo(int modelHandle, int frameIndex);
-// Writes a model triangle list's own per-vertex records from the base list.
-void MV1SetupModelTriangleListPositions(MV1ModelTriangleList* list);
-// Releases the model's device vertex buffers. 0, -1 on a bad handle.
-int MV1ReleaseModelDeviceObjects(int modelHandle);
-// Releases the base's device vertex and index buffers. 0, -1 on a bad handle.
-int MV1TerminateModelBaseVertexBuffer(int baseHandle);

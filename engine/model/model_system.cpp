@@ -3,9 +3,13 @@
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
+#include "engine/graphics/graphics3d.h"
 #include "engine/model/matrix3x4.h"
 #include "engine/model/model.h"
+#include "engine/model/model_buffers.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_texture.h"
 #include "engine_texts.h"
 
 uint8_t MV1SystemInitFlag = 0;
@@ -74,6 +78,10 @@ int InitModelSystem() {
   ClearTable(&MV1ModelBaseTable);
   ClearTable(&MV1ModelTable);
   MV1LoadSmoothingAngle = 1.5620697f;
+  for (int& graph : MV1BuiltinTextureGraph) graph = -1;
+  static const ModelDeviceHooks hooks = {MV1TerminateAllVertexBuffers,
+                                         MV1SetupAllModelBaseVertexBuffers, MV1RestoreTextures};
+  SetModelDeviceHooks(&hooks);
   MV1SystemInitFlag = 1;
   return 0;
 }
@@ -88,6 +96,11 @@ int MV1TerminateModelSystem() {
   ClearTable(&MV1ModelBaseTable);
   MEM_FREE(MV1ModelTable.Slot);
   ClearTable(&MV1ModelTable);
+  for (int& graph : MV1BuiltinTextureGraph) {
+    if (graph >= 0) DeleteGraph(graph, 0);
+    graph = -1;
+  }
+  SetModelDeviceHooks(nullptr);
   MV1SystemInitFlag = 0;
   return 0;
 }

@@ -1,0 +1,253 @@
+// The model loading part of the demonstration: a model file is loaded by path through
+// MV1LoadModel from a folder whose name holds a Shift_JIS character with a 0x5C trail byte, with
+// its textures beside it (one missing). Its rigid triangle lists are drawn from their device
+// buffers and replayed into a picture, a device loss is simulated, and the second picture must
+// equal the first. The fall-back texture, a normal map and a colour texture with its stretched
+// alpha are saved as pictures.
+//
+// The engine's own model reader arrives with its own work; until then the file here is a small
+// demonstration format read by a reader the demonstration registers in the first reader slot.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "demo/demo_common.h"
+#include "demo/demos.h"
+#include "engine/base/memory.h"
+#include "engine/file/file.h"
+#include "engine/file/path.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/graphics/graph.h"
+#include "engine/graphics/graphics3d.h"
+#include "engine/image/baseimage.h"
+#include "engine/library.h"
+#include "engine/model/model.h"
+#include "engine/model/model_buffers.h"
+#include "engine/model/model_handles.h"
+#include "engine/model/model_load.h"
+#include "engine/model/model_matrix.h"
+#include "engine/model/model_readers.h"
+#include "engine/model/model_texture.h"
+#include "tests/support/d3d_replay.h"
+#include "tests/support/model_builder.h"
+#include "tests/support/model_files.h"
+
+namespace {
+
+// "demo_ソ" in Shift_JIS: ソ is 0x83 0x5C.
+const char kFolder[] = "demo_\x83\x5C";
+const char* const kTextures[] = {"checker.bgra", "missing.png", "height.bgra"};
+
+// A quad of two triangles over (0..8, 0..8), UVs 0..1 (the builder derives UVs from positions).
+TestMesh Quad(int frame, int material) {
+  TestMesh m;
+  m.frame = frame;
+  m.material = material;
+  for (VECTOR p : {VECTOR{0, 0, 0}, VECTOR{8, 0, 0}, VECTOR{8, 8, 0}, VECTOR{0, 8, 0}}) {
+    TestVertex v;
+    v.position = p;
+    v.normal = {0, 0, -1};
+    m.vertices.push_back(v);
+  }
+  TestTriangleList l;
+  l.meshVertices = {0, 1, 2, 3};
+  l.indices = {0, 2, 1, 0, 3, 2};
+  m.lists.push_back(l);
+  return m;
+}
+
+// The folder and model name the reader was handed.
+std::string g_readerFolder, g_readerName;
+
+// Reads the demonstration format "QZDEMO": three textured quads in three frames.
+int DemoReader(const void* image, size_t size, const char*, const char* name, const char* folder) {
+  if (size < 6 || std::memcmp(image, "QZDEMO", 6) != 0) return -1;
+  g_readerFolder = folder;
+  g_readerName = name;
+  ModelBaseBuilder b;
+  for (int i = 0; i < 3; ++i) {
+    b.materials.push_back({"mat" + std::to_string(i), COLOR_F{1, 1, 1, 1}, 1, 0, 0});
+    b.AddFrame(-1, VECTOR{40.0f + 200.0f * i, 140, 0}, VECTOR{0, 0.3f * (i - 1), 0},
+               VECTOR{20, 20, 20});
+    b.meshes.push_back(Quad(i, i));
+  }
+  for (const char* t : kTextures) b.textures.push_back(t);
+  const int h = b.Build();
+  MV1ModelBase* base = MV1GetModelBaseChecked(h);
+  if (!base) return -1;
+  for (int i = 0; i < base->TextureCount; ++i) {
+    base->Material[i].DiffuseLayer[0].Texture = i;
+    MV1TextureBase* t = &base->Texture[i];
+    char full[1024];
+    ConvertFullPath(kTextures[i], full, sizeof(full), folder);
+    t->BumpMap = i == 2;
+    t->BumpScale = 2.0f;
+    char* colorName = nullptr;
+    if (MV1LoadTexture(&t->ColorImage, &t->ColorImageSize, &t->AlphaImage, &t->AlphaImageSize,
+                       &t->GraphHandle, &t->SemiTransparent, &colorName, nullptr, full, nullptr,
+                       folder, t->BumpMap, t->BumpScale) != 0) {
+      MV1DeleteModelBase(h);
+      return -1;
+    }
+    t->ColorFileName = colorName;
+    t->ColorFileNameAllocated = 1;
+  }
+  return h;
+}
+
+// Draws every rigid list that has device buffers, at its frame's world matrix.
+void DrawModelLists(int modelHandle) {
+  MV1Model* model = MV1GetModelChecked(modelHandle);
+  MV1ModelBase* base = model->BaseData;
+  D3DDevice* dev = D3DObjects.Device;
+  dev->ClearRecord();
+  for (int i = 0; i < base->TriangleListCount; ++i) {
+    const MV1TriangleList* l = &base->TriangleList[i];
+    if (l->VertexType != MV1_VERTEX_TYPE_RIGID || !l->VertexBuffer || !l->VertexBuffer->VertexBuffer)
+      continue;
+    const MV1MeshBase* mesh = l->Container;
+    MATRIX world;
+    Matrix3x4ToMatrix(&world, &mesh->Container->WorldMatrix);
+    SetWorldMatrixDirect(&world);
+    const int tex = mesh->Material->DiffuseLayer[0].Texture;
+    SetTextureCached(0, GetGraphTexture(base->Texture[tex].GraphHandle));
+    uint32_t fvf = l->VertexBuffer->VertexBuffer->Format();
+    dev->SetStreamSource(0, l->VertexBuffer->VertexBuffer, 0, D3DFvfVertexSize(fvf));
+    dev->SetIndices(l->VertexBuffer->IndexBuffer);
+    dev->SetFVF(fvf);
+    dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, l->VertexBufferStartVertex, 0, l->VertexCount,
+                              l->VertexBufferStartIndex, l->IndexCount / 3);
+  }
+  // Buffers are not held by the device beyond the draw.
+  dev->SetStreamSource(0, nullptr, 0, 0);
+  dev->SetIndices(nullptr);
+  SetTextureCached(0, nullptr);
+}
+
+// Replays the recorded draws into a picture; returns its pixels.
+std::vector<uint32_t> RenderPicture(int modelHandle, const char* path) {
+  DrawModelLists(modelHandle);
+  MEMIMG picture{};
+  std::vector<uint32_t> pixels;
+  if (MakeMemImg(&picture, 640, 480, 1) != 0) return pixels;
+  DrawDemoBackground(&picture, 1);
+  const ReplayStats s = ReplayDraws(D3DObjects.Device->Draws(), &picture);
+  for (int y = 0; y < 480; ++y) {
+    const uint32_t* row = reinterpret_cast<const uint32_t*>(
+        picture.Pixels + size_t(y) * picture.Base->Pitch);
+    pixels.insert(pixels.end(), row, row + 640);
+  }
+  std::printf("%s: %d triangles from device buffers: %s\n", path, s.Triangles,
+              SaveMemImgPicture(&picture, path) ? "saved" : "NOT saved");
+  TerminateMemImg(&picture);
+  return pixels;
+}
+
+void SaveImage(const BASEIMAGE& img, const char* path, const char* legend) {
+  const bool ok = SaveBaseImageToPng(path, &img, -1) == 0;
+  std::string txt = std::string(path, std::strlen(path) - 4) + ".txt";
+  FILE* f = std::fopen(txt.c_str(), "w");
+  if (f) {
+    std::fprintf(f, "%s\n", legend);
+    std::fclose(f);
+  }
+  std::printf("%s: %d x %d %s; %s\n", path, img.Width, img.Height, ok ? "saved" : "NOT saved", legend);
+}
+
+// The three texture pictures, made as the loader makes them.
+void SaveTexturePictures(const std::vector<uint8_t>& height, const std::vector<uint8_t>& color,
+                         const std::vector<uint8_t>& alpha) {
+  BASEIMAGE c{}, a{};
+  if (MV1LoadTextureFiles(&c, &a, nullptr, 0, nullptr, 0, 0, 0) == 0) {
+    SaveImage(c, "model_fallback_texture.png", "The built-in 8 x 8 white image a missing texture file becomes.");
+    ReleaseBaseImage(&c);
+  }
+  if (MV1LoadTextureFiles(&c, &a, height.data(), int(height.size()), nullptr, 0, 1, 2.0f) == 0) {
+    SaveImage(c, "model_normal_map.png",
+              "Normal map (scale 2) of a 100 x 60 height map of rings, stretched to 128 x 64.");
+    ReleaseBaseImage(&c);
+  }
+  if (MV1LoadTextureFiles(&c, &a, color.data(), int(color.size()), alpha.data(), int(alpha.size()),
+                          0, 0) == 0) {
+    // The colour image with the alpha image's blue channel as its alpha.
+    BASEIMAGE rgba{};
+    PIXELFORMAT f{};
+    BuildPixelFormatFromMasks(&f, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    if (CreateBaseImageOfFormat(c.Width, c.Height, &f, &rgba) == 0) {
+      for (int y = 0; y < c.Height; ++y)
+        for (int x = 0; x < c.Width; ++x) {
+          int r, g, bl, al, ar, ag, ab, aa;
+          GetPixelBaseImage(&c, x, y, &r, &g, &bl, &al);
+          GetPixelBaseImage(&a, x, y, &ar, &ag, &ab, &aa);
+          SetPixelBaseImage(&rgba, x, y, r, g, bl, ab);
+        }
+      SaveImage(rgba, "model_color_with_alpha.png",
+                "A 64 x 64 checker colour texture with its 4 x 4 alpha image stretched (filtered) to 64 x 64.");
+      ReleaseBaseImage(&rgba);
+    }
+    ReleaseBaseImage(&c);
+    ReleaseBaseImage(&a);
+  }
+}
+
+}  // namespace
+
+void RunModelLoadDemo() {
+  SetUse3DFlag(1);
+  SetGraphMode(640, 480, 32);
+  if (InitLibrary() != 0) {
+    std::printf("Direct3D-mode start failed; see Log.txt\n");
+    SetUse3DFlag(0);
+    return;
+  }
+  // The folder and its files: a checker colour texture, a height map, an alpha image; the
+  // second texture's file is left missing.
+  char cwd[1024];
+  FileGetCurrentDir(cwd, sizeof(cwd));
+  const std::string folder = std::string(cwd) + "\\" + kFolder;
+  MakeEngineFolder(folder);
+  std::vector<uint32_t> checker(64 * 64), rings(100 * 60), alphaPixels(16);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) checker[y * 64 + x] = ((x / 8 + y / 8) & 1) ? 0xFFE0C040u : 0xFF3060C0u;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 100; ++x) {
+      const int d2 = (x - 50) * (x - 50) + (y - 30) * (y - 30);
+      const uint32_t h = uint32_t((d2 / 24) % 2 ? 200 : 40);
+      rings[y * 100 + x] = 0xFF000000u | h << 16;
+    }
+  for (int i = 0; i < 16; ++i) alphaPixels[i] = 0xFF000000u | uint32_t(i * 17) * 0x010101u;
+  const std::vector<uint8_t> colorFile = BgraFile(64, 64, checker), heightFile = BgraFile(100, 60, rings),
+                             alphaFile = BgraFile(4, 4, alphaPixels);
+  WriteEngineFile(folder + "\\checker.bgra", colorFile);
+  WriteEngineFile(folder + "\\height.bgra", heightFile);
+  WriteEngineFile(folder + "\\model.qzd", {'Q', 'Z', 'D', 'E', 'M', 'O'});
+
+  const MV1ModelReader saved = MV1GetModelReader(MV1_READER_MV1);
+  MV1SetModelReader(MV1_READER_MV1, DemoReader);
+  const std::string path = folder + "\\model.qzd";
+  const int model = MV1LoadModel(path.c_str());
+  MV1SetModelReader(MV1_READER_MV1, saved);
+  if (model < 0) {
+    std::printf("model load from %s failed; see Log.txt\n", kFolder);
+  } else {
+    MV1ModelBase* base = MV1GetModelChecked(model)->BaseData;
+    std::printf("model \"%s\" loaded; its folder, ending in the 0x5C trail byte, is %s; texture "
+                "\"%s\" fell back to white\n",
+                g_readerName.c_str(),
+                g_readerFolder.size() >= 2 && g_readerFolder.substr(g_readerFolder.size() - 2) == "\x83\x5C"
+                    ? "intact" : "CUT",
+                base->Texture[1].ColorFileName);
+    const std::vector<uint32_t> before = RenderPicture(model, "model_before_loss.png");
+    D3DDevice::SimulateDeviceLoss();
+    const std::vector<uint32_t> after = RenderPicture(model, "model_after_loss.png");
+    std::printf("device loss: the pictures before and after are %s\n",
+                !before.empty() && before == after ? "identical" : "DIFFERENT");
+    MV1DeleteModel(model);
+  }
+  SaveTexturePictures(heightFile, colorFile, alphaFile);
+  for (const char* f : {"\\checker.bgra", "\\height.bgra", "\\model.qzd"}) RemoveEnginePath(folder + f);
+  RemoveEnginePath(folder);
+  EndLibrary();
+  SetUse3DFlag(0);
+}

@@ -1,0 +1,222 @@
+// Model loading: the path split, the whole-file read, the reader chain, the first model, the log
+// lines of every failure and failure injection.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/base/log.h"
+#include "engine/file/file.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
+#include "engine/model/model_load.h"
+#include "engine/model/model_readers.h"
+#include "engine/model/model_texture.h"
+#include "engine_texts.h"
+#include "tests/support/d3d_engine.h"
+#include "tests/support/model_builder.h"
+#include "tests/support/model_files.h"
+
+namespace {
+
+std::string Cwd() {
+  char dir[1024];
+  EXPECT_EQ(FileGetCurrentDir(dir, sizeof(dir)), 0);
+  return dir;
+}
+
+TEST(ModelPathSplit, FolderFileAndModelName) {
+  const std::string cwd = Cwd();
+  struct Case {
+    const char* path;
+    std::string folder, file, name;
+  } cases[] = {
+      {"a/b.c.x", cwd + "\\a", "b.c.x", "b"},
+      {"C:model.mv1", "C:\\", "model.mv1", "model"},
+      {"C:\\m.mv1", "C:\\", "m.mv1", "m"},
+      {"m.mv1", cwd, "m.mv1", "m"},
+      {"\\m.mv1", "\\", "m.mv1", "m"},
+      {"/m.mv1", "\\", "m.mv1", "m"},
+      {"models\\\x83\x5C.mv1", cwd + "\\models", "\x83\x5C.mv1", "\x83\x5C"},
+      {"x\\y/z\\noext", cwd + "\\x\\y\\z", "noext", "noext"},
+      {"C:\\d\\..\\e\\f.g", "C:\\e", "f.g", "f"},
+  };
+  for (const Case& c : cases) {
+    char folder[1024], file[256], name[256];
+    ASSERT_EQ(MV1SplitModelPath(c.path, folder, sizeof(folder), file, sizeof(file), name,
+                                sizeof(name)),
+              0)
+        << c.path;
+    EXPECT_EQ(folder, c.folder) << c.path;
+    EXPECT_EQ(file, c.file) << c.path;
+    EXPECT_EQ(name, c.name) << c.path;
+  }
+  char small[4], file[256], name[256];
+  EXPECT_EQ(MV1SplitModelPath("abc\\d.x", small, sizeof(small), file, 256, name, 256), -1);
+}
+
+// What the test reader was handed.
+struct ReaderCall {
+  std::string path, name, folder;
+  size_t size = 0;
+  bool terminated = false;
+  int calls = 0;
+};
+ReaderCall g_call;
+
+// Accepts files starting with "TMDL" and builds the shared reference base.
+int TestReader(const void* image, size_t size, const char* path, const char* name,
+               const char* folder) {
+  ++g_call.calls;
+  g_call.path = path;
+  g_call.name = name;
+  g_call.folder = folder;
+  g_call.size = size;
+  g_call.terminated = static_cast<const char*>(image)[size] == 0;
+  if (size < 4 || std::memcmp(image, "TMDL", 4) != 0) return -1;
+  return ReferenceBaseBuilder().Build();
+}
+
+class ModelLoadTest : public D3DEngineTest {
+ protected:
+  void SetUp() override {
+    D3DEngineTest::SetUp();
+    saved_ = MV1GetModelReader(MV1_READER_MQO);
+    MV1SetModelReader(MV1_READER_MQO, TestReader);
+    g_call = ReaderCall{};
+    dir_ = Cwd();
+    ASSERT_TRUE(WriteEngineFile(dir_ + "\\good.tmdl", {'T', 'M', 'D', 'L', 1, 2, 3}));
+    ASSERT_TRUE(WriteEngineFile(dir_ + "\\bad.tmdl", {'N', 'O', 'P', 'E'}));
+  }
+  void TearDown() override {
+    MV1SetModelReader(MV1_READER_MQO, saved_);
+    D3DEngineTest::TearDown();
+  }
+  std::string dir_;
+
+ private:
+  MV1ModelReader saved_ = nullptr;
+};
+
+TEST_F(ModelLoadTest, LoadsThroughTheReaderChainAndBuildsBuffers) {
+  EXPECT_NE(MV1GetModelReader(MV1_READER_MV1), nullptr);
+  EXPECT_NE(MV1GetModelReader(MV1_READER_X), nullptr);
+  EXPECT_NE(MV1GetModelReader(MV1_READER_PMD), nullptr);
+  const std::string path = dir_ + "\\good.tmdl";
+  long buffers = D3DLiveBufferCount();
+  int h = MV1LoadModel(path.c_str());
+  ASSERT_GE(h, 0);
+  EXPECT_EQ(h & MV1_HANDLE_TAG_MASK, MV1_MODEL_HANDLE_TAG);
+  EXPECT_EQ(g_call.path, path);
+  EXPECT_EQ(g_call.name, "good");
+  EXPECT_EQ(g_call.folder, dir_);
+  EXPECT_EQ(g_call.size, 7u);
+  EXPECT_TRUE(g_call.terminated);
+  MV1Model* model = MV1GetModelChecked(h);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->BaseData->VertexBuffersBuilt, 1);
+  EXPECT_GT(D3DLiveBufferCount(), buffers);
+  EXPECT_EQ(MV1DeleteModel(h), 0);
+  EXPECT_EQ(D3DLiveBufferCount(), buffers);
+}
+
+TEST_F(ModelLoadTest, FailuresLogTheirLineAndLeaveNothing) {
+  struct Case {
+    std::string path;
+    const char* message;  // null: no line of its own
+  } cases[] = {{dir_ + "\\bad.tmdl", nullptr},
+               {dir_ + "\\missing.tmdl", TEXT_MV1_MODEL_OPEN_FAILED},
+               {dir_, TEXT_MV1_MODEL_OPEN_FAILED}};  // a folder does not open
+  for (const Case& c : cases) {
+    LogCaptureBegin();
+    EXPECT_EQ(MV1LoadModel(c.path.c_str()), -1) << c.path;
+    std::string log = LogCaptureTextWithoutStamps();
+    LogCaptureEnd();
+    char expected[2048] = "";
+    if (c.message) std::snprintf(expected, sizeof(expected), "%s\r\n", c.message);
+    if (c.message) {
+      char line[2048];
+      std::snprintf(line, sizeof(line), c.message, c.path.c_str());
+      EXPECT_EQ(log, std::string(line) + "\r\n");
+    } else {
+      EXPECT_EQ(log, "");
+    }
+    EXPECT_EQ(MV1ModelTable.Count, 0);
+    EXPECT_EQ(MV1ModelBaseTable.Count, 0);
+  }
+  EXPECT_EQ(MV1LoadModel(nullptr), -1);
+}
+
+// A file table whose reads come up one element short: a file that shrank while being read.
+size_t ShortRead(void*, size_t, size_t, FileHandle) { return 0; }
+
+TEST_F(ModelLoadTest, ShortReadsFailAsUnopenableFiles) {
+  FileFunctionTable shortTable = *GetPlainFileFunctionTable();
+  shortTable.Read = ShortRead;
+  SetFileFunctionTable(&shortTable);
+  const std::string path = dir_ + "\\good.tmdl";
+  LogCaptureBegin();
+  const int h = MV1LoadModel(path.c_str());
+  std::string log = LogCaptureTextWithoutStamps();
+  LogCaptureEnd();
+  void* data = nullptr;
+  int size = -1;
+  const int whole = LoadWholeFileToMemory(path.c_str(), &data, &size);
+  SetFileFunctionTable(nullptr);
+  EXPECT_EQ(h, -1);
+  char line[1024];
+  std::snprintf(line, sizeof(line), TEXT_MV1_MODEL_OPEN_FAILED, path.c_str());
+  EXPECT_EQ(log, std::string(line) + "\r\n");
+  EXPECT_EQ(g_call.calls, 0);
+  EXPECT_EQ(whole, -1);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(size, -1);
+}
+
+TEST_F(ModelLoadTest, EveryAllocationFailureIsReportedAndFreed) {
+  const std::string path = dir_ + "\\good.tmdl";
+  bool sawImage = false, sawHandle = false, sawCreate = false;
+  char imageLine[1024], handleLine[1024], createLine[1024];
+  std::snprintf(imageLine, sizeof(imageLine), TEXT_MV1_MODEL_IMAGE_ALLOC_FAILED, path.c_str());
+  std::snprintf(handleLine, sizeof(handleLine), TEXT_MV1_MODEL_HANDLE_FAILED, path.c_str());
+  std::snprintf(createLine, sizeof(createLine), TEXT_MV1_MODEL_CREATE_FAILED, path.c_str());
+  int h = -1, failures = 0;
+  long buffers = 0;
+  int points = ForEachAllocationFailureTolerant(
+      [&] {  // fresh tables, so that their growth fails too
+        MV1TerminateModelSystem();
+        InitModelSystem();
+        buffers = D3DLiveBufferCount();
+      },
+      [&] {
+        LogCaptureBegin();
+        h = MV1LoadModel(path.c_str());
+        std::string log = LogCaptureTextWithoutStamps();
+        LogCaptureEnd();
+        sawImage |= log.find(imageLine) != std::string::npos;
+        sawHandle |= log.find(handleLine) != std::string::npos;
+        sawCreate |= log.find(createLine) != std::string::npos;
+        if (h < 0) {
+          EXPECT_EQ(MV1ModelTable.Count, 0);
+          EXPECT_EQ(MV1ModelBaseTable.Count, 0);
+          EXPECT_EQ(D3DLiveBufferCount(), buffers);
+        }
+        return h < 0;
+      },
+      [&] {
+        if (h >= 0) MV1DeleteModel(h);
+        EXPECT_EQ(D3DLiveBufferCount(), buffers);
+        MV1TerminateModelSystem();
+        InitModelSystem();
+      },
+      &failures);
+  EXPECT_GT(failures, 10);
+  EXPECT_GT(points, 10);
+  EXPECT_TRUE(sawImage);
+  EXPECT_TRUE(sawHandle);
+  EXPECT_TRUE(sawCreate);
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#include "tests/support/model_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/file/path.h"
+
+std::vector<uint8_t> BgraFile(int width, int height, const std::vector<uint32_t>& argb) {
+  std::vector<uint8_t> out = {'B', 'G', 'R', 'A'};
+  for (uint32_t v : {static_cast<uint32_t>(width), static_cast<uint32_t>(height)})
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  for (uint32_t p : argb) {
+    out.push_back(static_cast<uint8_t>(p));
+    out.push_back(static_cast<uint8_t>(p >> 8));
+    out.push_back(static_cast<uint8_t>(p >> 16));
+    out.push_back(static_cast<uint8_t>(p >> 24));
+  }
+  return out;
+}
+
+std::vector<uint8_t> BgraFileFilled(int width, int height, uint32_t argb) {
+  return BgraFile(width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height, argb));
+}
+
+bool WriteEngineFile(const std::string& enginePath, const std::vector<uint8_t>& bytes) {
+  std::string os;
+  if (!EnginePathToOs(enginePath.c_str(), &os)) return false;
+  FILE* f = std::fopen(os.c_str(), "wb");
+  if (!f) return false;
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), bytes.size(), 1, f) == 1;
+  return std::fclose(f) == 0 && ok;
+}
+
+bool MakeEngineFolder(const std::string& enginePath) {
+  std::string os;
+  if (!EnginePathToOs(enginePath.c_str(), &os)) return false;
+  return mkdir(os.c_str(), 0755) == 0 || access(os.c_str(), F_OK) == 0;
+}
+
+void RemoveEnginePath(const std::string& enginePath) {
+  std::string os;
+  if (EnginePathToOs(enginePath.c_str(), &os)) std::remove(os.c_str());
+}
