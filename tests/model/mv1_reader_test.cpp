@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -642,3 +644,32 @@ TEST_F(Mv1ReaderTest, HugeCountsWithoutStreamBytesHitTheCaps) {
 }
 
 }  // namespace
+
+// Writes the fuzz target's seeds (run by hand with MV1_SEED_DIR set): byte 0 selects the form
+// (0 a file, 1 the unpacked image after the magic).
+TEST(Mv1FuzzSeeds, DISABLED_Write) {
+  const char* dir = std::getenv("MV1_SEED_DIR");
+  ASSERT_NE(dir, nullptr);
+  auto save = [&](const std::string& name, uint8_t form, const Bytes& bytes) {
+    Bytes out = {form};
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    FILE* f = std::fopen((std::string(dir) + "/" + name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(out.data(), 1, out.size(), f);
+    std::fclose(f);
+  };
+  Mv1WLayout l;
+  l.shuffleSeed = 3;
+  l.oddStreams = true;
+  const Mv1Written full = WriteMv1(Mv1FullScene("missing.bgra"), l);
+  save("full_file", 0, full.file);
+  save("full_image", 1, Bytes(full.image.begin() + 4, full.image.end()));
+  Mv1WScene small;
+  small.frames.resize(2);
+  small.frames[1].parent = 0;
+  const Mv1Written two = WriteMv1(small);
+  save("two_frames_image", 1, Bytes(two.image.begin() + 4, two.image.end()));
+  int k = 0;
+  for (const Mv1Malformed& m : Mv1MalformedFiles())
+    if (k++ % 8 == 0) save("malformed_" + std::to_string(k), 0, m.file);
+}
