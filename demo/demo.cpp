@@ -96,6 +96,7 @@ int main() {
   RunDirect3DDemo();
   RunModelDemo();
   RunModelLoadDemo();
+  RunMv1Demo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

@@ -28,3 +28,6 @@ void RunModelDemo();
 // a simulated device loss; the fall-back texture, a normal map and a colour texture with its
 // stretched alpha saved as pictures.
 void RunModelLoadDemo();
+// A small scene written with the test MV1 writer, loaded by the MV1 reader, its counts printed and
+// its rigid triangle lists drawn at their frames' world matrices into a picture.
+void RunMv1Demo();
