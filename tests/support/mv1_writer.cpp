@@ -139,9 +139,12 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
       for (auto it = children[f].rbegin(); it != children[f].rend(); ++it) stack.push_back(*it);
     }
   }
+  // Bits bit .. bit + n - 1, counted from the word of bit.
   auto masks = [](uint32_t bit, uint32_t n) {
-    std::vector<uint32_t> words((bit % 32 + n + 31) / 32, 0);
-    for (uint32_t j = bit; j < bit + n; ++j) words[j / 32 - bit / 32] |= 1u << (j % 32);
+    const uint32_t lo = bit % 32, hi = lo + n;
+    std::vector<uint32_t> words((hi + 31) / 32, 0xFFFFFFFFu);
+    words.front() &= 0xFFFFFFFFu << lo;
+    if (hi % 32) words.back() &= (1u << (hi % 32)) - 1;
     return words;
   };
   // A frame's words share the words of an earlier frame when they are a prefix of them (a chain of
