@@ -1,7 +1,7 @@
 // The MV1 reader on a 100,000-triangle grid file from the test writer (one mesh in as many lists as
-// the u16 counts need, quantised positions, byte normals, one colour pair, u16 UVs, no texture), with
-// the bare LZ decode of its block and a memcpy of its unpacked image measured beside it, and the
-// tangent step of its mesh alone.
+// the u16 counts need, quantised positions, byte normals, one colour pair, u16 UVs, no texture),
+// with the bare LZ decode of its block and a memcpy of its unpacked image measured beside it, and
+// the tangent step of its mesh alone.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -66,11 +66,12 @@ const Mv1Written& File() {
       l.mviWidth = 1;
       l.indexWidth = 1;
       const uint32_t base = uint32_t(first * (columns + 1));
-      for (uint32_t v = base; v < uint32_t((last + 1) * (columns + 1)); ++v) l.meshVertices.push_back(v);
+      for (uint32_t v = base; v < uint32_t((last + 1) * (columns + 1)); ++v)
+        l.meshVertices.push_back(v);
       for (int y = 0; y < last - first; ++y)
         for (int x = 0; x < columns; ++x) {
-          const uint16_t a = uint16_t(y * (columns + 1) + x), b = uint16_t(a + 1), c = uint16_t(a + columns + 1),
-                         d = uint16_t(c + 1);
+          const uint16_t a = uint16_t(y * (columns + 1) + x), b = uint16_t(a + 1),
+                         c = uint16_t(a + columns + 1), d = uint16_t(c + 1);
           l.indices.insert(l.indices.end(), {a, b, c, c, b, d});
         }
       m.lists.push_back(l);

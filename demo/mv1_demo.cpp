@@ -83,7 +83,8 @@ void RunMv1Demo() {
   if (!StartDirect3DDemo()) return;
   std::vector<uint32_t> checker(64 * 64), rings(96 * 48), alpha(16);
   for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) checker[y * 64 + x] = ((x / 8 + y / 8) & 1) ? 0xFFE0C040u : 0xFF3060C0u;
+    for (int x = 0; x < 64; ++x)
+      checker[y * 64 + x] = ((x / 8 + y / 8) & 1) ? 0xFFE0C040u : 0xFF3060C0u;
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 96; ++x) {
       const int d2 = (x - 48) * (x - 48) + (y - 24) * (y - 24);
@@ -100,13 +101,16 @@ void RunMv1Demo() {
   const int h = LoadMV1ToModelBase(w.file.data(), w.file.size(), "demo.mv1", "demo", cwd);
   MV1ModelBase* base = h >= 0 ? MV1GetModelBaseChecked(h) : nullptr;
   if (!base) {
-    std::printf("MV1 demo: the written file (%zu bytes) did not load; see Log.txt\n", w.file.size());
+    std::printf("MV1 demo: the written file (%zu bytes) did not load; see Log.txt\n",
+                w.file.size());
   } else {
-    std::printf("MV1 demo: %zu-byte file (%zu unpacked) loaded: %d frames, %d meshes, %d lists, %d triangles, "
-                "%d textures (%d x %d and %d x %d)\n",
-                w.file.size(), w.image.size(), base->FrameCount, base->MeshCount, base->TriangleListCount,
-                base->TriangleCount, base->TextureCount, base->Texture[0].Width, base->Texture[0].Height,
-                base->Texture[1].Width, base->Texture[1].Height);
+    std::printf(
+        "MV1 demo: %zu-byte file (%zu unpacked) loaded: %d frames, %d meshes, %d lists, %d "
+        "triangles, "
+        "%d textures (%d x %d and %d x %d)\n",
+        w.file.size(), w.image.size(), base->FrameCount, base->MeshCount, base->TriangleListCount,
+        base->TriangleCount, base->TextureCount, base->Texture[0].Width, base->Texture[0].Height,
+        base->Texture[1].Width, base->Texture[1].Height);
     SetCameraPositionAndTargetUpVecY(VECTOR{0, 60, -520}, VECTOR{0, 0, 0});
     SetCameraNearFar(10, 5000);
     D3DObjects.Device->ClearRecord();
@@ -125,12 +129,20 @@ void RunMv1Demo() {
       const auto* r = reinterpret_cast<const MV1VertexRigid*>(MV1TriangleListVertices(l));
       for (int k = 0; k < l->VertexCount; ++k) {
         const float* uv = MV1MeshVertexUV(MV1MeshVertexAt(mesh, int(l->MeshVertexIndex[k])));
-        v[size_t(k)] = VERTEX3D{apply(r[k].Position, 1), apply(r[k].Normal, 0), COLOR_U8{255, 255, 255, 255}, COLOR_U8{0, 0, 0, 0},
-                                uv[0], uv[1], 0, 0};
+        v[size_t(k)] = VERTEX3D{apply(r[k].Position, 1),
+                                apply(r[k].Normal, 0),
+                                COLOR_U8{255, 255, 255, 255},
+                                COLOR_U8{0, 0, 0, 0},
+                                uv[0],
+                                uv[1],
+                                0,
+                                0};
       }
-      const int tex = mesh->Material->DiffuseLayerCount ? mesh->Material->DiffuseLayer[0].Texture : -1;
-      DrawPolygonIndexed3DBase(v.data(), l->VertexCount, l->Index, l->IndexCount, D3DPT_TRIANGLELIST,
-                               tex >= 0 ? base->Texture[tex].GraphHandle : -1, 1);
+      const int tex =
+          mesh->Material->DiffuseLayerCount ? mesh->Material->DiffuseLayer[0].Texture : -1;
+      DrawPolygonIndexed3DBase(v.data(), l->VertexCount, l->Index, l->IndexCount,
+                               D3DPT_TRIANGLELIST, tex >= 0 ? base->Texture[tex].GraphHandle : -1,
+                               1);
     }
     MEMIMG picture{};
     if (MakeMemImg(&picture, 640, 480, 1) == 0) {
@@ -141,6 +153,7 @@ void RunMv1Demo() {
     }
     MV1DeleteModelBase(h);
   }
-  for (const char* f : {"mv1demo_checker.bgra", "mv1demo_height.bgra", "mv1demo_alpha.bgra"}) RemoveEnginePath(f);
+  for (const char* f : {"mv1demo_checker.bgra", "mv1demo_height.bgra", "mv1demo_alpha.bgra"})
+    RemoveEnginePath(f);
   EndDirect3DDemo();
 }

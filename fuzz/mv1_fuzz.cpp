@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the MV1 reader with the engine started in Direct3D mode over the
 // stand-in device. Byte 0 chooses the form: bit 0 clear, the rest is the file; bit 0 set, the rest
-// is the unpacked image after the magic, wrapped in a literal-only LZ block, so that mutations reach
-// the image directly. Texture names resolve to missing files (the white fall-back). An accepted
-// base is deleted; after every input tracked memory and the stand-in's live textures must be back
-// where they were.
+// is the unpacked image after the magic, wrapped in a literal-only LZ block, so that mutations
+// reach the image directly. Texture names resolve to missing files (the white fall-back). An
+// accepted base is deleted; after every input tracked memory and the stand-in's live textures must
+// be back where they were.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t blocks = MemLiveBlockCount();
   const long textures = D3DLiveTextureCount();
   LogCaptureBegin();
-  const int handle = LoadMV1ToModelBase(file.data(), file.size(), "fuzz.mv1", "fuzz", "/nonexistent/");
+  const int handle =
+      LoadMV1ToModelBase(file.data(), file.size(), "fuzz.mv1", "fuzz", "/nonexistent/");
   LogCaptureEnd();
   if (handle >= 0 && MV1DeleteModelBase(handle) != 0) std::abort();
   if (MemLiveBlockCount() != blocks || D3DLiveTextureCount() != textures) std::abort();

@@ -28,11 +28,10 @@
 #include "engine_texts.h"
 
 const float MV1KeyPow10Tables[48] = {
-    1e0f,  1e1f,  1e2f,  1e3f,  1e4f,  1e5f,  1e6f,  1e7f,  1e8f,  1e9f,  1e10f, 1e11f,
-    1e12f, 1e13f, 1e14f, 1e15f, 1e0f,  1e-1f, 1e-2f, 1e-3f, 1e-4f, 1e-5f, 1e-6f, 1e-7f,
-    1e-8f, 1e-9f, 1e-10f, 1e-11f, 1e-12f, 1e-13f, 1e-14f, 1e-15f,
-    1e0f,  1e1f,  1e2f,  1e3f,  1e4f,  1e5f,  1e6f,  1e7f,
-    1e0f,  1e-1f, 1e-2f, 1e-3f, 1e-4f, 1e-5f, 1e-6f, 1e-7f};
+    1e0f,  1e1f,  1e2f,   1e3f,   1e4f,   1e5f,   1e6f,   1e7f,   1e8f,  1e9f,  1e10f, 1e11f,
+    1e12f, 1e13f, 1e14f,  1e15f,  1e0f,   1e-1f,  1e-2f,  1e-3f,  1e-4f, 1e-5f, 1e-6f, 1e-7f,
+    1e-8f, 1e-9f, 1e-10f, 1e-11f, 1e-12f, 1e-13f, 1e-14f, 1e-15f, 1e0f,  1e1f,  1e2f,  1e3f,
+    1e4f,  1e5f,  1e6f,   1e7f,   1e0f,   1e-1f,  1e-2f,  1e-3f,  1e-4f, 1e-5f, 1e-6f, 1e-7f};
 
 bool MV1CompactStart(uint8_t b, float* value) {
   if (b & 0x80) {
@@ -163,7 +162,8 @@ bool FrameStream(const Image& im, uint64_t o, int place, uint8_t* pos, MV1MeshNo
   Cursor c{im, d};
   const uint64_t stride = uint64_t{bones} * 8 + 12;
   if (flags & 0x0004) {
-    if (!c.Need(24 + uint64_t{positions} * 6)) return Refuse("frame %d: positions past the image", place);
+    if (!c.Need(24 + uint64_t{positions} * 6))
+      return Refuse("frame %d: positions past the image", place);
     float mr[6];
     for (float& v : mr) v = c.TakeF();
     for (uint32_t i = 0; i < positions; ++i) {
@@ -173,9 +173,11 @@ bool FrameStream(const Image& im, uint64_t o, int place, uint8_t* pos, MV1MeshNo
       if (pos) std::memcpy(pos + i * stride, xyz, 12);
     }
   } else {
-    if (!c.Need(uint64_t{positions} * 12)) return Refuse("frame %d: positions past the image", place);
+    if (!c.Need(uint64_t{positions} * 12))
+      return Refuse("frame %d: positions past the image", place);
     if (pos)
-      for (uint32_t i = 0; i < positions; ++i) std::memcpy(pos + i * stride, im.p + c.at + i * 12, 12);
+      for (uint32_t i = 0; i < positions; ++i)
+        std::memcpy(pos + i * stride, im.p + c.at + i * 12, 12);
     c.at += uint64_t{positions} * 12;
   }
   if (pos)
@@ -189,11 +191,14 @@ bool FrameStream(const Image& im, uint64_t o, int place, uint8_t* pos, MV1MeshNo
     for (uint32_t i = 0; i < positions; ++i) {
       auto* pairs = pos ? reinterpret_cast<MV1PositionBoneWeight*>(pos + i * stride + 12) : nullptr;
       for (uint32_t k = 0; k < bones; ++k) {
-        if (!c.Need(static_cast<uint64_t>(iw))) return Refuse("frame %d: weights past the image", place);
+        if (!c.Need(static_cast<uint64_t>(iw)))
+          return Refuse("frame %d: weights past the image", place);
         const uint32_t bone = c.Take(iw);
         if (bone == end) break;
-        if (bone >= boneList) return Refuse("frame %d: weight bone %u outside its bone list", place, bone);
-        if (!c.Need(static_cast<uint64_t>(ww))) return Refuse("frame %d: weights past the image", place);
+        if (bone >= boneList)
+          return Refuse("frame %d: weight bone %u outside its bone list", place, bone);
+        if (!c.Need(static_cast<uint64_t>(ww)))
+          return Refuse("frame %d: weights past the image", place);
         const uint32_t w = c.Take(ww);
         if (pairs) pairs[k] = MV1PositionBoneWeight{bone, ww == 2 ? w / 65535.0f : w / 255.0f};
       }
@@ -201,14 +206,18 @@ bool FrameStream(const Image& im, uint64_t o, int place, uint8_t* pos, MV1MeshNo
   }
   const int form = flags & 3;
   static const int kNormalBytes[4] = {0, 3, 6, 12};
-  if (!c.Need(uint64_t{normals} * kNormalBytes[form])) return Refuse("frame %d: normals past the image", place);
+  if (!c.Need(uint64_t{normals} * kNormalBytes[form]))
+    return Refuse("frame %d: normals past the image", place);
   if (nrm && form != 0)
     for (uint32_t i = 0; i < normals; ++i) {
       float v[3];
       for (float& x : v) {
-        if (form == 1) x = static_cast<int8_t>(c.Take(1)) / 127.0f;
-        else if (form == 2) x = static_cast<int16_t>(c.Take(2)) / 32767.0f;
-        else x = c.TakeF();
+        if (form == 1)
+          x = static_cast<int8_t>(c.Take(1)) / 127.0f;
+        else if (form == 2)
+          x = static_cast<int16_t>(c.Take(2)) / 32767.0f;
+        else
+          x = c.TakeF();
       }
       nrm[i].Normal = VECTOR{v[0], v[1], v[2]};
     }
@@ -261,7 +270,8 @@ bool MeshStream(const Image& im, uint64_t o, int place, uint32_t positions, uint
     }
   }
   for (uint32_t i = 0; i < count; ++i) {
-    float* uv = verts ? MV1MeshVertexUV(reinterpret_cast<MV1MeshVertex*>(verts + i * stride)) : nullptr;
+    float* uv =
+        verts ? MV1MeshVertexUV(reinterpret_cast<MV1MeshVertex*>(verts + i * stride)) : nullptr;
     for (uint32_t k = 0; k < uvSets * 2; ++k) {
       const float v = shortUV ? c.Take(2) / 65535.0f : c.TakeF();
       if (uv) uv[k] = v;
@@ -276,8 +286,10 @@ bool ListHead(const Image& im, uint64_t o, int place, uint32_t frameBones, uint3
   const uint32_t count = im.U16(o + 0x14), indices = im.U16(o + 0x16);
   *freeBones = 0;
   if (type > 3) return Refuse("triangle list %d: vertex type %u", place, type);
-  if ((flags & 3) == 3 || ((flags >> 2) & 3) > 1) return Refuse("triangle list %d: index widths 0x%02X", place, flags);
-  if (indices % 3 != 0) return Refuse("triangle list %d: index count %u not a multiple of 3", place, indices);
+  if ((flags & 3) == 3 || ((flags >> 2) & 3) > 1)
+    return Refuse("triangle list %d: index widths 0x%02X", place, flags);
+  if (indices % 3 != 0)
+    return Refuse("triangle list %d: index count %u not a multiple of 3", place, indices);
   if (type == 0 && count == 0 && indices == 0) return true;
   const uint32_t d = im.U32(o + 0x18);
   if (d == 0) return Refuse("triangle list %d: no packed data", place);
@@ -300,11 +312,13 @@ bool ListStream(const Image& im, uint64_t o, int place, uint32_t boneList, uint3
   if (type == 1 || type == 2) {
     if (!c.Need(2)) return Refuse("triangle list %d: data past the image", place);
     const uint32_t bones = c.Take(2);
-    if (bones > MV1_TRIANGLE_LIST_USE_BONE_MAX) return Refuse("triangle list %d: %u bones", place, bones);
+    if (bones > MV1_TRIANGLE_LIST_USE_BONE_MAX)
+      return Refuse("triangle list %d: %u bones", place, bones);
     if (!c.Need(uint64_t{bones} * 2)) return Refuse("triangle list %d: data past the image", place);
     for (uint32_t k = 0; k < bones; ++k) {
       const uint32_t b = c.Take(2);
-      if (b >= boneList) return Refuse("triangle list %d: bone %u outside the frame's bone list", place, b);
+      if (b >= boneList)
+        return Refuse("triangle list %d: bone %u outside the frame's bone list", place, b);
       if (out) out->UseBone[k] = static_cast<int>(b);
     }
     if (out) out->UseBoneCount = static_cast<int>(bones);
@@ -313,7 +327,8 @@ bool ListStream(const Image& im, uint64_t o, int place, uint32_t boneList, uint3
   }
   static const int kWidth[3] = {1, 2, 4};
   const int mw = kWidth[flags & 3], iw = ((flags >> 2) & 3) ? 2 : 1;
-  if (!c.Need(uint64_t{count} * mw + uint64_t{indices} * iw)) return Refuse("triangle list %d: data past the image", place);
+  if (!c.Need(uint64_t{count} * mw + uint64_t{indices} * iw))
+    return Refuse("triangle list %d: data past the image", place);
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t v = c.Take(mw);
     if (v >= meshVertices) return Refuse("triangle list %d: mesh vertex %u out of range", place, v);
@@ -334,7 +349,8 @@ bool KeySetStream(const Image& im, uint64_t o, int place, uint32_t shapeCount, u
   const uint32_t type = im.U8(o), component = im.U8(o + 1), flags = im.U16(o + 2);
   const int vf = KeyValueFloats(static_cast<int>(type));
   if (type > 7) return Refuse("key set %d: type %u", place, type);
-  if (vf == 0 && (flags & 0x0100)) return Refuse("key set %d: packed values for a type without values", place);
+  if (vf == 0 && (flags & 0x0100))
+    return Refuse("key set %d: packed values for a type without values", place);
   Cursor c{im, im.U32(o + 4)};
   if (c.at == 0) return Refuse("key set %d: no data", place);
   uint32_t target = 0;
@@ -352,17 +368,24 @@ bool KeySetStream(const Image& im, uint64_t o, int place, uint32_t shapeCount, u
     count = c.Take(cw);
     if (count == 0 || count > 0x7FFFFFFF) return Refuse("key set %d: key count %u", place, count);
     if (flags & 0x0008) {
-      const uint64_t need = ((flags & 0x0010) ? 2 : (flags & 0x0020) ? 0 : 4) + ((flags & 0x0040) ? 2 : 4);
+      const uint64_t need = ((flags & 0x0010)   ? 2
+                             : (flags & 0x0020) ? 0
+                                                : 4) +
+                            ((flags & 0x0040) ? 2 : 4);
       if (!c.Need(need)) return Refuse("key set %d: data past the image", place);
-      if (flags & 0x0010) start = static_cast<float>(c.Take(2));
-      else if (!(flags & 0x0020)) start = c.TakeF();
+      if (flags & 0x0010)
+        start = static_cast<float>(c.Take(2));
+      else if (!(flags & 0x0020))
+        start = c.TakeF();
       unit = (flags & 0x0040) ? static_cast<float>(c.Take(2)) : c.TakeF();
     } else {
       uniform = false;
       if (flags & 0x0080) {
-        if (!c.Need(2 + uint64_t{count} * 2)) return Refuse("key set %d: times past the image", place);
+        if (!c.Need(2 + uint64_t{count} * 2))
+          return Refuse("key set %d: times past the image", place);
         float s;
-        if (!MV1CompactStart(static_cast<uint8_t>(c.Take(1)), &s)) return Refuse("key set %d: compact start byte", place);
+        if (!MV1CompactStart(static_cast<uint8_t>(c.Take(1)), &s))
+          return Refuse("key set %d: compact start byte", place);
         const float scale = MV1CompactScale(static_cast<uint8_t>(c.Take(1)));
         for (uint32_t k = 0; k < count; ++k) {
           const float step = static_cast<float>(c.Take(2)) * scale;
@@ -390,7 +413,8 @@ bool KeySetStream(const Image& im, uint64_t o, int place, uint32_t shapeCount, u
   } else {
     if (!c.Need(2 + valueFloats * 2)) return Refuse("key set %d: values past the image", place);
     float s;
-    if (!MV1CompactStart(static_cast<uint8_t>(c.Take(1)), &s)) return Refuse("key set %d: compact start byte", place);
+    if (!MV1CompactStart(static_cast<uint8_t>(c.Take(1)), &s))
+      return Refuse("key set %d: compact start byte", place);
     const float scale = MV1CompactScale(static_cast<uint8_t>(c.Take(1)));
     for (uint64_t k = 0; k < valueFloats; ++k) {
       const float step = static_cast<float>(c.Take(2)) * scale;
@@ -406,8 +430,10 @@ bool KeySetStream(const Image& im, uint64_t o, int place, uint32_t shapeCount, u
     ks->TargetShapeIndex = static_cast<int>(target);
     ks->KeyCount = static_cast<int>(count);
     ks->UnitTime = unit;
-    if (uniform) ks->StartTime = start;
-    else ks->KeyTime = times;
+    if (uniform)
+      ks->StartTime = start;
+    else
+      ks->KeyTime = times;
     ks->KeyData = values;
   }
   return true;
@@ -419,8 +445,9 @@ struct Checked {
   Image im;
   Work work;
   uint32_t h[0xF4 / 4];  // header words
-  List frames{"frame", 0xDC, 0x0C}, materials{"material", 0x2CC, 0x0C}, textures{"texture", 0x2C, -1},
-      meshes{"mesh", 0x4C, 0x08}, params{"parameter record", 0x64, -1}, lists{"triangle list", 0x1C, 0x08},
+  List frames{"frame", 0xDC, 0x0C}, materials{"material", 0x2CC, 0x0C},
+      textures{"texture", 0x2C, -1}, meshes{"mesh", 0x4C, 0x08},
+      params{"parameter record", 0x64, -1}, lists{"triangle list", 0x1C, 0x08},
       anims{"anim", 0x2D, 0x0C}, shapes{"shape", 0x1C, 0x0C}, shapeMeshes{"shape mesh", 0x1C, 0x08};
   uint64_t ext = 0;
   int64_t lastZero = -1;  // last 0 byte of the string table
@@ -477,7 +504,8 @@ struct Checked {
 
 bool Checked::Walk(List* l, uint32_t count, uint32_t first) {
   l->count = count;
-  if (uint64_t{count} * l->minSize > im.n) return Refuse("%s count %u too large for the file", l->what, count);
+  if (uint64_t{count} * l->minSize > im.n)
+    return Refuse("%s count %u too large for the file", l->what, count);
   if (count == 0 && first != 0) return Refuse("%s list: count 0 with a first record", l->what);
   l->off = work.Alloc<uint32_t>(count);
   if (!l->off) return Refuse("out of work memory");
@@ -513,14 +541,16 @@ int Checked::Find(const List& l, uint32_t v) const {
 bool Checked::Run(const char* what, int ownerPlace, uint32_t count, uint32_t first, int firstPlace,
                   uint32_t arrayCount, int* owner) {
   if (count == 0) {
-    if (first != 0) return Refuse("%s run of owner %d: count 0 with a first record", what, ownerPlace);
+    if (first != 0)
+      return Refuse("%s run of owner %d: count 0 with a first record", what, ownerPlace);
     return true;
   }
   if (firstPlace < 0 || uint64_t{static_cast<uint32_t>(firstPlace)} + count > arrayCount)
     return Refuse("%s run of owner %d outside its array", what, ownerPlace);
   for (uint32_t k = 0; k < count; ++k) {
     int& o = owner[static_cast<uint32_t>(firstPlace) + k];
-    if (o != -1) return Refuse("%s %u in two owners' runs", what, static_cast<uint32_t>(firstPlace) + k);
+    if (o != -1)
+      return Refuse("%s %u in two owners' runs", what, static_cast<uint32_t>(firstPlace) + k);
     o = ownerPlace;
   }
   return true;
@@ -530,7 +560,8 @@ bool Checked::Header() {
   for (uint32_t o = 0; o < 0xF4; o += 4) h[o / 4] = im.U32(o);
   for (uint32_t o : {0x10u, 0x14u}) {
     const uint32_t size = H(o), at = H(o + 8);
-    if (size % 4 != 0 || (size && !im.Has(at, size))) return Refuse("change-mask array %c outside the file", o == 0x10 ? 'A' : 'B');
+    if (size % 4 != 0 || (size && !im.Has(at, size)))
+      return Refuse("change-mask array %c outside the file", o == 0x10 ? 'A' : 'B');
   }
   const uint32_t strings = H(0xAC);
   if (strings) {
@@ -541,11 +572,16 @@ bool Checked::Header() {
         break;
       }
   }
-  struct Arr { uint32_t count, at, stride; const char* what; };
-  const Arr arrays[] = {{H(0x34), H(0x38), 4, "bone list"}, {H(0x5C), H(0x60), 84, "skin bones"},
+  struct Arr {
+    uint32_t count, at, stride;
+    const char* what;
+  };
+  const Arr arrays[] = {{H(0x34), H(0x38), 4, "bone list"},
+                        {H(0x5C), H(0x60), 84, "skin bones"},
                         {H(0x64), H(0x68), 8, "bone-use entries"}};
   for (const Arr& a : arrays)
-    if (a.count && !im.Has(a.at, uint64_t{a.count} * a.stride)) return Refuse("%s outside the file", a.what);
+    if (a.count && !im.Has(a.at, uint64_t{a.count} * a.stride))
+      return Refuse("%s outside the file", a.what);
   if (KeySetCount()) {
     if (H(0xC4) != 20) return Refuse("key-set stride %u", H(0xC4));
     if (!im.Has(H(0xC8), uint64_t{KeySetCount()} * 20)) return Refuse("key sets outside the file");
@@ -553,7 +589,8 @@ bool Checked::Header() {
   if (AnimFrameCount()) {
     const uint32_t s = AnimFrameStride();
     if (s < 0x1C || s % 4 != 0) return Refuse("anim-frame stride %u", s);
-    if (!im.Has(H(0xD4), uint64_t{AnimFrameCount() - 1} * s + 0x1C)) return Refuse("anim frames outside the file");
+    if (!im.Has(H(0xD4), uint64_t{AnimFrameCount() - 1} * s + 0x1C))
+      return Refuse("anim frames outside the file");
   }
   ext = H(0xF0);
   if (ext && !im.Has(ext, 0x40)) return Refuse("extension block outside the file");
@@ -565,7 +602,8 @@ bool Checked::Header() {
 bool Checked::Structure() {
   if (!Walk(&frames, H(0x20), H(0x24)) || !Walk(&materials, H(0x3C), H(0x40)) ||
       !Walk(&textures, H(0x44), H(0x48)) || !Walk(&meshes, H(0x4C), H(0x50)) ||
-      !Walk(&params, H(0x54), H(0x58)) || !Walk(&lists, H(0x6C), H(0x70)) || !Walk(&anims, H(0xD8), H(0xDC)))
+      !Walk(&params, H(0x54), H(0x58)) || !Walk(&lists, H(0x6C), H(0x70)) ||
+      !Walk(&anims, H(0xD8), H(0xDC)))
     return false;
   if (ext) {
     if (!Walk(&shapes, im.U32(ext + 0x08), im.U32(ext + 0x0C)) ||
@@ -593,9 +631,11 @@ bool Checked::Structure() {
 
 bool Checked::Frames() {
   const uint32_t n = frames.count;
-  const uint32_t wordsA = static_cast<uint32_t>(MV1ChangeSetWordsA(static_cast<int>(std::min<uint32_t>(n, 0x7FFFFFF)),
-                                                                   static_cast<int>(std::min<uint32_t>(meshes.count, 0x7FFFFFF))));
-  const uint32_t wordsB = static_cast<uint32_t>(MV1ChangeSetWordsB(static_cast<int>(std::min<uint32_t>(n, 0x7FFFFFF))));
+  const uint32_t wordsA = static_cast<uint32_t>(
+      MV1ChangeSetWordsA(static_cast<int>(std::min<uint32_t>(n, 0x7FFFFFF)),
+                         static_cast<int>(std::min<uint32_t>(meshes.count, 0x7FFFFFF))));
+  const uint32_t wordsB =
+      static_cast<uint32_t>(MV1ChangeSetWordsB(static_cast<int>(std::min<uint32_t>(n, 0x7FFFFFF))));
   int* parent = work.Alloc<int>(n);
   int* last = work.Alloc<int>(uint64_t{n} + 1);
   uint32_t* children = work.Alloc<uint32_t>(uint64_t{n} + 1);
@@ -612,24 +652,29 @@ bool Checked::Frames() {
     // Change infos A and B.
     for (int set = 0; set < 2; ++set) {
       const uint32_t b = o + (set ? 0x20 : 0x10), words = set ? wordsB : wordsA;
-      const uint32_t word = im.U32(b), masks = im.U32(b + 4), bit = im.U32(b + 8), count = im.U32(b + 12);
+      const uint32_t word = im.U32(b), masks = im.U32(b + 4), bit = im.U32(b + 8),
+                     count = im.U32(b + 12);
       const uint32_t arrayAt = H(set ? 0x1C : 0x18), arrayWords = H(set ? 0x14 : 0x10) / 4;
       uint32_t k;
-      if (word == 0 || count == 0 || uint64_t{word} + count > words || bit == 0 || (bit & (bit - 1)) != 0 ||
-          !InArray(masks, arrayAt, 4, arrayWords, &k) || uint64_t{k} + count > arrayWords)
+      if (word == 0 || count == 0 || uint64_t{word} + count > words || bit == 0 ||
+          (bit & (bit - 1)) != 0 || !InArray(masks, arrayAt, 4, arrayWords, &k) ||
+          uint64_t{k} + count > arrayWords)
         return Refuse("frame %d: change info %c outside the change sets", p, set ? 'B' : 'A');
     }
     if (im.U32(o + 0x70) > 5) return Refuse("frame %d: rotation order %u", p, im.U32(o + 0x70));
     const uint32_t meshCount = im.U32(o + 0x94), meshFirst = im.U32(o + 0x98);
-    if (!Run("mesh", p, meshCount, meshFirst, Find(meshes, meshFirst), meshes.count, meshOwner)) return false;
+    if (!Run("mesh", p, meshCount, meshFirst, Find(meshes, meshFirst), meshes.count, meshOwner))
+      return false;
     uint32_t k = 0;
     const uint32_t boneCount = im.U32(o + 0x9C), boneFirst = im.U32(o + 0xA0);
     const bool boneAt = boneCount && InArray(boneFirst, H(0x60), 84, SkinBoneCount(), &k);
-    if (!Run("skin bone", p, boneCount, boneFirst, boneAt ? static_cast<int>(k) : -1, SkinBoneCount(), boneOwner))
+    if (!Run("skin bone", p, boneCount, boneFirst, boneAt ? static_cast<int>(k) : -1,
+             SkinBoneCount(), boneOwner))
       return false;
     const uint32_t partCount = im.U32(o + 0xA4), partAt = im.U32(o + 0xA8);
-    if (partCount == 0 ? partAt != 0
-                       : !InArray(partAt, H(0x38), 4, H(0x34), &k) || uint64_t{k} + partCount > H(0x34))
+    if (partCount == 0
+            ? partAt != 0
+            : !InArray(partAt, H(0x38), 4, H(0x34), &k) || uint64_t{k} + partCount > H(0x34))
       return Refuse("frame %d: bone-list part outside the bone list", p);
     const uint32_t pr = im.U32(o + 0xAC);
     frameParam[i] = pr ? Find(params, pr) : -1;
@@ -645,7 +690,8 @@ bool Checked::Frames() {
     // Links: this frame follows the previous child of its parent.
     const uint32_t slot = parent[i] < 0 ? n : static_cast<uint32_t>(parent[i]);
     const int prev = last[slot];
-    if (im.U32(o + 0x44) != (prev < 0 ? 0 : frames.off[prev])) return Refuse("frame %d: previous sibling", p);
+    if (im.U32(o + 0x44) != (prev < 0 ? 0 : frames.off[prev]))
+      return Refuse("frame %d: previous sibling", p);
     if (prev >= 0) {
       if (im.U32(frames.off[prev] + 0x48) != o) return Refuse("frame %d: next sibling", prev);
     } else if ((slot == n ? H(0x2C) : im.U32(frames.off[slot] + 0x3C)) != o) {
@@ -660,8 +706,10 @@ bool Checked::Frames() {
     const uint32_t first = top ? H(0x2C) : im.U32(frames.off[s] + 0x3C);
     const uint32_t lastField = top ? H(0x30) : im.U32(frames.off[s] + 0x40);
     bool ok = count == children[s];
-    if (last[s] < 0) ok = ok && first == 0 && lastField == 0;
-    else ok = ok && lastField == frames.off[last[s]] && im.U32(frames.off[last[s]] + 0x48) == 0;
+    if (last[s] < 0)
+      ok = ok && first == 0 && lastField == 0;
+    else
+      ok = ok && lastField == frames.off[last[s]] && im.U32(frames.off[last[s]] + 0x48) == 0;
     if (!ok) {
       if (top) return Refuse("top-level frame count or links");
       return Refuse("frame %u: child count or child links", s);
@@ -671,8 +719,9 @@ bool Checked::Frames() {
 }
 
 bool Checked::Meshes() {
-  const uint32_t wordsA = static_cast<uint32_t>(MV1ChangeSetWordsA(static_cast<int>(std::min<uint32_t>(frames.count, 0x7FFFFFF)),
-                                                                   static_cast<int>(std::min<uint32_t>(meshes.count, 0x7FFFFFF))));
+  const uint32_t wordsA = static_cast<uint32_t>(
+      MV1ChangeSetWordsA(static_cast<int>(std::min<uint32_t>(frames.count, 0x7FFFFFF)),
+                         static_cast<int>(std::min<uint32_t>(meshes.count, 0x7FFFFFF))));
   for (uint32_t j = 0; j < meshes.count; ++j) {
     const uint32_t o = meshes.off[j];
     const int p = static_cast<int>(j);
@@ -683,7 +732,9 @@ bool Checked::Meshes() {
     if (word == 0 || uint64_t{word} + 1 > wordsA || bit == 0 || (bit & (bit - 1)) != 0)
       return Refuse("mesh %d: change info outside change set A", p);
     const uint32_t listCount = im.U32(o + 0x30), listFirst = im.U32(o + 0x34);
-    if (!Run("triangle list", p, listCount, listFirst, Find(lists, listFirst), lists.count, listOwner)) return false;
+    if (!Run("triangle list", p, listCount, listFirst, Find(lists, listFirst), lists.count,
+             listOwner))
+      return false;
     if (im.U8(o + 0x39) > 2) return Refuse("mesh %d: culling mode %u", p, im.U8(o + 0x39));
     if (im.U8(o + 0x3A) > 8 || im.U8(o + 0x3B) != 2) return Refuse("mesh %d: UV sets", p);
     if (im.U8(o + 0x2D) > 1) return Refuse("mesh %d: has-shape byte", p);
@@ -704,20 +755,28 @@ bool Checked::Lists() {
     const uint32_t fo = frames.off[meshOwner[listOwner[k]]];
     if (!ListHead(im, o, p, im.U16(fo + 0xB2), &listFreeBones[k])) return false;
     const uint32_t type = im.U16(o + 0x10), count = im.U16(o + 0x14), indices = im.U16(o + 0x16);
-    if (type == 3) t[3] += uint64_t{count} * static_cast<uint32_t>(MV1FreeBoneVertexStride(static_cast<int>(listFreeBones[k])));
-    else t[type] += count;
+    if (type == 3)
+      t[3] += uint64_t{count} *
+              static_cast<uint32_t>(MV1FreeBoneVertexStride(static_cast<int>(listFreeBones[k])));
+    else
+      t[type] += count;
     listVertices += count;
     listIndices += indices;
     faces[listOwner[k]] += indices / 3;
     if (ext && im.U8(mo + 0x2D)) {
-      if (type == 3) shapeArea[4] += uint64_t{count} * static_cast<uint32_t>(MV1FreeBoneVertexStride(static_cast<int>(listFreeBones[k])));
-      else shapeArea[1 + type] += count;
+      if (type == 3)
+        shapeArea[4] +=
+            uint64_t{count} *
+            static_cast<uint32_t>(MV1FreeBoneVertexStride(static_cast<int>(listFreeBones[k])));
+      else
+        shapeArea[1 + type] += count;
     }
   }
   for (uint32_t j = 0; j < meshes.count; ++j) {
     const uint32_t o = meshes.off[j];
-    if (faces[j] != im.U32(o + 0x44)) return Refuse("mesh %u: face count %u, lists give %llu", j, im.U32(o + 0x44),
-                                                    static_cast<unsigned long long>(faces[j]));
+    if (faces[j] != im.U32(o + 0x44))
+      return Refuse("mesh %u: face count %u, lists give %llu", j, im.U32(o + 0x44),
+                    static_cast<unsigned long long>(faces[j]));
     this->faces += faces[j];
     const uint64_t count = im.U32(o + 0x40);
     meshVertexBytes += count * (uint64_t{im.U8(o + 0x3A)} * 8 + 16);
@@ -741,7 +800,8 @@ bool Checked::Materials() {
       const uint32_t count = im.U32(o + layers);
       if (count > MV1_MATERIAL_LAYER_MAX) return Refuse("material %d: %u layers", p, count);
       for (uint32_t l = 0; l < count; ++l)
-        if (im.U32(o + layers + 4 + l * 24) >= textureCount) return Refuse("material %d: layer texture out of range", p);
+        if (im.U32(o + layers + 4 + l * 24) >= textureCount)
+          return Refuse("material %d: layer texture out of range", p);
     }
     const uint32_t block = im.U32(o + 0x2C8);
     if (block) {
@@ -771,17 +831,20 @@ bool Checked::SkinBones() {
   for (uint32_t k = 0; k < n; ++k) {
     const uint64_t o = at + uint64_t{k} * 84;
     const int p = static_cast<int>(k);
-    if (im.U32(o + 4) != (k + 1 < n ? static_cast<uint32_t>(o + 84) : 0u)) return Refuse("skin bone %d: next link", p);
+    if (im.U32(o + 4) != (k + 1 < n ? static_cast<uint32_t>(o + 84) : 0u))
+      return Refuse("skin bone %d: next link", p);
     if (boneOwner[k] < 0 || im.U32(o + 0x0C) != static_cast<uint32_t>(boneOwner[k]))
       return Refuse("skin bone %d: frame index", p);
     const uint32_t uses = im.U32(o + 0x44), useAt = im.U32(o + 0x48);
     uint32_t u = 0;
-    if (uses == 0 ? useAt != 0 : !InArray(useAt, H(0x68), 8, H(0x64), &u) || uint64_t{u} + uses > H(0x64))
+    if (uses == 0 ? useAt != 0
+                  : !InArray(useAt, H(0x68), 8, H(0x64), &u) || uint64_t{u} + uses > H(0x64))
       return Refuse("skin bone %d: bone-use run outside its array", p);
   }
   for (uint32_t k = 0; k < H(0x34); ++k) {
     uint32_t b;
-    if (!InArray(im.U32(H(0x38) + uint64_t{k} * 4), at, 84, n, &b)) return Refuse("bone list entry %u", k);
+    if (!InArray(im.U32(H(0x38) + uint64_t{k} * 4), at, 84, n, &b))
+      return Refuse("bone list entry %u", k);
   }
   return true;
 }
@@ -793,10 +856,12 @@ bool Checked::Shapes() {
   for (uint32_t s = 0; s < shapes.count; ++s) {
     const uint32_t o = shapes.off[s];
     const int p = static_cast<int>(s);
-    if (shapeOwner[s] < 0 || im.U32(o + 0x10) != frames.off[shapeOwner[s]]) return Refuse("shape %d: frame", p);
+    if (shapeOwner[s] < 0 || im.U32(o + 0x10) != frames.off[shapeOwner[s]])
+      return Refuse("shape %d: frame", p);
     if (!Name(im.U32(o + 0x08), "shape", p)) return false;
     const uint32_t c = im.U32(o + 0x14), f = im.U32(o + 0x18);
-    if (!Run("shape mesh", p, c, f, Find(shapeMeshes, f), shapeMeshes.count, shapeMeshOwner)) return false;
+    if (!Run("shape mesh", p, c, f, Find(shapeMeshes, f), shapeMeshes.count, shapeMeshOwner))
+      return false;
   }
   const uint32_t stride = im.U32(ext + 0x2C);
   for (uint32_t k = 0; k < shapeMeshes.count; ++k) {
@@ -804,7 +869,8 @@ bool Checked::Shapes() {
     const int p = static_cast<int>(k);
     if (shapeMeshOwner[k] < 0) return Refuse("shape mesh %d: in no shape's run", p);
     const int mesh = Find(meshes, im.U32(o + 0x0C));
-    if (mesh < 0 || meshOwner[mesh] != shapeOwner[shapeMeshOwner[k]]) return Refuse("shape mesh %d: mesh", p);
+    if (mesh < 0 || meshOwner[mesh] != shapeOwner[shapeMeshOwner[k]])
+      return Refuse("shape mesh %d: mesh", p);
     named[mesh] = true;
     const uint32_t count = im.U32(o + 0x14), at = im.U32(o + 0x18);
     shapeVertices += count;
@@ -813,13 +879,16 @@ bool Checked::Shapes() {
       continue;
     }
     if (stride < 28 || stride % 4 != 0) return Refuse("shape-vertex stride %u", stride);
-    if (!im.Has(at, uint64_t{count - 1} * stride + 28)) return Refuse("shape mesh %d: vertices outside the file", p);
+    if (!im.Has(at, uint64_t{count - 1} * stride + 28))
+      return Refuse("shape mesh %d: vertices outside the file", p);
     const uint32_t limit = im.U32(meshes.off[mesh] + 0x40);
     for (uint32_t v = 0; v < count; ++v)
-      if (im.U32(at + uint64_t{v} * stride) >= limit) return Refuse("shape mesh %d: vertex index out of range", p);
+      if (im.U32(at + uint64_t{v} * stride) >= limit)
+        return Refuse("shape mesh %d: vertex index out of range", p);
   }
   for (uint32_t j = 0; j < meshes.count; ++j)
-    if (im.U8(meshes.off[j] + 0x2D) != (named[j] ? 1 : 0)) return Refuse("mesh %u: has-shape byte", j);
+    if (im.U8(meshes.off[j] + 0x2D) != (named[j] ? 1 : 0))
+      return Refuse("mesh %u: has-shape byte", j);
   return true;
 }
 
@@ -832,7 +901,8 @@ bool Checked::Anims() {
     const uint32_t c = im.U32(o + 0x14), f = im.U32(o + 0x18);
     uint32_t k = 0;
     const bool at = c && InArray(f, afAt, afStride ? afStride : 1, afCount, &k);
-    if (!Run("anim frame", p, c, f, at ? static_cast<int>(k) : -1, afCount, animFrameOwner)) return false;
+    if (!Run("anim frame", p, c, f, at ? static_cast<int>(k) : -1, afCount, animFrameOwner))
+      return false;
   }
   uint64_t* pairs = work.Alloc<uint64_t>(afCount);
   if (!pairs) return Refuse("out of work memory");
@@ -840,24 +910,28 @@ bool Checked::Anims() {
     const uint64_t o = afAt + uint64_t{k} * afStride;
     const int p = static_cast<int>(k);
     if (im.U32(o) != k) return Refuse("anim frame %d: index field", p);
-    if (animFrameOwner[k] < 0 || im.U32(o + 4) != anims.off[animFrameOwner[k]]) return Refuse("anim frame %d: anim", p);
+    if (animFrameOwner[k] < 0 || im.U32(o + 4) != anims.off[animFrameOwner[k]])
+      return Refuse("anim frame %d: anim", p);
     const uint32_t target = im.U32(o + 8);
     if (target >= frames.count) return Refuse("anim frame %d: target frame %u", p, target);
     pairs[k] = uint64_t{static_cast<uint32_t>(animFrameOwner[k])} << 32 | target;
     const uint32_t c = im.U32(o + 0x14), f = im.U32(o + 0x18);
     uint32_t s = 0;
     const bool in = c && InArray(f, H(0xC8), 20, KeySetCount(), &s);
-    if (!Run("key set", p, c, f, in ? static_cast<int>(s) : -1, KeySetCount(), keySetOwner)) return false;
+    if (!Run("key set", p, c, f, in ? static_cast<int>(s) : -1, KeySetCount(), keySetOwner))
+      return false;
   }
   std::sort(pairs, pairs + afCount);
   for (uint32_t k = 1; k < afCount; ++k)
-    if (pairs[k] == pairs[k - 1]) return Refuse("an anim drives frame %u twice", static_cast<uint32_t>(pairs[k]));
+    if (pairs[k] == pairs[k - 1])
+      return Refuse("an anim drives frame %u twice", static_cast<uint32_t>(pairs[k]));
   for (uint32_t k = 0; k < KeySetCount(); ++k) {
     if (keySetOwner[k] < 0) return Refuse("key set %u: in no anim frame's run", k);
-    const uint32_t target = im.U32(afAt + uint64_t{static_cast<uint32_t>(keySetOwner[k])} * afStride + 8);
+    const uint32_t target =
+        im.U32(afAt + uint64_t{static_cast<uint32_t>(keySetOwner[k])} * afStride + 8);
     uint64_t timeBytes = 0, valueBytes = 0;
-    if (!KeySetStream(im, H(0xC8) + uint64_t{k} * 20, static_cast<int>(k), frameShapeCount[target], &timeBytes,
-                      &valueBytes, nullptr, nullptr, nullptr))
+    if (!KeySetStream(im, H(0xC8) + uint64_t{k} * 20, static_cast<int>(k), frameShapeCount[target],
+                      &timeBytes, &valueBytes, nullptr, nullptr, nullptr))
       return false;
     keyData += timeBytes + valueBytes;
   }
@@ -869,23 +943,37 @@ bool Checked::Anims() {
 bool Checked::Totals() {
   for (uint32_t s = 0; s < shapes.count; ++s)
     if (shapeOwner[s] < 0) return Refuse("shape %u: in no frame's entry", s);
-  struct Pair { uint32_t at; uint64_t value; };
-  const Pair pairs[] = {{0x7C, t[0]}, {0x80, t[1]}, {0x84, t[2]}, {0x88, t[3]}, {0x8C, positionBytes},
-                        {0x90, normals}, {0x94, meshVertexBytes}, {0x98, faces}, {0x9C, listVertices},
-                        {0xA0, listIndices}, {0xB4, keyData}};
+  struct Pair {
+    uint32_t at;
+    uint64_t value;
+  };
+  const Pair pairs[] = {{0x7C, t[0]},
+                        {0x80, t[1]},
+                        {0x84, t[2]},
+                        {0x88, t[3]},
+                        {0x8C, positionBytes},
+                        {0x90, normals},
+                        {0x94, meshVertexBytes},
+                        {0x98, faces},
+                        {0x9C, listVertices},
+                        {0xA0, listIndices},
+                        {0xB4, keyData}};
   for (const Pair& p : pairs)
-    if (H(p.at) != p.value) return Refuse("header total 0x%02X is %u, the records give %llu", p.at, H(p.at),
-                                          static_cast<unsigned long long>(p.value));
+    if (H(p.at) != p.value)
+      return Refuse("header total 0x%02X is %u, the records give %llu", p.at, H(p.at),
+                    static_cast<unsigned long long>(p.value));
   if (ext) {
-    const Pair ep[] = {{0x18, shapeVertices}, {0x28, shapeArea[0]}, {0x30, shapeArea[1]}, {0x34, shapeArea[2]},
-                       {0x38, shapeArea[3]}, {0x3C, shapeArea[4]}};
+    const Pair ep[] = {{0x18, shapeVertices}, {0x28, shapeArea[0]}, {0x30, shapeArea[1]},
+                       {0x34, shapeArea[2]},  {0x38, shapeArea[3]}, {0x3C, shapeArea[4]}};
     for (const Pair& p : ep)
-      if (im.U32(ext + p.at) != p.value) return Refuse("extension total 0x%02X is %u, the records give %llu", p.at,
-                                                       im.U32(ext + p.at), static_cast<unsigned long long>(p.value));
+      if (im.U32(ext + p.at) != p.value)
+        return Refuse("extension total 0x%02X is %u, the records give %llu", p.at,
+                      im.U32(ext + p.at), static_cast<unsigned long long>(p.value));
   }
-  vertexBlock = 16 + 32 * t[0] + 48 * t[1] + 64 * t[2] + t[3] + 4 * listVertices + 16 * faces + 36 * normals +
-                positionBytes + meshVertexBytes + 28 * shapeVertices;
-  if (vertexBlock > kVertexBlockCap) return Refuse("vertex data of %llu bytes", static_cast<unsigned long long>(vertexBlock));
+  vertexBlock = 16 + 32 * t[0] + 48 * t[1] + 64 * t[2] + t[3] + 4 * listVertices + 16 * faces +
+                36 * normals + positionBytes + meshVertexBytes + 28 * shapeVertices;
+  if (vertexBlock > kVertexBlockCap)
+    return Refuse("vertex data of %llu bytes", static_cast<unsigned long long>(vertexBlock));
   return true;
 }
 
@@ -894,12 +982,15 @@ bool Checked::Streams() {
     if (!FrameStream(im, frames.off[i], static_cast<int>(i), nullptr, nullptr)) return false;
   for (uint32_t j = 0; j < meshes.count; ++j) {
     const uint32_t fo = frames.off[meshOwner[j]];
-    if (!MeshStream(im, meshes.off[j], static_cast<int>(j), im.U32(fo + 0xBC), im.U32(fo + 0xC0), nullptr)) return false;
+    if (!MeshStream(im, meshes.off[j], static_cast<int>(j), im.U32(fo + 0xBC), im.U32(fo + 0xC0),
+                    nullptr))
+      return false;
   }
   for (uint32_t k = 0; k < lists.count; ++k) {
     const uint32_t mo = meshes.off[listOwner[k]];
     const uint32_t fo = frames.off[meshOwner[listOwner[k]]];
-    if (!ListStream(im, lists.off[k], static_cast<int>(k), im.U32(fo + 0xA4), im.U32(mo + 0x40), nullptr, nullptr, nullptr))
+    if (!ListStream(im, lists.off[k], static_cast<int>(k), im.U32(fo + 0xA4), im.U32(mo + 0x40),
+                    nullptr, nullptr, nullptr))
       return false;
   }
   return true;
@@ -930,8 +1021,12 @@ struct Builder {
   int texturesLoaded = 0;
 
   template <class T>
-  T* At(uint64_t offset) const { return reinterpret_cast<T*>(block + offset); }
-  const char* Str(uint32_t v) const { return base->StringBuffer + (v ? v : static_cast<uint32_t>(base->StringSize)); }
+  T* At(uint64_t offset) const {
+    return reinterpret_cast<T*>(block + offset);
+  }
+  const char* Str(uint32_t v) const {
+    return base->StringBuffer + (v ? v : static_cast<uint32_t>(base->StringSize));
+  }
   MV1FrameBase* Frame(uint32_t v) const { return v ? &base->Frame[im.U32(v + 0x0C)] : nullptr; }
   MV1MeshBase* Mesh(uint32_t v) const { return v ? &base->Mesh[im.U32(v + 0x08)] : nullptr; }
 
@@ -954,13 +1049,15 @@ struct Builder {
 int Build(const Checked& c, const char* path, const char* modelName, const char* folder) {
   const Image& im = c.im;
   const uint32_t F = c.frames.count, M = c.meshes.count, L = c.lists.count, T = c.textures.count;
-  const uint32_t SB = c.SkinBoneCount(), KS = c.KeySetCount(), AF = c.AnimFrameCount(), A = c.anims.count;
+  const uint32_t SB = c.SkinBoneCount(), KS = c.KeySetCount(), AF = c.AnimFrameCount(),
+                 A = c.anims.count;
   const uint32_t BL = c.H(0x34), BU = c.H(0x64), SS = c.H(0xAC);
   const uint32_t S = c.shapes.count, SM = c.shapeMeshes.count;
 
   // Base block.
   const size_t folderLength = StringLength(folder);
-  const bool slash = folderLength && (folder[folderLength - 1] == '/' || folder[folderLength - 1] == '\\');
+  const bool slash =
+      folderLength && (folder[folderLength - 1] == '/' || folder[folderLength - 1] == '\\');
   Layout lay;
   const uint64_t oHead = lay.Take(sizeof(MV1ModelBase));
   const uint64_t oName = lay.Take(StringLength(modelName) + 1);
@@ -990,7 +1087,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
   Builder b{c, im};
   b.handle = MV1AddModelBaseHandle();
   if (b.handle < 0) return -1;
-  if (lay.size > SIZE_MAX / 2 || !(b.block = static_cast<uint8_t*>(MEM_CALLOC(static_cast<size_t>(lay.size))))) {
+  if (lay.size > SIZE_MAX / 2 ||
+      !(b.block = static_cast<uint8_t*>(MEM_CALLOC(static_cast<size_t>(lay.size))))) {
     b.Cleanup();
     return -1;
   }
@@ -1048,13 +1146,16 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
   base->ShapeMeshCount = static_cast<int>(SM);
   base->ShapeMesh = b.At<MV1ShapeMeshBase>(oShapeMeshes);
   for (uint32_t k = 0; k < BL; ++k)
-    base->FrameUseSkinBone[k] = &base->SkinBone[(im.U32(c.H(0x38) + uint64_t{k} * 4) - c.H(0x60)) / 84];
+    base->FrameUseSkinBone[k] =
+        &base->SkinBone[(im.U32(c.H(0x38) + uint64_t{k} * 4) - c.H(0x60)) / 84];
 
   // Vertex block: areas in order, each 16-byte aligned; an empty area has a null pointer.
   Layout vl;
   vl.Take(0);
-  const uint64_t areaBytes[] = {32 * c.t[0], 48 * c.t[1], 64 * c.t[2], c.t[3], 4 * c.listVertices, 16 * c.faces,
-                                36 * c.normals, c.positionBytes, c.meshVertexBytes, 28 * c.shapeVertices};
+  const uint64_t areaBytes[] = {
+      32 * c.t[0],        48 * c.t[1],         64 * c.t[2],    c.t[3],
+      4 * c.listVertices, 16 * c.faces,        36 * c.normals, c.positionBytes,
+      c.meshVertexBytes,  28 * c.shapeVertices};
   uint64_t areaAt[10];
   for (int k = 0; k < 10; ++k) areaAt[k] = vl.Take(areaBytes[k]);
   if (vl.size) {
@@ -1065,7 +1166,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     }
     base->VertexDataSize = static_cast<int>(vl.size + 16);
   }
-  uint8_t* aligned = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(base->VertexData) + 15) & ~uintptr_t{15});
+  uint8_t* aligned = reinterpret_cast<uint8_t*>(
+      (reinterpret_cast<uintptr_t>(base->VertexData) + 15) & ~uintptr_t{15});
   void* area[10];
   for (int k = 0; k < 10; ++k) area[k] = areaBytes[k] ? aligned + areaAt[k] : nullptr;
   base->Type0Vertices = area[0];
@@ -1094,7 +1196,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       const uint32_t r = o + (set ? 0x20 : 0x10);
       MV1ChangeInfo& ci = set ? f->ChangeMatrixInfo : f->ChangeDrawMaterialInfo;
       ci.WordIndex = static_cast<int>(im.U32(r));
-      ci.SubtreeMask = (set ? base->ChangeMaskB : base->ChangeMaskA) + (im.U32(r + 4) - c.H(set ? 0x1C : 0x18)) / 4;
+      ci.SubtreeMask = (set ? base->ChangeMaskB : base->ChangeMaskA) +
+                       (im.U32(r + 4) - c.H(set ? 0x1C : 0x18)) / 4;
       ci.OwnBit = im.U32(r + 8);
       ci.MaskWordCount = static_cast<int>(im.U32(r + 12));
     }
@@ -1109,7 +1212,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     f->Scale = VECTOR{im.F32(o + 0x58), im.F32(o + 0x5C), im.F32(o + 0x60)};
     f->Rotate = VECTOR{im.F32(o + 0x64), im.F32(o + 0x68), im.F32(o + 0x6C)};
     f->RotateOrder = static_cast<int>(im.U32(o + 0x70));
-    f->Quaternion = MV1Float4{im.F32(o + 0x74), im.F32(o + 0x78), im.F32(o + 0x7C), im.F32(o + 0x80)};
+    f->Quaternion =
+        MV1Float4{im.F32(o + 0x74), im.F32(o + 0x78), im.F32(o + 0x7C), im.F32(o + 0x80)};
     f->Flag = im.U32(o + 0x84);
     f->HasSkinnedMesh = static_cast<int>(im.U32(o + 0x88));
     f->FileValue8C = static_cast<int>(im.U32(o + 0x8C));
@@ -1119,7 +1223,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     f->SkinBoneCount = static_cast<int>(im.U32(o + 0x9C));
     f->SkinBone = f->SkinBoneCount ? &base->SkinBone[(im.U32(o + 0xA0) - c.H(0x60)) / 84] : nullptr;
     f->UseSkinBoneCount = static_cast<int>(im.U32(o + 0xA4));
-    f->UseSkinBone = f->UseSkinBoneCount ? &base->FrameUseSkinBone[(im.U32(o + 0xA8) - c.H(0x38)) / 4] : nullptr;
+    f->UseSkinBone =
+        f->UseSkinBoneCount ? &base->FrameUseSkinBone[(im.U32(o + 0xA8) - c.H(0x38)) / 4] : nullptr;
     f->Param = c.frameParam[i] >= 0 ? &base->FrameParam[c.frameParam[i]] : nullptr;
     f->BonesPerVertex = im.U16(o + 0xB2);
     f->SmoothingAngle = im.F32(o + 0xB4);
@@ -1128,7 +1233,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     f->PositionStride = f->BonesPerVertex * 8 + 12;
     f->NormalCount = static_cast<int>(im.U32(o + 0xC0));
     if (f->PositionCount) {
-      f->Position = reinterpret_cast<MV1MeshPosition*>(static_cast<uint8_t*>(base->Positions) + base->FillPositionByteSize);
+      f->Position = reinterpret_cast<MV1MeshPosition*>(static_cast<uint8_t*>(base->Positions) +
+                                                       base->FillPositionByteSize);
       base->FillPositionByteSize += f->PositionCount * f->PositionStride;
     }
     if (f->NormalCount) {
@@ -1159,11 +1265,14 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     t->GraphHandle = -1;
     t->UserGraphHandle = -1;
     char colourPath[2048], alphaPath[2048];
-    bool ok = (!colour || ConvertFullPath(t->ColorFileName, colourPath, sizeof(colourPath), base->DirectoryPath) == 0) &&
-              (!alpha || ConvertFullPath(t->AlphaFileName, alphaPath, sizeof(alphaPath), base->DirectoryPath) == 0);
-    ok = ok && MV1LoadTexture(&t->ColorImage, &t->ColorImageSize, &t->AlphaImage, &t->AlphaImageSize,
-                              &t->GraphHandle, &t->SemiTransparent, nullptr, nullptr, colour ? colourPath : nullptr,
-                              alpha ? alphaPath : nullptr, base->DirectoryPath, t->BumpMap, t->BumpScale) == 0;
+    bool ok = (!colour || ConvertFullPath(t->ColorFileName, colourPath, sizeof(colourPath),
+                                          base->DirectoryPath) == 0) &&
+              (!alpha || ConvertFullPath(t->AlphaFileName, alphaPath, sizeof(alphaPath),
+                                         base->DirectoryPath) == 0);
+    ok = ok && MV1LoadTexture(&t->ColorImage, &t->ColorImageSize, &t->AlphaImage,
+                              &t->AlphaImageSize, &t->GraphHandle, &t->SemiTransparent, nullptr,
+                              nullptr, colour ? colourPath : nullptr, alpha ? alphaPath : nullptr,
+                              base->DirectoryPath, t->BumpMap, t->BumpScale) == 0;
     if (!ok) {
       WriteLogFmt(TEXT_MV1_READER_TEXTURE_FAILED, t->Name);
       b.Cleanup();
@@ -1180,10 +1289,14 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     m->Name = b.Str(im.U32(o + 0x08));
     COLOR_F* colours[4] = {&m->Diffuse, &m->Ambient, &m->Specular, &m->Emissive};
     for (int k = 0; k < 4; ++k)
-      *colours[k] = COLOR_F{im.F32(o + 0x10 + 16 * k), im.F32(o + 0x14 + 16 * k), im.F32(o + 0x18 + 16 * k),
-                            im.F32(o + 0x1C + 16 * k)};
+      *colours[k] = COLOR_F{im.F32(o + 0x10 + 16 * k), im.F32(o + 0x14 + 16 * k),
+                            im.F32(o + 0x18 + 16 * k), im.F32(o + 0x1C + 16 * k)};
     m->Power = im.F32(o + 0x50);
-    struct LayerSet { uint32_t at; int* count; MV1MaterialLayer* layers; };
+    struct LayerSet {
+      uint32_t at;
+      int* count;
+      MV1MaterialLayer* layers;
+    };
     const LayerSet sets[3] = {{0x58, &m->DiffuseLayerCount, m->DiffuseLayer},
                               {0x11C, &m->SpecularLayerCount, m->SpecularLayer},
                               {0x1E0, &m->NormalLayerCount, m->NormalLayer}};
@@ -1205,7 +1318,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       m->DiffuseGradBlend = static_cast<int>(im.U32(blk + 12));
       m->SpecularGradBlend = static_cast<int>(im.U32(blk + 16));
       m->OutlineWidth = im.F32(blk + 20);
-      m->OutlineColor = COLOR_F{im.F32(blk + 24), im.F32(blk + 28), im.F32(blk + 32), im.F32(blk + 36)};
+      m->OutlineColor =
+          COLOR_F{im.F32(blk + 24), im.F32(blk + 28), im.F32(blk + 32), im.F32(blk + 36)};
     } else {
       m->DiffuseGradTexture = m->SpecularGradTexture = -1;
       m->DiffuseGradBlend = 2;
@@ -1218,7 +1332,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
   for (uint32_t i = 0; i < c.params.count; ++i) {
     const uint32_t o = c.params.off[i];
     base->FrameParam[i].Name = b.Str(im.U32(o + 0x08));
-    for (int k = 0; k < 22; ++k) base->FrameParam[i].Words[k] = static_cast<int>(im.U32(o + 0x0C + 4 * k));
+    for (int k = 0; k < 22; ++k)
+      base->FrameParam[i].Words[k] = static_cast<int>(im.U32(o + 0x0C + 4 * k));
   }
 
   // Meshes: vertices from the mesh-vertex area, faces reserved at their counts.
@@ -1236,14 +1351,15 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       MV1MeshBase* m = &base->Mesh[j];
       m->Container = &base->Frame[c.meshOwner[j]];
       m->Material = &base->Material[im.U32(im.U32(o + 0x10) + 0x0C)];
-      m->ChangeInfo = MV1ChangeInfo{static_cast<int>(im.U32(o + 0x14)), nullptr, static_cast<int>(im.U32(o + 0x20)),
-                                    im.U32(o + 0x1C)};
+      m->ChangeInfo = MV1ChangeInfo{static_cast<int>(im.U32(o + 0x14)), nullptr,
+                                    static_cast<int>(im.U32(o + 0x20)), im.U32(o + 0x1C)};
       m->UseVertexDiffuseColor = static_cast<int>(im.U32(o + 0x24));
       m->UseVertexSpecularColor = static_cast<int>(im.U32(o + 0x28));
       m->HasVertexAlpha = im.U8(o + 0x2C);
       m->HasShape = im.U8(o + 0x2D);
       m->TriangleListCount = static_cast<int>(im.U32(o + 0x30));
-      m->TriangleList = m->TriangleListCount ? &base->TriangleList[im.U32(im.U32(o + 0x34) + 0x08)] : nullptr;
+      m->TriangleList =
+          m->TriangleListCount ? &base->TriangleList[im.U32(im.U32(o + 0x34) + 0x08)] : nullptr;
       m->Visible = im.U8(o + 0x38);
       m->BackCulling = im.U8(o + 0x39);
       m->UVSetCount = im.U8(o + 0x3A);
@@ -1251,7 +1367,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       m->VertexCount = static_cast<int>(im.U32(o + 0x40));
       m->VertexStride = m->UVSetCount * 8 + 16;
       if (m->VertexCount) {
-        m->Vertex = reinterpret_cast<MV1MeshVertex*>(static_cast<uint8_t*>(base->MeshVertices) + base->FillMeshVertexByteSize);
+        m->Vertex = reinterpret_cast<MV1MeshVertex*>(static_cast<uint8_t*>(base->MeshVertices) +
+                                                     base->FillMeshVertexByteSize);
         base->FillMeshVertexByteSize += m->VertexCount * m->VertexStride;
       }
       m->FaceCount = static_cast<int>(im.U32(o + 0x44));
@@ -1260,7 +1377,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
         base->FillFaceCount += m->FaceCount;
       }
       MeshStream(im, o, static_cast<int>(j), static_cast<uint32_t>(m->Container->PositionCount),
-                 static_cast<uint32_t>(m->Container->NormalCount), reinterpret_cast<uint8_t*>(m->Vertex));
+                 static_cast<uint32_t>(m->Container->NormalCount),
+                 reinterpret_cast<uint8_t*>(m->Vertex));
     }
 
     // Shapes and shape meshes.
@@ -1292,8 +1410,9 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       }
       for (int v = 0; v < sm->VertexCount; ++v) {
         const uint64_t at = im.U32(o + 0x18) + uint64_t{static_cast<uint32_t>(v)} * stride;
-        sm->Vertex[v] = MV1ShapeVertexBase{im.U32(at), VECTOR{im.F32(at + 4), im.F32(at + 8), im.F32(at + 12)},
-                                           VECTOR{im.F32(at + 16), im.F32(at + 20), im.F32(at + 24)}};
+        sm->Vertex[v] =
+            MV1ShapeVertexBase{im.U32(at), VECTOR{im.F32(at + 4), im.F32(at + 8), im.F32(at + 12)},
+                               VECTOR{im.F32(at + 16), im.F32(at + 20), im.F32(at + 24)}};
       }
     }
 
@@ -1302,7 +1421,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       const uint64_t o = c.H(0x60) + uint64_t{k} * 84;
       MV1SkinBoneBase* sb = &base->SkinBone[k];
       for (int r = 0; r < 3; ++r)
-        for (int col = 0; col < 4; ++col) sb->ModelLocalMatrix.m[r][col] = im.F32(o + 0x10 + 4 * (r * 4 + col));
+        for (int col = 0; col < 4; ++col)
+          sb->ModelLocalMatrix.m[r][col] = im.F32(o + 0x10 + 4 * (r * 4 + col));
       sb->TranslateOnly = static_cast<int>(im.U32(o + 0x40));
       sb->Index = static_cast<int>(im.U32(o + 0x0C));
       sb->UseCount = static_cast<int>(im.U32(o + 0x44));
@@ -1310,8 +1430,9 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     }
 
     // Triangle lists and the faces they make.
-    uint8_t* typeArea[4] = {static_cast<uint8_t*>(base->Type0Vertices), static_cast<uint8_t*>(base->Type1Vertices),
-                            static_cast<uint8_t*>(base->Type2Vertices), static_cast<uint8_t*>(base->Type3Vertices)};
+    uint8_t* typeArea[4] = {
+        static_cast<uint8_t*>(base->Type0Vertices), static_cast<uint8_t*>(base->Type1Vertices),
+        static_cast<uint8_t*>(base->Type2Vertices), static_cast<uint8_t*>(base->Type3Vertices)};
     uint64_t typeFill[4] = {};
     for (uint32_t k = 0; k < L; ++k) {
       const uint32_t o = c.lists.off[k];
@@ -1321,21 +1442,24 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
       l->VertexType = im.U16(o + 0x10);
       l->BonesPerVertex = static_cast<int>(c.listFreeBones[k]);
       static const int kSizes[3] = {32, 48, 64};
-      l->VertexStride = static_cast<uint16_t>(l->VertexType == 3 ? MV1FreeBoneVertexStride(l->BonesPerVertex)
-                                                                : kSizes[l->VertexType]);
+      l->VertexStride = static_cast<uint16_t>(
+          l->VertexType == 3 ? MV1FreeBoneVertexStride(l->BonesPerVertex) : kSizes[l->VertexType]);
       l->VertexCount = im.U16(o + 0x14);
       l->IndexCount = im.U16(o + 0x16);
       if (l->VertexCount) {
-        l->MeshVertexIndex = static_cast<uint32_t*>(base->TListMeshVertexIndices) + base->FillTListMeshVertexIndexCount;
+        l->MeshVertexIndex = static_cast<uint32_t*>(base->TListMeshVertexIndices) +
+                             base->FillTListMeshVertexIndexCount;
         base->FillTListMeshVertexIndexCount += l->VertexCount;
         l->Vertices = typeArea[l->VertexType] + typeFill[l->VertexType];
-        typeFill[l->VertexType] += uint64_t{static_cast<uint32_t>(l->VertexCount)} * l->VertexStride;
+        typeFill[l->VertexType] +=
+            uint64_t{static_cast<uint32_t>(l->VertexCount)} * l->VertexStride;
       }
       if (l->IndexCount) {
         l->Index = base->Indices + base->IndexFillCount;
         base->IndexFillCount += l->IndexCount;
       }
-      ListStream(im, o, static_cast<int>(k), 0xFFFFFFFFu, 0xFFFFFFFFu, l, l->MeshVertexIndex, l->Index);
+      ListStream(im, o, static_cast<int>(k), 0xFFFFFFFFu, 0xFFFFFFFFu, l, l->MeshVertexIndex,
+                 l->Index);
       const uint16_t place = static_cast<uint16_t>(l - m->TriangleList);
       for (int x = 0; x + 2 < l->IndexCount; x += 3) {
         MV1MeshFace* face = &m->Face[faceFill[c.listOwner[k]]++];
@@ -1373,7 +1497,8 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
         }
         const VECTOR a{p[1].x - p[0].x, p[1].y - p[0].y, p[1].z - p[0].z};
         const VECTOR e{p[2].x - p[0].x, p[2].y - p[0].y, p[2].z - p[0].z};
-        const VECTOR n = normalise(VECTOR{a.y * e.z - a.z * e.y, a.z * e.x - a.x * e.z, a.x * e.y - a.y * e.x});
+        const VECTOR n =
+            normalise(VECTOR{a.y * e.z - a.z * e.y, a.z * e.x - a.x * e.z, a.x * e.y - a.y * e.x});
         for (int k = 0; k < 3; ++k) {
           VECTOR& out = f->Normal[v[k]->NormalIndex].Normal;
           out = VECTOR{out.x + n.x, out.y + n.y, out.z + n.z};
@@ -1397,10 +1522,11 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     const uint64_t o = c.H(0xC8) + uint64_t{k} * 20;
     // Sizes first (no outputs), then the set with its times and then its values in place.
     uint64_t timeBytes = 0, valueBytes = 0;
-    KeySetStream(im, o, static_cast<int>(k), c.frameShapeCount[target], &timeBytes, &valueBytes, nullptr, nullptr,
-                 nullptr);
+    KeySetStream(im, o, static_cast<int>(k), c.frameShapeCount[target], &timeBytes, &valueBytes,
+                 nullptr, nullptr, nullptr);
     auto* times = reinterpret_cast<float*>(static_cast<uint8_t*>(base->KeyData) + keyFill);
-    auto* values = reinterpret_cast<float*>(static_cast<uint8_t*>(base->KeyData) + keyFill + timeBytes);
+    auto* values =
+        reinterpret_cast<float*>(static_cast<uint8_t*>(base->KeyData) + keyFill + timeBytes);
     KeySetStream(im, o, static_cast<int>(k), c.frameShapeCount[target], &timeBytes, &valueBytes,
                  &base->AnimKeySet[k], timeBytes ? times : nullptr, valueBytes ? values : nullptr);
     keyFill += timeBytes + valueBytes;
@@ -1413,7 +1539,9 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     an->Index = static_cast<int>(a);
     an->MaxTime = im.F32(o + 0x10);
     an->AnimFrameCount = static_cast<int>(im.U32(o + 0x14));
-    an->AnimFrame = an->AnimFrameCount ? &base->AnimFrame[(im.U32(o + 0x18) - c.H(0xD4)) / c.AnimFrameStride()] : nullptr;
+    an->AnimFrame = an->AnimFrameCount
+                        ? &base->AnimFrame[(im.U32(o + 0x18) - c.H(0xD4)) / c.AnimFrameStride()]
+                        : nullptr;
     an->IsAdditive = im.U8(o + 0x2C) & 1;
     an->IsMatrixMode = (im.U8(o + 0x2C) >> 1) & 1;
   }
@@ -1449,11 +1577,16 @@ int LoadMV1ToModelBase(const void* image, size_t size, const char* path, const c
   const auto* file = static_cast<const uint8_t*>(image);
   if (!file || size < 4 || std::memcmp(file, "MV11", 4) != 0) return -1;
   if (size < 4 + LZ_HEAD_SIZE) return Refuse("file shorter than its block head"), -1;
-  const uint64_t unpacked = uint64_t{file[4]} | uint64_t{file[5]} << 8 | uint64_t{file[6]} << 16 | uint64_t{file[7]} << 24;
-  const uint64_t packed = uint64_t{file[8]} | uint64_t{file[9]} << 8 | uint64_t{file[10]} << 16 | uint64_t{file[11]} << 24;
-  if (unpacked < 0xF0 || unpacked > kUnpackedCap) return Refuse("unpacked size %llu", static_cast<unsigned long long>(unpacked)), -1;
-  if (packed < LZ_HEAD_SIZE || packed > size - 4) return Refuse("packed block past the end of the file"), -1;
-  if (unpacked > 86 * (packed - LZ_HEAD_SIZE)) return Refuse("unpacked size beyond what the block can hold"), -1;
+  const uint64_t unpacked = uint64_t{file[4]} | uint64_t{file[5]} << 8 | uint64_t{file[6]} << 16 |
+                            uint64_t{file[7]} << 24;
+  const uint64_t packed = uint64_t{file[8]} | uint64_t{file[9]} << 8 | uint64_t{file[10]} << 16 |
+                          uint64_t{file[11]} << 24;
+  if (unpacked < 0xF0 || unpacked > kUnpackedCap)
+    return Refuse("unpacked size %llu", static_cast<unsigned long long>(unpacked)), -1;
+  if (packed < LZ_HEAD_SIZE || packed > size - 4)
+    return Refuse("packed block past the end of the file"), -1;
+  if (unpacked > 86 * (packed - LZ_HEAD_SIZE))
+    return Refuse("unpacked size beyond what the block can hold"), -1;
   auto* buffer = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(unpacked + 4)));
   if (!buffer) return WriteLogFmt(TEXT_MV1_READER_UNPACK_ALLOC_FAILED);
   std::memcpy(buffer, "MV11", 4);
@@ -1480,6 +1613,7 @@ int LoadMV1ToModelBase(const void* image, size_t size, const char* path, const c
     return -1;
   }
   MV1ModelBase* base = MV1GetModelBaseCheckedNoInit(handle);
-  for (int k = 0; k < base->TriangleListCount; ++k) MV1SetupTriangleListPositions(&base->TriangleList[k]);
+  for (int k = 0; k < base->TriangleListCount; ++k)
+    MV1SetupTriangleListPositions(&base->TriangleList[k]);
   return handle;
 }

@@ -38,8 +38,9 @@ uint8_t LzMostFrequentByte(const Bytes& in) {
 Bytes LzEncode(const Bytes& in, size_t window, int forceEscape) {
   size_t count[256] = {};
   for (uint8_t c : in) ++count[c];
-  uint8_t escape = forceEscape >= 0 && forceEscape < 256 ? uint8_t(forceEscape)
-                                                         : uint8_t(std::min_element(count, count + 256) - count);
+  uint8_t escape = forceEscape >= 0 && forceEscape < 256
+                       ? uint8_t(forceEscape)
+                       : uint8_t(std::min_element(count, count + 256) - count);
   std::vector<int64_t> head(1 << 16, -1), prev(in.size(), -1);
   auto hash = [&](size_t i) {
     uint32_t v = uint32_t(in[i]) | uint32_t(in[i + 1]) << 8 | uint32_t(in[i + 2]) << 16 |
@@ -58,7 +59,8 @@ Bytes LzEncode(const Bytes& in, size_t window, int forceEscape) {
     size_t bestLen = 0, bestDist = 0;
     if (i + 4 <= in.size()) {
       int64_t j = head[hash(i)];
-      for (int steps = 0; j >= 0 && steps < 256 && i - size_t(j) <= window; ++steps, j = prev[size_t(j)]) {
+      for (int steps = 0; j >= 0 && steps < 256 && i - size_t(j) <= window;
+           ++steps, j = prev[size_t(j)]) {
         size_t len = 0;
         while (len < 258 && i + len < in.size() && in[size_t(j) + len] == in[i + len]) ++len;
         if (len > bestLen) {

@@ -15,25 +15,34 @@ using Bytes = std::vector<uint8_t>;
 
 // Record sizes a reader reads.
 constexpr uint32_t kHeader = 0xF4, kFrame = 0xDC, kMesh = 0x4C, kList = 0x1C, kMaterial = 0x2CC,
-                   kMaterialBlock = 40, kTexture = 0x2C, kParam = 0x64, kAnim = 0x2D, kExtension = 0x40,
-                   kShapeEntry = 8, kShape = 0x1C, kShapeMesh = 0x1C, kSkinBone = 84, kKeySet = 20,
-                   kAnimFrame = 0x1C, kShapeVertex = 28;
+                   kMaterialBlock = 40, kTexture = 0x2C, kParam = 0x64, kAnim = 0x2D,
+                   kExtension = 0x40, kShapeEntry = 8, kShape = 0x1C, kShapeMesh = 0x1C,
+                   kSkinBone = 84, kKeySet = 20, kAnimFrame = 0x1C, kShapeVertex = 28;
 
 // A stream of little-endian values.
 struct Out {
   Bytes b;
   void U8(uint32_t v) { b.push_back(uint8_t(v)); }
-  void U16(uint32_t v) { U8(v); U8(v >> 8); }
-  void U32(uint32_t v) { U16(v); U16(v >> 16); }
+  void U16(uint32_t v) {
+    U8(v);
+    U8(v >> 8);
+  }
+  void U32(uint32_t v) {
+    U16(v);
+    U16(v >> 16);
+  }
   void F(float f) {
     uint32_t u;
     std::memcpy(&u, &f, 4);
     U32(u);
   }
   void Width(int bytes, uint32_t v) {
-    if (bytes == 1) U8(v);
-    else if (bytes == 2) U16(v);
-    else if (bytes == 4) U32(v);
+    if (bytes == 1)
+      U8(v);
+    else if (bytes == 2)
+      U16(v);
+    else if (bytes == 4)
+      U32(v);
   }
 };
 
@@ -51,7 +60,9 @@ float CompactScale(uint8_t c) {
   return float(c & 0x0F) * ((c & 0x80) ? Pow10f(-j) : Pow10f(j));
 }
 
-int FloatsPerKey(int type) { return (type == 0 || type == 7) ? 4 : type == 1 ? 3 : type == 5 ? 1 : 0; }
+int FloatsPerKey(int type) {
+  return (type == 0 || type == 7) ? 4 : type == 1 ? 3 : type == 5 ? 1 : 0;
+}
 
 VECTOR Normalise(VECTOR v) {
   const float sq = v.x * v.x + v.y * v.y + v.z * v.z;
@@ -116,7 +127,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
 
   // Change bits: pre-order numbering of frames and meshes (A) and of frames (B).
   std::vector<std::vector<int>> children(F + 1), frameMeshes(F);
-  for (uint32_t i = 0; i < F; ++i) children[scene.frames[i].parent < 0 ? F : scene.frames[i].parent].push_back(int(i));
+  for (uint32_t i = 0; i < F; ++i)
+    children[scene.frames[i].parent < 0 ? F : scene.frames[i].parent].push_back(int(i));
   for (uint32_t j = 0; j < M; ++j) frameMeshes[scene.meshes[j].frame].push_back(int(j));
   std::vector<uint32_t> bitA(F), bitB(F), meshBit(M), sizeA(F), sizeB(F);
   for (int i = int(F) - 1; i >= 0; --i) {
@@ -155,7 +167,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
                   const std::vector<uint32_t>& words) {
     std::vector<uint32_t>& starts = (*byFirst)[words[0]];
     for (uint32_t start : starts)
-      if (start + words.size() <= arr->size() && std::equal(words.begin(), words.end(), arr->begin() + start))
+      if (start + words.size() <= arr->size() &&
+          std::equal(words.begin(), words.end(), arr->begin() + start))
         return start;
     const uint32_t start = uint32_t(arr->size());
     arr->insert(arr->end(), words.begin(), words.end());
@@ -215,14 +228,16 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
     e.weights.assign(pc, {});
     if (!f.noWeights) {
       for (size_t p = 0; p < pc; ++p) {
-        const auto& pairs = p < f.weights.size() ? f.weights[p] : std::vector<MV1PositionBoneWeight>{};
+        const auto& pairs =
+            p < f.weights.size() ? f.weights[p] : std::vector<MV1PositionBoneWeight>{};
         for (const MV1PositionBoneWeight& pw : pairs) {
           o.Width(f.u16Bones ? 2 : 1, pw.Index);
           uint32_t code = uint32_t(std::lround(pw.Weight * (f.u16Weights ? 65535.0 : 255.0)));
           o.Width(f.u16Weights ? 2 : 1, code);
           e.weights[p].push_back({pw.Index, f.u16Weights ? code / 65535.0f : code / 255.0f});
         }
-        if (int(pairs.size()) < f.bonesPerVertex) o.Width(f.u16Bones ? 2 : 1, f.u16Bones ? 0xFFFF : 0xFF);
+        if (int(pairs.size()) < f.bonesPerVertex)
+          o.Width(f.u16Bones ? 2 : 1, f.u16Bones ? 0xFFFF : 0xFF);
       }
     }
     for (size_t n = 0; n < f.normals.size(); ++n) {
@@ -230,7 +245,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
       for (int k = 0; k < 3; ++k) {
         const float c = (&v.x)[k];
         float& out = (&e.normals[n].x)[k];
-        if (f.normalForm == 0) out = 0;
+        if (f.normalForm == 0)
+          out = 0;
         else if (f.normalForm == 1) {
           long q = std::clamp(std::lround(c * 127.0), -128L, 127L);
           o.U8(uint32_t(q));
@@ -299,8 +315,9 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
       for (uint32_t v : l.meshVertices) d.Width(kListWidth[l.mviWidth], v);
       for (uint16_t x : l.indices) d.Width(l.indexWidth ? 2 : 1, x);
       listData[j].push_back(d.b);
-      const uint64_t bytes = l.type == 3 ? uint64_t(l.meshVertices.size()) * MV1FreeBoneVertexStride(l.freeBones)
-                                         : l.meshVertices.size();
+      const uint64_t bytes =
+          l.type == 3 ? uint64_t(l.meshVertices.size()) * MV1FreeBoneVertexStride(l.freeBones)
+                      : l.meshVertices.size();
       typeTotals[l.type] += bytes;
       if (meshHasShape[j]) shapeArea[1 + l.type] += bytes;
       listVertices += l.meshVertices.size();
@@ -326,8 +343,10 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
           }
           const VECTOR a{p[1].x - p[0].x, p[1].y - p[0].y, p[1].z - p[0].z};
           const VECTOR b{p[2].x - p[0].x, p[2].y - p[0].y, p[2].z - p[0].z};
-          const VECTOR n = Normalise(VECTOR{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x});
-          for (uint32_t k : nv) e.normals[k] = VECTOR{e.normals[k].x + n.x, e.normals[k].y + n.y, e.normals[k].z + n.z};
+          const VECTOR n = Normalise(
+              VECTOR{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x});
+          for (uint32_t k : nv)
+            e.normals[k] = VECTOR{e.normals[k].x + n.x, e.normals[k].y + n.y, e.normals[k].z + n.z};
         }
     }
     for (VECTOR& n : e.normals) n = Normalise(n);
@@ -371,7 +390,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
               o.U8(k.timeScale);
               for (uint16_t c : k.timeCodes) {
                 o.U16(c);
-                k.expectTimes.push_back(float(c) * CompactScale(k.timeScale) + CompactStart(k.timeStart));
+                k.expectTimes.push_back(float(c) * CompactScale(k.timeScale) +
+                                        CompactStart(k.timeStart));
               }
             } else {
               for (float t : k.times) o.F(t);
@@ -393,7 +413,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
           o.U8(k.valueScale);
           for (uint16_t c : k.valueCodes) {
             o.U16(c);
-            k.expectValues.push_back(float(c) * CompactScale(k.valueScale) + CompactStart(k.valueStart));
+            k.expectValues.push_back(float(c) * CompactScale(k.valueScale) +
+                                     CompactStart(k.valueStart));
           }
         }
         keyBytes += (uniform ? 0 : uint64_t(count) * 4) + uint64_t(count) * vf * 4;
@@ -413,8 +434,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
 
   // Items and their places.
   Placer pl;
-  std::vector<int> iFrame, iMesh, iList, iMaterial, iBlock, iTexture, iParam, iAnim, iShape, iShapeMesh, iEntry,
-      iFrameData, iMeshData, iListData, iKeyData, iShapeVerts;
+  std::vector<int> iFrame, iMesh, iList, iMaterial, iBlock, iTexture, iParam, iAnim, iShape,
+      iShapeMesh, iEntry, iFrameData, iMeshData, iListData, iKeyData, iShapeVerts;
   for (uint32_t i = 0; i < F; ++i) {
     iFrame.push_back(pl.Add(kFrame + extra, false));
     iFrameData.push_back(frameData[i].empty() ? -1 : pl.Add(uint32_t(frameData[i].size()), true));
@@ -431,15 +452,19 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
     iMaterial.push_back(pl.Add(kMaterial + extra, false));
     iBlock.push_back(m.block ? pl.Add(kMaterialBlock + extra, false) : -1);
   }
-  for (size_t t = 0; t < scene.textures.size(); ++t) iTexture.push_back(pl.Add(kTexture + extra, false));
+  for (size_t t = 0; t < scene.textures.size(); ++t)
+    iTexture.push_back(pl.Add(kTexture + extra, false));
   for (size_t t = 0; t < scene.params.size(); ++t) iParam.push_back(pl.Add(kParam + extra, false));
   for (size_t t = 0; t < scene.anims.size(); ++t) iAnim.push_back(pl.Add(kAnim + extra, false));
-  for (const Bytes& k : keyData) iKeyData.push_back(pl.Add(uint32_t(std::max<size_t>(k.size(), 1)), true));
+  for (const Bytes& k : keyData)
+    iKeyData.push_back(pl.Add(uint32_t(std::max<size_t>(k.size(), 1)), true));
   for (size_t s = 0; s < scene.shapes.size(); ++s) {
     iShape.push_back(pl.Add(kShape + extra, false));
-    for (size_t k = 0; k < scene.shapes[s].meshes.size(); ++k) iShapeMesh.push_back(pl.Add(kShapeMesh + extra, false));
+    for (size_t k = 0; k < scene.shapes[s].meshes.size(); ++k)
+      iShapeMesh.push_back(pl.Add(kShapeMesh + extra, false));
   }
-  for (const Bytes& v : shapeVerts) iShapeVerts.push_back(v.empty() ? -1 : pl.Add(uint32_t(v.size()), true));
+  for (const Bytes& v : shapeVerts)
+    iShapeVerts.push_back(v.empty() ? -1 : pl.Add(uint32_t(v.size()), true));
   for (uint32_t i = 0; i < F; ++i) {
     bool any = false;
     for (const Mv1WShape& s : scene.shapes) any = any || s.frame == int(i);
@@ -451,7 +476,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
   const uint32_t afStride = kAnimFrame + layout.strideExtra;
   const int iExt = hasExt ? pl.Add(kExtension + extra, false) : -1;
   const int iStrings = pl.Add(uint32_t(strings.size()) + 512, true);  // room for the names below
-  const int iMaskA = pl.Add(uint32_t(maskA.size() * 4), true), iMaskB = pl.Add(uint32_t(maskB.size() * 4), true);
+  const int iMaskA = pl.Add(uint32_t(maskA.size() * 4), true),
+            iMaskB = pl.Add(uint32_t(maskB.size() * 4), true);
   const int iBoneList = boneListLength ? pl.Add(boneListLength * 4, true) : -1;
   const int iSkin = skinBoneCount ? pl.Add(skinBoneCount * kSkinBone, false) : -1;
   const int iUse = scene.boneUse.empty() ? -1 : pl.Add(uint32_t(scene.boneUse.size() * 8), true);
@@ -473,7 +499,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
 
   std::vector<int> order(pl.size.size());
   for (size_t k = 0; k < order.size(); ++k) order[k] = int(k);
-  if (layout.shuffleSeed) std::shuffle(order.begin(), order.end(), std::mt19937(layout.shuffleSeed));
+  if (layout.shuffleSeed)
+    std::shuffle(order.begin(), order.end(), std::mt19937(layout.shuffleSeed));
   std::vector<uint32_t> at(pl.size.size(), 0);
   uint32_t cursor = kHeader + extra;
   for (int k : order) {
@@ -516,9 +543,12 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
   w.skinBoneAt = off(iSkin);
   w.extensionAt = off(iExt);
   w.animFrameStride = afStride;
-  for (uint32_t k = 0; k < animFrameCount; ++k) w.animFrameAt.push_back(off(iAnimFrames) + k * afStride);
+  for (uint32_t k = 0; k < animFrameCount; ++k)
+    w.animFrameAt.push_back(off(iAnimFrames) + k * afStride);
   for (uint32_t k = 0; k < keySetCount; ++k) w.keySetAt.push_back(off(iKeySets) + k * kKeySet);
-  auto link = [&](const std::vector<uint32_t>& offs, size_t k) { return k + 1 < offs.size() ? offs[k + 1] : 0u; };
+  auto link = [&](const std::vector<uint32_t>& offs, size_t k) {
+    return k + 1 < offs.size() ? offs[k + 1] : 0u;
+  };
 
   // Blobs.
   blob(iStrings, strings);
@@ -540,7 +570,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
   {
     uint32_t k = 0;
     for (uint32_t i = 0; i < F; ++i)
-      for (int b : scene.frames[i].boneList) put32(at[iBoneList] + 4 * k++, at[iSkin] + uint32_t(b) * kSkinBone);
+      for (int b : scene.frames[i].boneList)
+        put32(at[iBoneList] + 4 * k++, at[iSkin] + uint32_t(b) * kSkinBone);
   }
 
   // Frames.
@@ -592,8 +623,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
     put32(o + 0xA4, uint32_t(f.boneList.size()));
     put32(o + 0xA8, f.boneList.empty() ? 0 : at[iBoneList] + 4 * boneListStart[i]);
     put32(o + 0xAC, f.param < 0 ? 0 : w.paramAt[f.param]);
-    put16(o + 0xB0, uint32_t(f.normalForm) | (f.quantised ? 4 : 0) | (f.noWeights ? 8 : 0) | (f.u16Bones ? 0x10 : 0) |
-                        (f.u16Weights ? 0x20 : 0) | 0xFFC0);
+    put16(o + 0xB0, uint32_t(f.normalForm) | (f.quantised ? 4 : 0) | (f.noWeights ? 8 : 0) |
+                        (f.u16Bones ? 0x10 : 0) | (f.u16Weights ? 0x20 : 0) | 0xFFC0);
     put16(o + 0xB2, uint32_t(f.bonesPerVertex));
     putF(o + 0xB4, f.smoothingAngle);
     put32(o + 0xB8, f.normalsFromFaces ? 1 : 0);
@@ -626,8 +657,8 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
       im[o + 0x39] = m.culling;
       im[o + 0x3A] = uint8_t(m.uvSets);
       im[o + 0x3B] = 2;
-      put32(o + 0x3C, uint32_t(m.positionWidth) | uint32_t(m.normalWidth) << 2 | (m.shortUV ? 0x10 : 0) |
-                          (m.broadcast ? 0x20 : 0) | 0xFFFFFFC0u);
+      put32(o + 0x3C, uint32_t(m.positionWidth) | uint32_t(m.normalWidth) << 2 |
+                          (m.shortUV ? 0x10 : 0) | (m.broadcast ? 0x20 : 0) | 0xFFFFFFC0u);
       put32(o + 0x40, uint32_t(m.positionIndex.size()));
       uint32_t faces = 0;
       for (const Mv1WList& l : m.lists) faces += uint32_t(l.indices.size() / 3);
@@ -892,7 +923,8 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
     f1.positions.push_back({float(k) * 1.5f - 2.f, float(k % 3) * 0.7f, float(k / 3) * -3.1f});
     f1.normals.push_back({0.f, k % 2 ? 1.f : -0.6f, k % 2 ? 0.f : 0.8f});
   }
-  f1.weights = {{{0, 1.0f}}, {{0, 0.5f}, {1, 0.5f}}, {{2, 0.25f}, {1, 0.25f}, {0, 0.5f}}, {}, {{1, 1}}, {{2, 0.6f}, {0, 0.4f}}};
+  f1.weights = {{{0, 1.0f}}, {{0, 0.5f}, {1, 0.5f}}, {{2, 0.25f}, {1, 0.25f}, {0, 0.5f}}, {},
+                {{1, 1}},    {{2, 0.6f}, {0, 0.4f}}};
   // Frame 2: float positions, u16 bones and weights, int16 normals, normals from faces.
   Mv1WFrame& f2 = s.frames[2];
   f2.bonesPerVertex = 2;
@@ -929,8 +961,8 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   s.params[1].name = "p1";
   for (int q = 0; q < 22; ++q) s.params[1].words[q] = q * 3 - 7;
 
-  // Mesh 0 (frame 1): u8 position indices, u16 normal indices, per-vertex colours, two float UV sets;
-  // lists of types 1, 2 and 3.
+  // Mesh 0 (frame 1): u8 position indices, u16 normal indices, per-vertex colours, two float UV
+  // sets; lists of types 1, 2 and 3.
   Mv1WMesh m0;
   m0.frame = 1;
   m0.positionWidth = 1;
@@ -949,7 +981,8 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   Mv1WList l3{3, {5, 0, 1}, {2, 1, 0}, {}, 3, 0, 0};
   m0.lists = {l1, l2, l3};
   s.meshes.push_back(m0);
-  // Mesh 1 (frame 2): u32 position indices, u8 normal indices, broadcast colours, u16 UVs; a rigid list.
+  // Mesh 1 (frame 2): u32 position indices, u8 normal indices, broadcast colours, u16 UVs; a rigid
+  // list.
   Mv1WMesh m1;
   m1.frame = 2;
   m1.material = 1;
@@ -965,7 +998,8 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   m1.uvs = {0, 0, 1, 0, 0, 1, 0.5f, 0.25f};
   m1.lists = {Mv1WList{0, {0, 1, 2, 3}, {0, 1, 2, 2, 1, 3}, {}, 0, 0, 1}};
   s.meshes.push_back(m1);
-  // Mesh 2 (frame 3): absent indices, no UVs, a rigid list of one triangle of vertex 0, a degenerate face.
+  // Mesh 2 (frame 3): absent indices, no UVs, a rigid list of one triangle of vertex 0, a
+  // degenerate face.
   Mv1WMesh m2;
   m2.frame = 3;
   m2.positionWidth = 0;
@@ -993,7 +1027,8 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   s.boneUse = {{1, 0}, {1, 2}, {2, 1}};
 
   // Shape on frame 2's mesh.
-  s.shapes.push_back({2, "smile", {{1, {{0, {0, 0.5f, 0}, {0, 0, 0}}, {3, {1, 0, 0}, {0, 1, 0}}}}}});
+  s.shapes.push_back(
+      {2, "smile", {{1, {{0, {0, 0.5f, 0}, {0, 0, 0}}, {3, {1, 0, 0}, {0, 1, 0}}}}}});
 
   // Anims with key sets of several forms.
   Mv1WAnim a0;
@@ -1058,117 +1093,153 @@ std::vector<Mv1Malformed> Mv1MalformedFiles() {
   const Mv1Written w = WriteMv1(Mv1FullScene("missing.bgra"));
   std::vector<Mv1Malformed> out;
   using Patch = std::function<void(Bytes*)>;
-  auto add = [&](const std::string& name, const Patch& patch) {
+  auto add = [&](const std::string& name, const std::string& expect, const Patch& patch) {
     Bytes im = w.image;
     patch(&im);
-    out.push_back({name, PackMv1Image(im)});
+    out.push_back({name, expect, PackMv1Image(im)});
   };
   auto p32 = [](uint32_t at, uint32_t v) { return [at, v](Bytes* im) { Mv1Put32(im, at, v); }; };
   auto p16 = [](uint32_t at, uint16_t v) { return [at, v](Bytes* im) { Mv1Put16(im, at, v); }; };
   auto p8 = [](uint32_t at, uint8_t v) { return [at, v](Bytes* im) { (*im)[at] = v; }; };
-  auto add32 = [](uint32_t at, int d) { return [at, d](Bytes* im) { Mv1Put32(im, at, Mv1Get32(*im, at) + uint32_t(d)); }; };
+  auto add32 = [](uint32_t at, int d) {
+    return [at, d](Bytes* im) { Mv1Put32(im, at, Mv1Get32(*im, at) + uint32_t(d)); };
+  };
   const uint32_t size = uint32_t(w.image.size());
-  const uint32_t f0 = w.frameAt[0], f1 = w.frameAt[1], f2 = w.frameAt[2], m0 = w.meshAt[0], l0 = w.listAt[0];
+  const uint32_t f0 = w.frameAt[0], f1 = w.frameAt[1], f2 = w.frameAt[2], m0 = w.meshAt[0],
+                 l0 = w.listAt[0];
 
   // Container (D1, D2).
   {
     Bytes f = w.file;
     f.resize(12);
-    out.push_back({"file shorter than the block head", f});
+    out.push_back({"file shorter than the block head", "file shorter than its block head", f});
     f = w.file;
     f.resize(f.size() - 3);
-    out.push_back({"block cut short", f});
+    out.push_back({"block cut short", "packed block past the end of the file", f});
     f = w.file;
     Mv1Put32(&f, 4, 0xE0);
-    out.push_back({"unpacked size below the header", f});
+    out.push_back({"unpacked size below the header", "unpacked size 224", f});
     f = w.file;
     Mv1Put32(&f, 4, 0x10000001);
-    out.push_back({"unpacked size above the cap", f});
+    out.push_back({"unpacked size above the cap", "unpacked size 268435457", f});
     f = w.file;
     Mv1Put32(&f, 4, Mv1Get32(f, 4) + 1);
-    out.push_back({"stream ends short of the unpacked size", f});
+    out.push_back({"stream ends short of the unpacked size", "damaged LZ block", f});
     f = {'M', 'V', '1', '1'};
     Bytes block = LzBlock(0x100, 0xFF, {'a', 0xFF, 1, 0});
     f.insert(f.end(), block.begin(), block.end());
-    out.push_back({"distance 0", f});
+    out.push_back({"distance 0", "damaged LZ block", f});
   }
   // Image rules.
-  add("string table outside the image (D3)", p32(0xAC, size));
-  add("first frame outside the image (D3)", p32(0x24, size - 4));
-  add("name past the string table (D7)", p32(f0 + 8, Mv1Get32(w.image, 0xAC)));
-  add("frame count one higher (D8)", add32(0x20, 1));
-  add("frame count one lower (D8)", add32(0x20, -1));
-  add("material list cycle (D8)", p32(w.materialAt[1] + 4, w.materialAt[0]));
-  add("huge texture count (D8)", p32(0x44, 0x10000000));
-  add("frame index field (D9)", p32(f1 + 0x0C, 2));
-  add("mesh material not a material (D10)", p32(m0 + 0x10, f0));
-  add("frame parameter record not a record (D10)", p32(f0 + 0xAC, f1));
-  add("bone-list part not whole entries (D10)", add32(f1 + 0xA8, 2));
-  add("two frames own one mesh (D11)", p32(f2 + 0x98, m0));
-  add("mesh names another frame (D11)", p32(m0 + 0x0C, f0));
+  add("string table outside the image (D3)", "string table outside the file", p32(0xAC, size));
+  add("first frame outside the image (D3)", "frame 0: record outside the file",
+      p32(0x24, size - 4));
+  add("name past the string table (D7)", "frame 0: name offset 80 outside the string table",
+      p32(f0 + 8, Mv1Get32(w.image, 0xAC)));
+  add("frame count one higher (D8)", "frame 4: record outside the file", add32(0x20, 1));
+  add("frame count one lower (D8)", "frame list longer than its count 3", add32(0x20, -1));
+  add("material list cycle (D8)", "material list longer than its count 2",
+      p32(w.materialAt[1] + 4, w.materialAt[0]));
+  add("huge texture count (D8)", "texture count 268435456 too large for the file",
+      p32(0x44, 0x10000000));
+  add("frame index field (D9)", "frame 1: index field does not match its place", p32(f1 + 0x0C, 2));
+  add("mesh material not a material (D10)", "mesh 0: no material", p32(m0 + 0x10, f0));
+  add("frame parameter record not a record (D10)", "frame 0: parameter record not in the list",
+      p32(f0 + 0xAC, f1));
+  add("bone-list part not whole entries (D10)", "frame 1: bone-list part outside the bone list",
+      add32(f1 + 0xA8, 2));
+  add("two frames own one mesh (D11)", "mesh 0 in two owners' runs", p32(f2 + 0x98, m0));
+  add("mesh names another frame (D11)", "mesh 0: frame field", p32(m0 + 0x0C, f0));
   for (uint32_t at : {0x7Cu, 0x80u, 0x84u, 0x88u, 0x8Cu, 0x90u, 0x94u, 0x98u, 0x9Cu, 0xA0u, 0xB4u})
-    add("header total " + std::to_string(at) + " (D12)", add32(at, 1));
+    add("header total " + std::to_string(at) + " (D12)", "header total", add32(at, 1));
   // Frames.
-  add("parent after the child (D13)", p32(f1 + 0x38, f2));
-  add("child count (D13)", add32(f0 + 0x34, 1));
-  add("next sibling (D13)", p32(f1 + 0x48, 0));
-  add("top-level last frame (D13)", p32(0x30, f1));
-  add("rotation order 6 (D14)", p32(f0 + 0x70, 6));
-  add("weight bone outside the bone list (D16)", p8(w.frameDataAt[1] + 24 + 36, 3));
-  add("positions past the image (D16)", p32(f2 + 0xBC, 0x08000000));
-  add("frame data offset 0 (D16)", p32(f2 + 0xC4, 0));
-  add("shape entry without an extension block (D19)", p32(0xF0, 0));
+  add("parent after the child (D13)", "frame 1: parent is not an earlier frame",
+      p32(f1 + 0x38, f2));
+  add("child count (D13)", "frame 0: child count or child links", add32(f0 + 0x34, 1));
+  add("next sibling (D13)", "frame 1: next sibling", p32(f1 + 0x48, 0));
+  add("top-level last frame (D13)", "top-level frame count or links", p32(0x30, f1));
+  add("rotation order 6 (D14)", "frame 0: rotation order 6", p32(f0 + 0x70, 6));
+  add("weight bone outside the bone list (D16)", "frame 1: weight bone 3 outside its bone list",
+      p8(w.frameDataAt[1] + 24 + 36, 3));
+  add("positions past the image (D16)", "frame 2: positions past the image",
+      p32(f2 + 0xC4, size - 4));
+  add("frame data offset 0 (D16)", "frame 2: no packed vertex data", p32(f2 + 0xC4, 0));
+  add("shape entry without an extension block (D19)", "frame 2: shapes without an extension block",
+      p32(0xF0, 0));
   // Meshes.
-  add("mesh without a material (D20)", p32(m0 + 0x10, 0));
-  add("culling code 3 (D20)", p8(m0 + 0x39, 3));
-  add("nine UV sets (D21)", p8(m0 + 0x3A, 9));
-  add("three floats per UV (D21)", p8(m0 + 0x3B, 3));
-  add("position index out of range (D22)", p8(w.meshDataAt[0], 200));
-  add("mesh data offset 0 (D23)", p32(m0 + 0x48, 0));
+  add("mesh without a material (D20)", "mesh 0: no material", p32(m0 + 0x10, 0));
+  add("culling code 3 (D20)", "mesh 0: culling mode 3", p8(m0 + 0x39, 3));
+  add("nine UV sets (D21)", "mesh 0: UV sets", p8(m0 + 0x3A, 9));
+  add("three floats per UV (D21)", "mesh 0: UV sets", p8(m0 + 0x3B, 3));
+  add("position index out of range (D22)", "mesh 0: vertex 0 position index 200 out of range",
+      p8(w.meshDataAt[0], 200));
+  add("mesh data offset 0 (D23)", "mesh 0: no packed vertex data", p32(m0 + 0x48, 0));
   // Lists.
-  add("list type 4 (D24)", p16(l0 + 0x10, 4));
-  add("mesh-vertex index width 3 (D24)", p8(l0 + 0x12, 3));
-  add("index width 2 (D24)", p8(l0 + 0x12, 8));
-  add("index count not a multiple of 3 (D24)", p16(l0 + 0x16, 4));
-  add("55 list bones (D24)", p16(w.listDataAt[0], 55));
-  add("list index out of range (D24)", p8(w.listDataAt[0] + 2 + 4 + 4 + 1, 9));
-  add("type-3 bones past the frame's (D24)", p16(w.listDataAt[2], 4));
-  add("face count (D25)", add32(m0 + 0x44, 1));
+  add("list type 4 (D24)", "triangle list 0: vertex type 4", p16(l0 + 0x10, 4));
+  add("mesh-vertex index width 3 (D24)", "triangle list 0: index widths 0x03", p8(l0 + 0x12, 3));
+  add("index width 2 (D24)", "triangle list 0: index widths 0x08", p8(l0 + 0x12, 8));
+  add("index count not a multiple of 3 (D24)", "triangle list 0: index count 4 not a multiple of 3",
+      p16(l0 + 0x16, 4));
+  add("55 list bones (D24)", "triangle list 0: 55 bones", p16(w.listDataAt[0], 55));
+  add("list index out of range (D24)", "triangle list 0: index 9 out of range",
+      p8(w.listDataAt[0] + 2 + 4 + 8, 9));
+  add("type-3 bones past the frame's (D24)", "triangle list 2: 4 bones per vertex",
+      p16(w.listDataAt[2], 4));
+  add("face count (D25)", "mesh 0: face count 5, lists give 4", add32(m0 + 0x44, 1));
   // Skin bones, bone list, bone use.
-  add("skin bone next link (D27)", p32(w.skinBoneAt + 4, 0));
-  add("skin bone frame index (D27)", p32(w.skinBoneAt + 0x0C, 2));
-  add("bone list entry not a skin bone (D28)", p32(Mv1Get32(w.image, 0x38), w.skinBoneAt + 2));
-  add("bone-use run outside its array (D29)", p32(w.skinBoneAt + 0x44, 9));
+  add("skin bone next link (D27)", "skin bone 0: next link", p32(w.skinBoneAt + 4, 0));
+  add("skin bone frame index (D27)", "skin bone 0: frame index", p32(w.skinBoneAt + 0x0C, 2));
+  add("bone list entry not a skin bone (D28)", "bone list entry 0",
+      p32(Mv1Get32(w.image, 0x38), w.skinBoneAt + 2));
+  add("bone-use run outside its array (D29)", "skin bone 0: bone-use run outside its array",
+      p32(w.skinBoneAt + 0x44, 9));
   // Change bits.
-  add("change word index 0 (D31)", p32(f1 + 0x10, 0));
-  add("own bit of two bits (D31)", p32(f1 + 0x18, 3));
-  add("mask-word count 0 (D31)", p32(f1 + 0x2C, 0));
-  add("mask words outside array A (D31)", p32(f1 + 0x1C, 40));
-  add("mesh word past change set A (D31)", p32(m0 + 0x14, 9));
+  add("change word index 0 (D31)", "frame 1: change info A outside the change sets",
+      p32(f1 + 0x10, 0));
+  add("own bit of two bits (D31)", "frame 1: change info A outside the change sets",
+      p32(f1 + 0x18, 3));
+  add("mask-word count 0 (D31)", "frame 1: change info B outside the change sets",
+      p32(f1 + 0x2C, 0));
+  add("mask words outside array A (D31)", "frame 1: change info A outside the change sets",
+      p32(f1 + 0x1C, 40));
+  add("mesh word past change set A (D31)", "mesh 0: change info outside change set A",
+      p32(m0 + 0x14, 9));
   // Materials and textures.
-  add("nine layers (D33)", p32(w.materialAt[0] + 0x58, 9));
-  add("layer texture out of range (D33)", p32(w.materialAt[0] + 0x5C, 2));
-  add("gradation texture out of range (D35)", p32(Mv1Get32(w.image, w.materialAt[1] + 0x2C8) + 4, 2));
-  add("filter mode 3 (D36)", p32(w.textureAt[0] + 0x28, 3));
+  add("nine layers (D33)", "material 0: 9 layers", p32(w.materialAt[0] + 0x58, 9));
+  add("layer texture out of range (D33)", "material 0: layer texture out of range",
+      p32(w.materialAt[0] + 0x5C, 2));
+  add("gradation texture out of range (D35)", "material 1: gradation texture 2",
+      p32(Mv1Get32(w.image, w.materialAt[1] + 0x2C8) + 4, 2));
+  add("filter mode 3 (D36)", "texture 0: filter mode 3", p32(w.textureAt[0] + 0x28, 3));
   // Anims and key sets.
-  add("anim-frame target out of range (D39)", p32(w.animFrameAt[0] + 8, 4));
-  add("an anim drives a frame twice (D39)", p32(w.animFrameAt[1] + 8, 1));
-  add("anim-frame index field (D39)", p32(w.animFrameAt[1], 0));
-  add("key-set stride 24 (D40)", p32(0xC4, 24));
-  add("anim-frame stride 0x18 (D41)", p32(0xD0, 0x18));
-  add("key type 8 (D42)", p8(w.keySetAt[0], 8));
-  add("packed values on type 2 (D42)", p16(w.keySetAt[5] + 2, 0x0102));
-  add("shape target out of range (D42)", p16(w.keyDataAt[3], 1));
-  add("key count 0 (D43)", p8(w.keyDataAt[0], 0));
-  add("both angle packings (D43)", p16(w.keySetAt[3] + 2, 0x0780));
-  add("angle packing on quaternions (D43)", p16(w.keySetAt[0] + 2, 0x0302));
-  add("compact start byte 0x30 (D44)", p8(w.keyDataAt[3] + 2, 0x30));
+  add("anim-frame target out of range (D39)", "anim frame 0: target frame 4",
+      p32(w.animFrameAt[0] + 8, 4));
+  add("an anim drives a frame twice (D39)", "an anim drives frame 1 twice",
+      p32(w.animFrameAt[1] + 8, 1));
+  add("anim-frame index field (D39)", "anim frame 1: index field", p32(w.animFrameAt[1], 0));
+  add("key-set stride 24 (D40)", "key-set stride 24", p32(0xC4, 24));
+  add("anim-frame stride 0x18 (D41)", "anim-frame stride 24", p32(0xD0, 0x18));
+  add("key type 8 (D42)", "key set 0: type 8", p8(w.keySetAt[0], 8));
+  add("packed values on type 2 (D42)", "key set 5: packed values for a type without values",
+      p16(w.keySetAt[5] + 2, 0x0102));
+  add("shape target out of range (D42)", "key set 3: shape 1 out of range", p16(w.keyDataAt[3], 1));
+  add("key count 0 (D43)", "key set 0: key count 0", p8(w.keyDataAt[0], 0));
+  add("both angle packings (D43)", "key set 3: both angle packings",
+      p16(w.keySetAt[3] + 2, 0x0780));
+  add("angle packing on quaternions (D43)", "key set 0: angle packing on quaternion keys",
+      p16(w.keySetAt[0] + 2, 0x0302));
+  add("compact start byte 0x30 (D44)", "key set 3: compact start byte",
+      p8(w.keyDataAt[3] + 6, 0x30));
   // Shapes.
-  add("shape-vertex stride 24 (D49)", p32(w.extensionAt + 0x2C, 24));
-  add("shape vertex index out of range (D49)", p32(Mv1Get32(w.image, w.shapeMeshAt[0] + 0x18), 4));
-  add("has-shape byte on an unshaped mesh (D50)", p8(m0 + 0x2D, 1));
-  add("shape vertex total (D50)", add32(w.extensionAt + 0x18, 1));
-  add("shape area size (D50)", add32(w.extensionAt + 0x28, 1));
-  add("shape mesh of another frame's mesh (D48)", p32(w.shapeMeshAt[0] + 0x0C, m0));
+  add("shape-vertex stride 24 (D49)", "shape-vertex stride 24", p32(w.extensionAt + 0x2C, 24));
+  add("shape vertex index out of range (D49)", "shape mesh 0: vertex index out of range",
+      p32(Mv1Get32(w.image, w.shapeMeshAt[0] + 0x18), 4));
+  add("has-shape byte on an unshaped mesh (D50)", "mesh 0: has-shape byte", p8(m0 + 0x2D, 1));
+  add("shape vertex total (D50)", "extension total 0x18 is 3, the records give 2",
+      add32(w.extensionAt + 0x18, 1));
+  add("shape area size (D50)", "extension total 0x28 is 5, the records give 4",
+      add32(w.extensionAt + 0x28, 1));
+  add("shape mesh of another frame's mesh (D48)", "shape mesh 0: mesh",
+      p32(w.shapeMeshAt[0] + 0x0C, m0));
   return out;
 }
