@@ -19,6 +19,7 @@
 #include "engine/model/model.h"
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_load.h"
 #include "engine/model/model_readers.h"
 #include "engine_texts.h"
 #include "platform/d3d_device.h"
@@ -443,6 +444,26 @@ TEST_F(Mv1ReaderTest, RoundTripsEveryPackedFormAndLayout) {
   }
 }
 
+TEST_F(Mv1ReaderTest, EightUVSetsLoadAndModelLoadingReachesTheReader) {
+  Mv1WScene scene = Mv1FullScene("missing.bgra");
+  Mv1WMesh& m = scene.meshes[0];
+  m.uvSets = 8;
+  m.uvs.clear();
+  for (size_t k = 0; k < m.positionIndex.size() * 16; ++k) m.uvs.push_back(float(k) / 64);
+  const Mv1Written w = WriteMv1(scene);
+  const int h = Load(w.file);
+  ASSERT_GE(h, 0);
+  ExpectBase(MV1GetModelBaseChecked(h), w.expect);
+  MV1DeleteModelBase(h);
+  // Through the loader by path: the reader sits in the first slot.
+  ASSERT_TRUE(WriteEngineFile("mv1_reader_test.mv1", w.file));
+  const int model = MV1LoadModel("mv1_reader_test.mv1");
+  ASSERT_GE(model, 0);
+  ExpectBase(MV1GetModelChecked(model)->BaseData, w.expect);
+  MV1DeleteModel(model);
+  RemoveEnginePath("mv1_reader_test.mv1");
+}
+
 TEST_F(Mv1ReaderTest, EmptyExtensionBlockAndAllZeroVertexCounts) {
   Mv1WScene s;
   s.frames.resize(2);
@@ -607,7 +628,9 @@ TEST_F(Mv1ReaderTest, TexturesLoadScaleAndFallBack) {
   EXPECT_EQ(b->Texture[0].Height, 8);
   EXPECT_NE(b->Texture[0].ColorImage, nullptr);
   EXPECT_NE(b->Texture[0].AlphaImage, nullptr);
-  EXPECT_EQ(b->Texture[1].Width, 8);  // no file: the white fall-back
+  EXPECT_EQ(b->Texture[0].SemiTransparent, 1);  // an alpha file
+  EXPECT_EQ(b->Texture[1].Width, 8);            // no file: the white fall-back
+  EXPECT_EQ(b->Texture[1].SemiTransparent, 0);
   MV1DeleteModelBase(h);
   RemoveEnginePath("mv1c.bgra");
   RemoveEnginePath("mv1a.bgra");
