@@ -912,6 +912,10 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   s.frames[2].name = "\x83\x5c\x83\x74\x83\x67";  // Shift_JIS with a 0x5C trail byte
   s.frames[3].parent = 0;
   s.frames[3].name = "arm";
+  // Frame 0: normals of form 0 (none stored: they read as zero).
+  s.frames[0].positions = {{0, 1, 0}, {1, 0, 0}};
+  s.frames[0].normals = {{0, 1, 0}, {1, 0, 0}};
+  s.frames[0].normalForm = 0;
   s.frames[3].flag = 0;
   // Frame 1: skinned, quantised positions, u8 bones and weights, int8 normals.
   Mv1WFrame& f1 = s.frames[1];
@@ -1080,7 +1084,14 @@ Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFi
   k5.flags = 0x0002;
   k5.count = 4;
   k5.times = {0, 1, 2, 3};
-  af1.keySets = {k3, k4, k5};
+  Mv1WKeySet k6;  // quaternions of type 7, uniform float start and unit, u32 count
+  k6.type = 7;
+  k6.flags = 0x0008;
+  k6.count = 2;
+  k6.start = 1.5f;
+  k6.unit = 0.25f;
+  k6.values = {0, 0, 0, 1, 0.5f, 0.5f, 0.5f, 0.5f};
+  af1.keySets = {k3, k4, k5, k6};
   a0.frames = {af0, af1};
   Mv1WAnim a1;
   a1.name = "idle";
