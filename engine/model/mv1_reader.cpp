@@ -1093,7 +1093,6 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     return -1;
   }
   MV1ModelBase* base = b.base = b.At<MV1ModelBase>(oHead);
-  (void)oHead;
   base->Handle = b.handle;
   base->FileFlag = c.H(0x08);
   base->Name = b.At<char>(oName);
