@@ -96,6 +96,9 @@ int main() {
   RunDirect3DDemo();
   RunModelDemo();
   RunModelLoadDemo();
+  RunAnimDemo();
+  RunReadModelDemo();
+  RunCollisionDemo();
   RunMv1Demo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);

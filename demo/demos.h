@@ -23,11 +23,25 @@ void RunDirect3DDemo();
 // in Direct3D mode, coloured by the view test and tinted by the frame's derived diffuse scale;
 // the recorded draws are replayed into pictures.
 void RunModelDemo();
+
 // A model file loaded by path through MV1LoadModel from a folder whose name holds a 0x5C trail
 // byte, with its textures beside it (one missing), drawn from its device buffers before and after
 // a simulated device loss; the fall-back texture, a normal map and a colour texture with its
 // stretched alpha saved as pictures.
 void RunModelLoadDemo();
+
+// A 12-frame arm with four anims drawn as a skeleton with the software line drawer at eight times
+// per row: each of two anims alone, both blended, an additive anim and a wide rotation step.
+void RunAnimDemo();
+
+// Generated read models converted into model bases, drawn as wireframes with their normals.
+void RunReadModelDemo();
+
+// A generated terrain's reference-mesh wireframe, vertical line probes coloured by hit height,
+// the polygons hit by a sphere and a capsule, and a skinned arm's transformed reference mesh
+// beside its local one, drawn with the software line and triangle drawers.
+void RunCollisionDemo();
+
 // A small scene written with the test MV1 writer, loaded by the MV1 reader, its counts printed and
 // its rigid triangle lists drawn at their frames' world matrices into a picture.
 void RunMv1Demo();

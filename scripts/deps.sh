@@ -4,7 +4,7 @@
 set -eu
 pkgs=(build-essential g++ cmake ninja-build pkg-config libpng-dev libjpeg-dev zlib1g-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-dev libc6-dev
-      libpixman-1-dev)  # libpixman-1-dev: the peer figures of the benchmarks only
+      libpixman-1-dev libassimp-dev)  # pixman, assimp: the peer figures of the benchmarks only
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -16,6 +16,7 @@ MemBlockHeader* g_oldest = nullptr;
 MemBlockHeader* g_newest = nullptr;
 size_t g_liveBlocks = 0;
 size_t g_liveBytes = 0;
+size_t g_peakBytes = 0;
 uint64_t g_allocNumber = 0;
 uint64_t g_attempts = 0;
 long g_failAt = 0;
@@ -43,6 +44,7 @@ void Link(MemBlockHeader* h) {
   SetGuard(h);
   ++g_liveBlocks;
   g_liveBytes += h->Size;
+  if (g_liveBytes > g_peakBytes) g_peakBytes = g_liveBytes;
 }
 
 void Unlink(MemBlockHeader* h) {
@@ -139,6 +141,20 @@ void MemDumpToLog() {
 size_t MemLiveBlockCount() {
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   return g_liveBlocks;
+}
+
+size_t MemBlockSize(const void* block) {
+  return HeaderOf(const_cast<void*>(block))->Size;
+}
+
+size_t MemPeakBytes() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  return g_peakBytes;
+}
+
+void MemResetPeak() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  g_peakBytes = g_liveBytes;
 }
 
 size_t MemLiveBytes() {

@@ -28,12 +28,19 @@ void* MemReallocTracked(void* block, size_t size, const char* file, int line);
 // Frees a tracked block; null is ignored.
 void MemFreeTracked(void* block);
 
+// The requested size of a live tracked block.
+size_t MemBlockSize(const void* block);
+
 // Writes every block still held (file, line, number, size) and the totals to the log.
 void MemDumpToLog();
 
 // Totals of what is held now.
 size_t MemLiveBlockCount();
 size_t MemLiveBytes();
+// The most bytes held at once since the last MemResetPeak (or the start); MemResetPeak starts a
+// new measurement from what is held now.
+size_t MemPeakBytes();
+void MemResetPeak();
 
 // Test hook: the nth allocation from now fails (1 = the next one); 0 turns it off.
 // The hook fires once and then turns itself off.

@@ -149,17 +149,27 @@ int AsciiToInt(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-double AsciiToDouble(const char* text) {
+double AsciiToDouble(const char* text) { return AsciiToDoubleN(text, std::strlen(text)); }
+
+double AsciiToDoubleN(const char* text, size_t length) {
   const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  const char* end = text + length;
+  while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
   bool negative = false;
-  if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  if (!((*p >= '0' && *p <= '9') || *p == '.')) return 0.0;
+  if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
+  if (p == end || !((*p >= '0' && *p <= '9') || *p == '.')) return 0.0;
   double value = 0.0;
-  auto r = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
+  auto r = std::from_chars(p, end, value, std::chars_format::general);
   if (r.ec == std::errc::invalid_argument) return 0.0;
-  // out of range: from_chars leaves value untouched; take the limit the text points to
-  if (r.ec == std::errc::result_out_of_range) value = std::strtod(p, nullptr);
+  if (r.ec == std::errc::result_out_of_range) {
+    // from_chars leaves value untouched; take the limit the text points to (a number this long
+    // is an overflow or an underflow whatever its further digits)
+    char number[1024];
+    size_t n = static_cast<size_t>(r.ptr - p) < sizeof number - 1 ? static_cast<size_t>(r.ptr - p) : sizeof number - 1;
+    std::memcpy(number, p, n);
+    number[n] = 0;
+    value = std::strtod(number, nullptr);
+  }
   return negative ? -value : value;
 }
 

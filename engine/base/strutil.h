@@ -53,6 +53,8 @@ int AsciiToInt(const char* text);
 // The value of a decimal floating-point text (leading blanks, an optional sign, digits, a point,
 // digits, an optional exponent); 0.0 when there is no number. Independent of the C locale.
 double AsciiToDouble(const char* text);
+// The same over the first length bytes of text, which need not be zero-terminated.
+double AsciiToDoubleN(const char* text, size_t length);
 
 // printf rules into buffer (bufferSize bytes, terminator included), cut to fit. Returns 0.
 int FormatString(char* buffer, size_t bufferSize, const char* format, ...)

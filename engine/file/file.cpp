@@ -160,13 +160,12 @@ FileHandle PlainOpen(const char* path, int, int, int) {
     return 0;
   }
   auto* f = static_cast<PlainFile*>(MEM_ALLOC(sizeof(PlainFile)));
+  if (f) f->Fd = fd;
   FileHandle h = f ? AddHandle(&g_files, f) : 0;
   if (!h) {
     MemFreeTracked(f);
     close(fd);
-    return 0;
   }
-  f->Fd = fd;
   return h;
 }
 

@@ -5,12 +5,14 @@
 
 #include "engine/base/memory.h"
 #include "engine/graphics/graph.h"
+#include "engine/model/model_anim.h"
 #include "engine/model/model_buffers.h"
 #include "engine/model/model_bounds.h"
 #include "engine/model/model_build.h"
+#include "engine/model/model_collision.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_mesh_process.h"
-#include "engine/model/model_pending.h"
+#include "engine/model/model_refmesh.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "engine/model/math3d.h"
 #include "engine/model/model.h"
+#include "engine/model/model_access.h"
 #include "engine/model/model_draw_state.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_matrix.h"
@@ -75,9 +76,7 @@ int MV1SetMeshUseVertDifColorBase(int baseHandle, int meshIndex, int flag) {
   MV1ModelBase* base = mesh->Container->Container;
   for (MV1Model* model = base->FirstModel; model; model = model->Next) {
     MV1Mesh* m = &model->Mesh[meshIndex];
-    m->SemiTransStateSetupFlag = 0;
-    for (MV1Frame* f = m->Container; f; f = f->Parent) f->SemiTransStateSetupFlag = 0;
-    model->SemiTransStateSetupFlag = 0;
+    MV1ClearMeshSemiTransCache(m);
     MV1SetFrameChangeFlag(&m->ChangeDrawMaterialFlag);
   }
   return 0;

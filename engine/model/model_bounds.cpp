@@ -6,11 +6,11 @@
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_matrix.h"
+#include "engine/model/model_skin.h"
 
 namespace {
 
 constexpr float kBoxStart = 1e8f;
-const Matrix3x4 kIdentity = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}};
 
 void StartBox(VECTOR* max, VECTOR* min) {
   *max = VECTOR{-kBoxStart, -kBoxStart, -kBoxStart};
@@ -31,21 +31,6 @@ void AddWeighted(Matrix3x4* acc, const Matrix3x4* m, float w) {
     for (int c = 0; c < 4; ++c) acc->m[r][c] += w * m->m[r][c];
 }
 
-// The skin-bone matrix at a position of the frame's bone list; the identity when the position is
-// outside the list.
-const Matrix3x4* FrameBone(const MV1Frame* frame, int position) {
-  if (position < 0 || position >= frame->Base->UseSkinBoneCount) return &kIdentity;
-  const Matrix3x4* m = frame->UseSkinBoneMatrix[position];
-  return m ? m : &kIdentity;
-}
-
-// The matrix of a bone slot of a type-1 or type-2 list; a slot at or past the list's bone count
-// (a bone the list does not hold) reads the identity, as drawing does.
-const Matrix3x4* SlotBone(const MV1Frame* frame, const MV1TriangleList* list, int slot) {
-  if (slot >= list->UseBoneCount || slot >= MV1_TRIANGLE_LIST_USE_BONE_MAX) return &kIdentity;
-  return FrameBone(frame, list->UseBone[slot]);
-}
-
 // World position of one per-vertex record.
 VECTOR WorldPosition(const MV1Frame* frame, const MV1TriangleList* list, uint8_t* record,
                      VECTOR* stored) {
@@ -62,7 +47,7 @@ VECTOR WorldPosition(const MV1Frame* frame, const MV1TriangleList* list, uint8_t
       auto* v = reinterpret_cast<MV1VertexSkin4*>(record);
       *stored = v->Position;
       for (int k = 0; k < 4; ++k)
-        if (v->Weight[k] != 0.0f) AddWeighted(&blend, SlotBone(frame, list, v->BoneSlot[k]), v->Weight[k]);
+        if (v->Weight[k] != 0.0f) AddWeighted(&blend, MV1SlotSkinBoneMatrix(frame, list, v->BoneSlot[k]), v->Weight[k]);
       break;
     }
     case MV1_VERTEX_TYPE_SKIN_8BONE: {
@@ -70,7 +55,7 @@ VECTOR WorldPosition(const MV1Frame* frame, const MV1TriangleList* list, uint8_t
       *stored = v->Position;
       for (int k = 0; k < 8; ++k) {
         int slot = k < 4 ? v->BoneSlot0123[k] : v->BoneSlot4567[k - 4];
-        if (v->Weight[k] != 0.0f) AddWeighted(&blend, SlotBone(frame, list, slot), v->Weight[k]);
+        if (v->Weight[k] != 0.0f) AddWeighted(&blend, MV1SlotSkinBoneMatrix(frame, list, slot), v->Weight[k]);
       }
       break;
     }
@@ -79,12 +64,12 @@ VECTOR WorldPosition(const MV1Frame* frame, const MV1TriangleList* list, uint8_t
       MV1BoneWeightPair* pairs = MV1VertexFreeBones(v);
       *stored = v->Position;
       if (list->BonesPerVertex <= 0 || pairs[0].Index == -1) {
-        single = &kIdentity;
+        single = &MV1IdentityMatrix3x4;
       } else if (pairs[0].Weight == 1.0f) {
-        single = FrameBone(frame, pairs[0].Index);
+        single = MV1FrameSkinBoneMatrix(frame, pairs[0].Index);
       } else {
         for (int k = 0; k < list->BonesPerVertex && pairs[k].Index != -1; ++k)
-          if (pairs[k].Weight != 0.0f) AddWeighted(&blend, FrameBone(frame, pairs[k].Index), pairs[k].Weight);
+          if (pairs[k].Weight != 0.0f) AddWeighted(&blend, MV1FrameSkinBoneMatrix(frame, pairs[k].Index), pairs[k].Weight);
       }
       break;
     }

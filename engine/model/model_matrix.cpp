@@ -8,7 +8,7 @@
 #include "engine/model/math3d.h"
 #include "engine/model/model_draw_state.h"
 #include "engine/model/model_handles.h"
-#include "engine/model/model_pending.h"
+#include "engine/model/model_anim.h"
 
 void MatrixToMatrix3x4(Matrix3x4* out, const MATRIX* in) {
   Matrix3x4 r;
@@ -127,6 +127,8 @@ MV1Frame* SetupFrameOf(int modelHandle, int frameIndex) {
 void MV1SetupMatrix(MV1Model* model) {
   if (model->ValidMatrix) return;
   model->RefMeshUpToDate[1] = 0;
+  // A frame's skinned vertices follow bone frames anywhere in the tree.
+  for (int i = 0; i < model->BaseData->FrameCount; ++i) model->Frame[i].RefMeshUpToDate[1] = 0;
   if (!model->AnimSetupFlag) MV1RefreshAttachList(model);
   if (model->ChangeMatrixFlag[0] & 1) BuildModelMatrix(model);
 
@@ -138,11 +140,20 @@ void MV1SetupMatrix(MV1Model* model) {
     frame->RefMeshUpToDate[1] = 0;
     const Matrix3x4* parent = frame->Parent ? &frame->Parent->WorldMatrix : &model->Matrix;
     MV1FrameBase* fb = frame->Base;
-    // With anims attached the blended local matrices take the place of the base local matrix;
-    // until then every frame without a user local matrix uses its base local matrix.
-    const Matrix3x4* local =
-        frame->UseUserLocalMatrix ? &frame->UserLocalMatrix : &fb->LocalTransformMatrix;
-    MV1MultiplyMatrix3x4(parent, &frame->WorldMatrix, local);
+    Matrix3x4 animLocal;
+    if (frame->UseUserLocalMatrix) {
+      MV1MultiplyMatrix3x4(parent, &frame->WorldMatrix, &frame->UserLocalMatrix);
+    } else if (model->AttachAnimCount <= 0) {
+      MV1MultiplyMatrix3x4(parent, &frame->WorldMatrix, &fb->LocalTransformMatrix);
+    } else if (MV1AnimFrameLocalMatrix(model, frame, &animLocal) > 0) {
+      MV1MultiplyMatrix3x4(parent, &frame->WorldMatrix, &animLocal);
+    } else if (fb->LocalTransformMatrixType == 0) {
+      frame->WorldMatrix = *parent;
+    } else if (fb->LocalTransformMatrixType == 1) {
+      MV1MultiplyMatrix3x4Translate(parent, &frame->WorldMatrix, &fb->LocalTransformMatrix);
+    } else {
+      MV1MultiplyMatrix3x4(parent, &frame->WorldMatrix, &fb->LocalTransformMatrix);
+    }
     for (int k = 0; k < fb->SkinBoneCount; ++k) {
       MV1SkinBoneBase* bone = &fb->SkinBone[k];
       Matrix3x4* out = &model->SkinBoneMatrix[bone - base->SkinBone];
@@ -274,9 +285,9 @@ MATRIX MV1GetFrameLocalWorldMatrix(int modelHandle, int frameIndex) {
 MATRIX MV1GetFrameLocalMatrix(int modelHandle, int frameIndex) {
   MV1Frame* frame = SetupFrameOf(modelHandle, frameIndex);
   if (!frame) return MGetIdent();
+  Matrix3x4 local = frame->UserLocalMatrix;
+  if (!frame->UseUserLocalMatrix) MV1AnimFrameQueryLocalMatrix(frame->Container, frame, &local);
   MATRIX out;
-  // The anim-driven local matrices join here with the animation runtime.
-  Matrix3x4ToMatrix(&out, frame->UseUserLocalMatrix ? &frame->UserLocalMatrix
-                                                    : &frame->Base->LocalTransformMatrix);
+  Matrix3x4ToMatrix(&out, &local);
   return out;
 }

@@ -153,9 +153,9 @@ SOFT_INLINE void FlatBoxPixels(const FT& F, const VT& V, const SoftDrawPrep& pre
   }
 }
 
-// The blended box into a 32-bit destination: every row through the vector span kernels.
-void FlatBoxSimd32(const SoftDrawPrep& P, const FlatArgs& A) {
-  const SoftFlatSpan32 span(A.colour, P.Variant.Mode, P.P);
+// The blended box: every row through the vector span kernels.
+void FlatBoxSimd(const SoftDrawPrep& P, const FlatArgs& A) {
+  const SoftFlatSpan span(A.colour, P.Variant.Mode, P.P, P.Variant.Dst16 != 0);
   uint8_t* row = A.dst;
   for (int32_t y = 0; y < A.h; ++y, row += A.pitch) span.Span(row, A.w);
 }
@@ -189,7 +189,7 @@ template <SoftFamily F, SoftVariant V>
 struct FlatBoxLoop {
   static constexpr bool kEnabled = FlatVariantDrawn<F, V>::value;
   static void Run(const SoftDrawPrep& P, const FlatArgs& A) {
-    if constexpr (!V.Dst16 && V.Mode != SOFT_MODE_NOBLEND) FlatBoxSimd32(P, A);
+    if constexpr (V.Mode != SOFT_MODE_NOBLEND) FlatBoxSimd(P, A);
     else FlatBoxPixels(F, V, P, A);
   }
 };
@@ -256,32 +256,45 @@ void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
     FillBytesSse2(p, size_t(n) * pixelBytes, word);
 }
 
-SoftFlatSpan32::SoftFlatSpan32(uint32_t colour, int mode, int p)
-    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)), colour_(colour) {
-  // The modes without a flat kernel take the colour as a source row.
-  if (mode == SOFT_MODE_ADD || mode == SOFT_MODE_SUB || mode == SOFT_MODE_MUL)
-    for (uint32_t& w : row_) w = colour;
+SoftFlatSpan::SoftFlatSpan(uint32_t colour, int mode, int p, bool dst16)
+    : k_(&PlainSimd()), mode_(mode), p_(uint32_t(p)), colour_(colour), dst16_(dst16) {
+  // Every mode but the 32-bit flat kernels' takes the colour as a source row.
+  const uint32_t word = dst16 ? (colour & 0xFFFFu) * 0x10001u : colour;
+  for (uint32_t& w : row_) w = word;
 }
 
-void SoftFlatSpan32::Span(uint8_t* d, int32_t n) const {
+void SoftFlatSpan::Span(uint8_t* d, int32_t n) const {
   const PlainSimdOps& K = *k_;
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
+  if (dst16_) {
+    for (int32_t m; n > 0; d += 2 * m, n -= m) {
+      m = n < 2 * kRowWords ? n : 2 * kRowWords;
+      switch (mode_) {
+        case SOFT_MODE_ALPHA: K.Toward16[0](d, s, m, p_, 0, 0); break;
+        case SOFT_MODE_INVSRC: K.Toward16[1](d, s, m, p_, 0, 0); break;
+        case SOFT_MODE_MULA: K.Toward16[2](d, s, m, p_, 0, 0); break;
+        case SOFT_MODE_ADD: K.PackedAddSub16[0](d, s, m, p_, 0, 0); break;
+        case SOFT_MODE_SUB: K.PackedAddSub16[2](d, s, m, p_, 0, 0); break;
+        case SOFT_MODE_MUL: K.Mul16(d, s, m, 0, 0); break;
+        default: return;
+      }
+    }
+    return;
+  }
   switch (mode_) {
     case SOFT_MODE_ALPHA: K.BlendFlat[0](d, n, colour_, p_); return;
     case SOFT_MODE_INVSRC: K.BlendFlat[1](d, n, colour_, p_); return;
     case SOFT_MODE_MULA: K.BlendFlat[2](d, n, colour_, p_); return;
     default: break;
   }
-  const uint8_t* s = reinterpret_cast<const uint8_t*>(row_);
-  while (n > 0) {
-    const int m = n < kRow ? int(n) : kRow;
+  for (int32_t m; n > 0; d += 4 * m, n -= m) {
+    m = n < kRowWords ? n : kRowWords;
     switch (mode_) {
       case SOFT_MODE_ADD: K.PackedAddSub[0](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_SUB: K.PackedAddSub[2](d, s, m, p_, 0, 0); break;
       case SOFT_MODE_MUL: K.Mul(d, s, m, 0, 0); break;
       default: return;
     }
-    d += 4 * m;
-    n -= m;
   }
 }
 

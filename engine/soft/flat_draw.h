@@ -17,23 +17,26 @@ void DrawLineMemImg(MEMIMG* dst, int x1, int y1, int x2, int y2, uint32_t color)
 // 16 bits. Aligned vector stores (AVX2 where present) between two unaligned end stores.
 void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16);
 
-// A flat colour blended over spans of a 32-bit destination by the plain blit's vector kernels,
-// set up once per call. Per channel c of the colour and d of the pixel, with p the parameter:
-//   SOFT_MODE_ALPHA, INVSRC, MULA: d + floor((t - d) * p / 256), t = c, 255 - c, floor(c * d / 256)
+// A flat colour blended over spans of a 32-bit or 16-bit 5:6:5 destination by the plain blit's
+// vector kernels, set up once per call. Per channel c of the colour and d of the pixel (16-bit:
+// per field), with p the parameter (0 to 255):
+//   SOFT_MODE_ALPHA, INVSRC, MULA: toward t = c, the channel's maximum - c, floor(c * d / 2^width):
+//                       32-bit d + floor((t - d) * p / 256), 16-bit d + trunc((t - d) * p / 255)
 //   SOFT_MODE_ADD, SUB: the packed add (with the low green and red bit OR) or packed subtract of
 //                       the amounts floor(p * c / 255)
-//   SOFT_MODE_MUL: floor(c * d / 256)
-// Byte 3 is kept, except where the packed add carries red into it.
-class SoftFlatSpan32 {
+//   SOFT_MODE_MUL:      floor(c * d / 2^width)
+// Byte 3 of a 32-bit pixel is kept, except where the packed add carries red into it.
+class SoftFlatSpan {
  public:
-  SoftFlatSpan32(uint32_t colour, int mode, int p);
+  SoftFlatSpan(uint32_t colour, int mode, int p, bool dst16);
   void Span(uint8_t* d, int32_t n) const;
 
  private:
-  static constexpr int kRow = 64;
+  static constexpr int kRowWords = 64;
   const PlainSimdOps* k_;
   int mode_;
   uint32_t p_;
   uint32_t colour_;
-  alignas(32) uint32_t row_[kRow];
+  bool dst16_;
+  alignas(32) uint32_t row_[kRowWords];
 };

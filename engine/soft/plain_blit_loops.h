@@ -1,5 +1,6 @@
-// The plain blit's pixel loops, written once over the rule layer's variants. Included by the
-// per-format files that instantiate them into their dispatch tables.
+// The plain blit's pixel loops, written once over the rule layer's variants, and its vector row
+// segments, which the stretched and rotated blits share. Included by the per-format files that
+// instantiate them into their dispatch tables.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -166,18 +167,27 @@ constexpr bool PlainSimdRunsCase() {
   else return V.Mode == SOFT_MODE_ALPHA || V.Mode == SOFT_MODE_NOBLEND;
 }
 
-template <SoftFamily F, SoftVariant V>
-void PlainSimdPixels(const SoftDrawPrep& P, const PlainBlitArgs& A) {
-  const PlainSimdOps& K = PlainSimd();
+// Calls row(d, s, n) for every row of the call, or once for all of them when both surfaces' rows
+// are contiguous. bytes: the pixel size of both.
+template <class Row>
+SOFT_INLINE void PlainSegments(const PlainBlitArgs& A, int bytes, Row row) {
   uint8_t* d = A.dst;
   const uint8_t* s = A.src;
   int w = A.w, h = A.h;
-  if (A.dstPitch == ptrdiff_t(w) * 4 && A.srcPitch == ptrdiff_t(w) * 4 && int64_t(w) * h <= INT32_MAX) {
-    w *= h;  // contiguous rows: one segment
+  if (A.dstPitch == ptrdiff_t(w) * bytes && A.srcPitch == ptrdiff_t(w) * bytes &&
+      int64_t(w) * h <= INT32_MAX) {
+    w *= h;
     h = 1;
   }
-  for (int y = 0; y < h; ++y, d += A.dstPitch, s += A.srcPitch)
-    PlainSimdSegment<F, V>(K, P, d, s, w, false, false);
+  for (int y = 0; y < h; ++y, d += A.dstPitch, s += A.srcPitch) row(d, s, w);
+}
+
+template <SoftFamily F, SoftVariant V>
+void PlainSimdPixels(const SoftDrawPrep& P, const PlainBlitArgs& A) {
+  const PlainSimdOps& K = PlainSimd();
+  PlainSegments(A, 4, [&](uint8_t* d, const uint8_t* s, int n) {
+    PlainSimdSegment<F, V>(K, P, d, s, n, false, false);
+  });
 }
 
 template <SoftFamily F, SoftVariant V>
@@ -205,11 +215,55 @@ void PlainSimdRuns(const SoftDrawPrep& P, const PlainBlitArgs& A) {
           count += more;
           ++rm;
         }
-        PlainSimdSegment<F, V>(K, P, d + 4 * x, s + 4 * x, count, true, kind == 2);
+        if constexpr (V.Dst16) PlainSimd16Segment<F, V>(K, P, d + 2 * x, s + 2 * x, count, true);
+        else PlainSimdSegment<F, V>(K, P, d + 4 * x, s + 4 * x, count, true, kind == 2);
       }
       x += count;
     }
   }
+}
+
+// Vector row kernels of 16-bit destinations: direct 16-bit sources without blend graph and tint,
+// every mode (NOBLEND without a key is the plain copy; a key compared in its low 16 bits has no
+// kernel).
+template <SoftFamily F, SoftVariant V>
+constexpr bool PlainSimd16Case() {
+  return V.Dst16 && V.Src == SOFT_SRC_DIRECT && !V.Graph && !V.Tint &&
+         (V.Mode != SOFT_MODE_NOBLEND || !V.Trans || !F.KeyLow16InPlainCopy);
+}
+
+// One row segment of n 16-bit pixels by the 16-bit kernel standing for variant V. The whole 32-bit
+// colour key is compared with the 16-bit colour, so a key above 0xFFFF skips nothing; a run-map
+// segment (runs) has no key test.
+template <SoftFamily F, SoftVariant V>
+SOFT_INLINE void PlainSimd16Segment(const PlainSimdOps& K, const SoftDrawPrep& P, uint8_t* d,
+                                    const uint8_t* s, int n, bool runs = false) {
+  const uint32_t p = static_cast<uint32_t>(P.P);
+  const int key = !runs && V.Trans && P.Key <= 0xFFFFu;
+  switch (V.Mode) {
+    case SOFT_MODE_NOBLEND:
+      if (key) K.CopyKey16(d, s, n, P.Key);
+      else std::memcpy(d, s, size_t(n) * 2);
+      return;
+    case SOFT_MODE_ALPHA:
+      if (V.Sub == SOFT_SUB_HALF) K.Half16(d, s, n, key, P.Key);
+      else if (V.Sub == SOFT_SUB_MIX6) K.Mix16(d, s, n, p >> 2, key, P.Key);
+      else K.Toward16[0](d, s, n, p, key, P.Key);
+      return;
+    case SOFT_MODE_INVSRC: K.Toward16[1](d, s, n, p, key, P.Key); return;
+    case SOFT_MODE_MULA: K.Toward16[2](d, s, n, p, key, P.Key); return;
+    case SOFT_MODE_MUL: K.Mul16(d, s, n, key, P.Key); return;
+    default: {
+      const int form = V.Mode == SOFT_MODE_SUB ? 2 : V.Sub == SOFT_SUB_ADD255 ? 1 : 0;
+      K.PackedAddSub16[form](d, s, n, p, key, P.Key);
+    }
+  }
+}
+
+template <SoftFamily F, SoftVariant V>
+void PlainSimd16Pixels(const SoftDrawPrep& P, const PlainBlitArgs& A) {
+  const PlainSimdOps& K = PlainSimd();
+  PlainSegments(A, 2, [&](uint8_t* d, const uint8_t* s, int n) { PlainSimd16Segment<F, V>(K, P, d, s, n); });
 }
 
 // A work buffer of n 32-bit words for one call: on the stack up to kStackWords, else from tracked
@@ -232,19 +286,6 @@ class SoftWorkBuffer {
   uint32_t* data_;
 };
 
-// 16-bit plain copy (direct source, NOBLEND, no blend graph, no tint, no key): row copies.
-template <SoftFamily F, SoftVariant V>
-constexpr bool PlainCopy16Case() {
-  return V.Dst16 && V.Src == SOFT_SRC_DIRECT && V.Mode == SOFT_MODE_NOBLEND && !V.Graph &&
-         !V.Tint && !V.Trans;
-}
-inline void PlainCopyRows(const PlainBlitArgs& A, int bytesPerPixel) {
-  uint8_t* d = A.dst;
-  const uint8_t* s = A.src;
-  const size_t row = size_t(A.w) * bytesPerPixel;
-  for (int y = 0; y < A.h; ++y, d += A.dstPitch, s += A.srcPitch) std::memcpy(d, s, row);
-}
-
 // With ENGINE_SPECIALISED_LOOPS at 1 (the build option of that name; the default, the sanitizer
 // build included) every variant is specialised; at 0 only the vector and copy loops are, and the
 // rest runs on the generic path, for a quicker build.
@@ -257,19 +298,20 @@ struct PlainBlitLoops {
   struct Pixels {
     static constexpr bool kEnabled =
         V.Dst16 == Dst16 &&
-        (kPlainSpecialiseAll || PlainSimdPixelsCase<F, V>() || PlainCopy16Case<F, V>());
+        (kPlainSpecialiseAll || PlainSimdPixelsCase<F, V>() || PlainSimd16Case<F, V>());
     static void Run(const SoftDrawPrep& P, const PlainBlitArgs& A) {
       if constexpr (PlainSimdPixelsCase<F, V>()) PlainSimdPixels<F, V>(P, A);
-      else if constexpr (PlainCopy16Case<F, V>()) PlainCopyRows(A, 2);
+      else if constexpr (PlainSimd16Case<F, V>()) PlainSimd16Pixels<F, V>(P, A);
       else PlainBlitPixels(F, V, P, A);
     }
   };
   template <SoftFamily F, SoftVariant V>
   struct Runs {
     static constexpr bool kEnabled =
-        V.Dst16 == Dst16 && V.Trans == 1 && (kPlainSpecialiseAll || PlainSimdRunsCase<F, V>());
+        V.Dst16 == Dst16 && V.Trans == 1 &&
+        (kPlainSpecialiseAll || PlainSimdRunsCase<F, V>() || PlainSimd16Case<F, V>());
     static void Run(const SoftDrawPrep& P, const PlainBlitArgs& A) {
-      if constexpr (PlainSimdRunsCase<F, V>()) PlainSimdRuns<F, V>(P, A);
+      if constexpr (PlainSimdRunsCase<F, V>() || PlainSimd16Case<F, V>()) PlainSimdRuns<F, V>(P, A);
       else PlainBlitRuns(F, V, P, A);
     }
   };

@@ -1,8 +1,10 @@
-// Vector row kernels of the plain blit into 32-bit destinations (no blend graph, no tint, direct
-// sources). Each gives exactly the result of the pixel rule it stands for; the differential tests
-// compare them with the reference model. This header is self-contained (intrinsics only) and
-// everything in it has internal linkage: it is compiled once for SSE2 and once, in its own
-// translation unit, for AVX2.
+// Vector row kernels of the software drawers (no blend graph, no tint, direct sources): the plain
+// blit's rules into 32-bit and 16-bit 5:6:5 destinations, which the stretched and rotated blits
+// run on gathered rows and the flat-colour drawers on a colour row, and the gathers themselves.
+// Each gives exactly the result of the pixel rule it stands for; the differential tests compare
+// them with the reference models. This header is self-contained (intrinsics only) and everything
+// in it has internal linkage: it is compiled once for SSE2 and once, in its own translation unit,
+// for AVX2.
 #pragma once
 #include <immintrin.h>
 
@@ -32,8 +34,26 @@ struct PlainSimdOps {
   // A flat colour c: d + floor((t - d) * p / 256) per channel over n pixels from d, t = c (0),
   // 255 - c (1), floor(c * d / 256) (2); byte 3 kept; p 0 to 255.
   void (*BlendFlat[3])(uint8_t* d, int n, uint32_t c, uint32_t p);
+  // 16-bit 5:6:5 pixels from 16-bit direct sources. hasKey: pixels whose colour equals key (below
+  // 65536) are kept.
+  // floor(s / 2) + floor(d / 2) per field (packed).
+  void (*Half16)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // floor((s k + d (63 - k)) / 63) per field (the 6-bit mix table's plane k, 0 to 63).
+  void (*Mix16)(uint8_t* d, const uint8_t* s, int n, uint32_t k, int hasKey, uint32_t key);
+  // Amounts floor(p * s / 255) per field, then [0] the packed add with the OR of both operands'
+  // lowest green and red bits, [1] the packed add without it, [2] the packed subtract.
+  void (*PackedAddSub16[3])(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key);
+  // d + trunc(p * (t - d) / 255) per field, t = s (0), the field's maximum - s (1),
+  // floor(s * d / 2^width) (2); p 0 to 255.
+  void (*Toward16[3])(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key);
+  // floor(s * d / 2^width) per field (width 5, 6, 5).
+  void (*Mul16)(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key);
+  // NOBLEND with a colour key: pixels equal to key are kept.
+  void (*CopyKey16)(uint8_t* d, const uint8_t* s, int n, uint32_t key);
   // out[i] = the 32-bit word at row + 4 * col[i], for n entries (col[i] >= 0, 4 * col[i] < 2^31).
   void (*Gather32)(uint32_t* out, const uint8_t* row, const int32_t* col, int n);
+  // out[i] = the 32-bit word at row + 8 * i, for n entries (reads nothing past the last one).
+  void (*EverySecond32)(uint32_t* out, const uint8_t* row, int n);
 };
 
 // The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
@@ -75,6 +95,10 @@ struct V128 {
   static T Add16(T a, T b) { return _mm_add_epi16(a, b); }
   static T Sub16(T a, T b) { return _mm_sub_epi16(a, b); }
   template <int I> static T Srl16(T a) { return _mm_srli_epi16(a, I); }
+  template <int I> static T Sll16(T a) { return _mm_slli_epi16(a, I); }
+  static T Lo16(T a, T b) { return _mm_unpacklo_epi16(a, b); }
+  static T Hi16(T a, T b) { return _mm_unpackhi_epi16(a, b); }
+  static T PackS32(T a, T b) { return _mm_packs_epi32(a, b); }
   static T Spread4(T a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
   static T AddsU8(T a, T b) { return _mm_adds_epu8(a, b); }
   static T SubsU8(T a, T b) { return _mm_subs_epu8(a, b); }
@@ -111,6 +135,10 @@ struct V256 {
   static T Add16(T a, T b) { return _mm256_add_epi16(a, b); }
   static T Sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
   template <int I> static T Srl16(T a) { return _mm256_srli_epi16(a, I); }
+  template <int I> static T Sll16(T a) { return _mm256_slli_epi16(a, I); }
+  static T Lo16(T a, T b) { return _mm256_unpacklo_epi16(a, b); }
+  static T Hi16(T a, T b) { return _mm256_unpackhi_epi16(a, b); }
+  static T PackS32(T a, T b) { return _mm256_packs_epi32(a, b); }
   static T Spread4(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
   static T AddsU8(T a, T b) { return _mm256_adds_epu8(a, b); }
   static T SubsU8(T a, T b) { return _mm256_subs_epu8(a, b); }
@@ -120,18 +148,32 @@ struct V256 {
 #endif
 
 // Runs body(dst, src) over n pixels, N at a time; the last partial group goes through a copy.
-template <class V, class Body>
+// Bytes: the pixel size (4, or 2 for 5:6:5 pixels, 2 * V::N of them to a group).
+// A long segment first takes the pixels before the destination's next vector boundary on their own,
+// so that the groups after them store aligned.
+template <class V, class Body, int Bytes = 4>
 inline void ForEachGroup(uint8_t* d, const uint8_t* s, int n, Body body) {
-  int i = 0;
-  for (; i + V::N <= n; i += V::N) body(d + 4 * i, s + 4 * i);
-  if (i < n) {
-    alignas(32) uint8_t td[4 * V::N] = {}, ts[4 * V::N] = {};
-    const size_t rest = size_t(n - i) * 4;
-    std::memcpy(td, d + 4 * i, rest);
-    std::memcpy(ts, s + 4 * i, rest);
+  constexpr int G = V::N * 4 / Bytes;
+  alignas(32) uint8_t td[4 * V::N] = {}, ts[4 * V::N] = {};
+  auto partial = [&](int at, int count) {
+    const size_t bytes = size_t(count) * Bytes;
+    std::memcpy(td, d + Bytes * at, bytes);
+    std::memcpy(ts, s + Bytes * at, bytes);
     body(td, ts);
-    std::memcpy(d + 4 * i, td, rest);
+    std::memcpy(d + Bytes * at, td, bytes);
+  };
+  int i = 0;
+  const uintptr_t mis = reinterpret_cast<uintptr_t>(d) % (4 * V::N);
+  if (n >= 16 * G && mis % Bytes == 0 && mis != 0) {
+    i = int((4 * V::N - mis) / Bytes);
+    partial(0, i);
   }
+  for (; i + G <= n; i += G) body(d + Bytes * i, s + Bytes * i);
+  if (i < n) partial(i, n - i);
+}
+template <class V, class Body>
+inline void ForEachGroup16(uint8_t* d, const uint8_t* s, int n, Body body) {
+  ForEachGroup<V, Body, 2>(d, s, n, body);
 }
 
 // d + floor((t - d) * W / 65536) on 16-bit lanes (t, d <= 255, W < 65536).
@@ -145,11 +187,12 @@ inline typename V::T BlendLanes(typename V::T d, typename V::T t, typename V::T 
   return V::Sub16(V::Add16(d, up), down);
 }
 
-template <class V>
+// r where the source pixel differs from the key (Bits-wide pixels), else D.
+template <class V, int Bits = 32>
 inline typename V::T KeySelect(typename V::T r, typename V::T S, typename V::T D, int hasKey,
                                typename V::T key) {
   if (!hasKey) return r;
-  typename V::T m = V::Eq32(S, key);
+  typename V::T m = Bits == 32 ? V::Eq32(S, key) : V::Eq16(S, key);
   return V::Or(V::And(m, D), V::AndNot(m, r));
 }
 
@@ -235,14 +278,20 @@ void KBlendAlpha(uint8_t* d, const uint8_t* s, int n, uint32_t p) {
   });
 }
 
-template <class V>
-void KSatAddSub(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key) {
+template <class V, int sub, int hasKey>
+void SatAddSubGroups(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
   const auto k = V::Set32(key);
   ForEachGroup<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
     auto S = V::Load(sp), D = V::Load(dp);
     auto r = sub ? V::SubsU8(D, S) : V::AddsU8(S, D);
     V::Store(dp, KeySelect<V>(r, S, D, hasKey, k));
   });
+}
+template <class V>
+void KSatAddSub(uint8_t* d, const uint8_t* s, int n, int sub, int hasKey, uint32_t key) {
+  // The four loops apart: the add without a key is the commonest and the simplest.
+  if (sub) hasKey ? SatAddSubGroups<V, 1, 1>(d, s, n, key) : SatAddSubGroups<V, 1, 0>(d, s, n, key);
+  else hasKey ? SatAddSubGroups<V, 0, 1>(d, s, n, key) : SatAddSubGroups<V, 0, 0>(d, s, n, key);
 }
 
 template <class V, int form>
@@ -365,6 +414,166 @@ void KGather32(uint32_t* out, const uint8_t* row, const int32_t* col, int n) {
 }
 
 template <class V>
+void KEverySecond32(uint32_t* out, const uint8_t* row, int n) {
+  int i = 0;
+  // A group reads 2 * N words: the last one read stays at or before the last one wanted.
+  for (; i + V::N < n; i += V::N) {
+    const typename V::T a = V::Load(row + 8 * i), b = V::Load(row + 8 * i + 4 * V::N);
+    typename V::T even;
+#ifdef PLAIN_SIMD_AVX2
+    if constexpr (V::N == 8) {
+      const __m256 e = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88);
+      even = _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(e), 0xD8));
+    } else
+#endif
+    {
+      even = _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88));
+    }
+    V::Store(reinterpret_cast<uint8_t*>(out + i), even);
+  }
+  for (; i < n; ++i) std::memcpy(out + i, row + 8 * size_t(i), 4);
+}
+
+// ---- 16-bit 5:6:5 kernels: 2 * V::N pixels a group, one per 16-bit lane ----
+
+template <class V>
+void KHalf16(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T k = V::Set32(key * 0x10001u), m = V::Set32(0x7BEF7BEFu);
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    T r = V::Add16(V::And(V::template Srl16<1>(S), m), V::And(V::template Srl16<1>(D), m));
+    V::Store(dp, KeySelect<V, 16>(r, S, D, hasKey, k));
+  });
+}
+
+// The blue, green and red fields of 16-bit lanes.
+template <class V>
+struct Fields565 {
+  typename V::T b, g, r;
+  explicit Fields565(typename V::T v)
+      : b(V::And(v, V::Set32(0x001F001Fu))),
+        g(V::And(V::template Srl16<5>(v), V::Set32(0x003F003Fu))),
+        r(V::template Srl16<11>(v)) {}
+};
+template <class V>
+inline typename V::T Pack565(typename V::T b, typename V::T g, typename V::T r) {
+  return V::Or(V::Or(V::template Sll16<11>(r), V::template Sll16<5>(g)), b);
+}
+
+template <class V>
+void KMix16(uint8_t* d, const uint8_t* s, int n, uint32_t k, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T kv = V::Set32(k * 0x10001u), kd = V::Set32((63 - k) * 0x10001u), key16 = V::Set32(key * 0x10001u);
+  const T one = V::Set32(0x00010001u), div = V::Set32(1040u * 0x10001u);
+  // floor(v / 63) = ((v + 1) * 1040) >> 16 for every v up to 63 * 63.
+  auto mix = [&](T sf, T df) {
+    return V::MulHiU16(V::Add16(V::Add16(V::MulLo16(sf, kv), V::MulLo16(df, kd)), one), div);
+  };
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> fs(S), fd(D);
+    T r = Pack565<V>(mix(fs.b, fd.b), mix(fs.g, fd.g), mix(fs.r, fd.r));
+    V::Store(dp, KeySelect<V, 16>(r, S, D, hasKey, key16));
+  });
+}
+
+// The packed 16-bit add or subtract of one half of the lanes, widened to 32 bits so that the red
+// carry in bit 16 is kept as the pixel rule keeps it; the result's low 16 bits.
+template <class V, int form>
+inline typename V::T PackedAddSub16Lanes(typename V::T S, typename V::T D) {
+  using T = typename V::T;
+  const T m = V::Set32(0xF7DFu), guard = V::Set32(0x08210820u);
+  T r;
+  if constexpr (form != 2) {
+    T sum = V::Add32(V::And(S, m), V::And(D, m));
+    T c = V::And(sum, guard);
+    r = V::Or(sum, V::Sub32(c, V::template Srl32<5>(c)));
+    if constexpr (form == 0) r = V::Or(r, V::And(V::Or(S, D), V::Set32(0x0820u)));
+  } else {
+    T diff = V::Sub32(V::Or(D, guard), V::And(S, m));
+    T b = V::And(diff, guard);
+    r = V::And(diff, V::Sub32(b, V::template Srl32<5>(b)));
+  }
+  // Biased so that the signed pack keeps all 16 bits.
+  return V::Sub32(V::And(r, V::Set32(0xFFFFu)), V::Set32(0x8000u));
+}
+
+template <class V, int form>
+void KPackedAddSub16(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T pv = V::Set32(p * 0x10001u), one = V::Set32(0x00010001u), z = V::Zero();
+  const T key16 = V::Set32(key * 0x10001u), bias = V::Set32(0x80008000u);
+  // floor(p * x / 255) = (y + 1 + (y >> 8)) >> 8 with y = p * x <= 16065.
+  auto amount = [&](T x) {
+    T y = V::MulLo16(x, pv);
+    return V::template Srl16<8>(V::Add16(V::Add16(y, one), V::template Srl16<8>(y)));
+  };
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> f(S);
+    T A = Pack565<V>(amount(f.b), amount(f.g), amount(f.r));
+    T lo = PackedAddSub16Lanes<V, form>(V::Lo16(A, z), V::Lo16(D, z));
+    T hi = PackedAddSub16Lanes<V, form>(V::Hi16(A, z), V::Hi16(D, z));
+    T r = V::Add16(V::PackS32(lo, hi), bias);
+    V::Store(dp, KeySelect<V, 16>(r, S, D, hasKey, key16));
+  });
+}
+
+// floor(s * d / 2^width) per field of 16-bit lanes.
+template <class V>
+inline Fields565<V> MulFields(const Fields565<V>& s, const Fields565<V>& d) {
+  Fields565<V> t = s;
+  t.b = V::template Srl16<5>(V::MulLo16(s.b, d.b));
+  t.g = V::template Srl16<6>(V::MulLo16(s.g, d.g));
+  t.r = V::template Srl16<5>(V::MulLo16(s.r, d.r));
+  return t;
+}
+
+template <class V, int target>
+void KToward16(uint8_t* d, const uint8_t* s, int n, uint32_t p, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T pv = V::Set32(p * 0x10001u), one = V::Set32(0x00010001u), key16 = V::Set32(key * 0x10001u);
+  // d + trunc(p (t - d) / 255): the quotient of the magnitude, floor(y / 255) = (y + 1 + (y >> 8))
+  // >> 8 for y = p |t - d| <= 16065, added or taken away.
+  auto part = [&](T x) {
+    T y = V::MulLo16(x, pv);
+    return V::template Srl16<8>(V::Add16(V::Add16(y, one), V::template Srl16<8>(y)));
+  };
+  auto toward = [&](T dv, T tv) {
+    return V::Sub16(V::Add16(dv, part(V::SubsU16(tv, dv))), part(V::SubsU16(dv, tv)));
+  };
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> fd(D);
+    Fields565<V> ft(target == 1 ? V::Xor(S, V::Set32(0xFFFFFFFFu)) : S);
+    if constexpr (target == 2) ft = MulFields<V>(ft, fd);
+    T r = Pack565<V>(toward(fd.b, ft.b), toward(fd.g, ft.g), toward(fd.r, ft.r));
+    V::Store(dp, KeySelect<V, 16>(r, S, D, hasKey, key16));
+  });
+}
+
+template <class V>
+void KMul16(uint8_t* d, const uint8_t* s, int n, int hasKey, uint32_t key) {
+  using T = typename V::T;
+  const T key16 = V::Set32(key * 0x10001u);
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    T S = V::Load(sp), D = V::Load(dp);
+    const Fields565<V> t = MulFields<V>(Fields565<V>(S), Fields565<V>(D));
+    V::Store(dp, KeySelect<V, 16>(Pack565<V>(t.b, t.g, t.r), S, D, hasKey, key16));
+  });
+}
+
+template <class V>
+void KCopyKey16(uint8_t* d, const uint8_t* s, int n, uint32_t key) {
+  const auto k = V::Set32(key * 0x10001u);
+  ForEachGroup16<V>(d, s, n, [&](uint8_t* dp, const uint8_t* sp) {
+    auto S = V::Load(sp), D = V::Load(dp);
+    V::Store(dp, KeySelect<V, 16>(S, S, D, 1, k));
+  });
+}
+
+template <class V>
 constexpr PlainSimdOps MakeOps() {
   return PlainSimdOps{&KCopyKey<V>,
                       {&KBlendConst<V, 0>, &KBlendConst<V, 1>, &KBlendConst<V, 2>},
@@ -374,7 +583,14 @@ constexpr PlainSimdOps MakeOps() {
                       &KMul<V>,
                       &KHalf<V>,
                       {&KBlendFlat<V, 0>, &KBlendFlat<V, 1>, &KBlendFlat<V, 2>},
-                      &KGather32<V>};
+                      &KHalf16<V>,
+                      &KMix16<V>,
+                      {&KPackedAddSub16<V, 0>, &KPackedAddSub16<V, 1>, &KPackedAddSub16<V, 2>},
+                      {&KToward16<V, 0>, &KToward16<V, 1>, &KToward16<V, 2>},
+                      &KMul16<V>,
+                      &KCopyKey16<V>,
+                      &KGather32<V>,
+                      &KEverySecond32<V>};
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ uint32_t TintFlatColour(uint32_t colour, uint32_t bright, bool dst16) {
          (uint32_t(M[bg][(colour >> 8) & 0xFF]) << 8) | uint32_t(M[bb][colour & 0xFF]);
 }
 
-// The vector spans: NOBLEND through the aligned fill, the other modes of 32-bit destinations
-// through the flat-colour kernels (the same rules on the prepared colour). False when the variant
+// The vector spans: NOBLEND through the aligned fill, the other modes through the flat-colour
+// kernels (the same rules on the prepared colour). False when the variant
 // has none.
 bool VectorFlatSpans(const PolygonDraw& draw, const SoftDrawPrep& prep, uint32_t colour) {
   const SoftVariant& v = prep.Variant;
@@ -48,10 +48,10 @@ bool VectorFlatSpans(const PolygonDraw& draw, const SoftDrawPrep& prep, uint32_t
     });
     return true;
   }
-  if (v.Dst16) return false;
-  const SoftFlatSpan32 spans(colour, v.Mode, prep.P);
+  const ptrdiff_t bpp = v.Dst16 ? 2 : 4;
+  const SoftFlatSpan spans(colour, v.Mode, prep.P, v.Dst16 != 0);
   WalkPolygon(*draw.setup, draw.area, [&](int32_t y, int32_t x, int32_t count) {
-    spans.Span(pixels + y * pitch + x * 4, count);
+    spans.Span(pixels + y * pitch + x * bpp, count);
   });
   return true;
 }

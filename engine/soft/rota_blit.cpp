@@ -208,11 +208,11 @@ bool InRangeColumns(uint32_t start, int32_t step, uint32_t limit, int32_t n, int
   return true;
 }
 
-// The vector path of 32-bit destinations from direct sources without blend graph and tint: per
-// row, the texels in range form one interval of columns (the map is affine); they are gathered
-// into a row buffer and drawn by the plain blit's kernel for the variant. A row whose interval
-// cannot be named (steps so long that the coordinates wrap within the row) is drawn pixel by
-// pixel.
+// The vector path of direct sources without blend graph and tint (16-bit destinations: 16-bit
+// sources): per row, the texels in range form one interval of columns (the map is affine); they
+// are gathered into a row buffer and drawn by the plain blit's kernel for the variant. A row
+// whose interval cannot be named (steps so long that the coordinates wrap within the row) is
+// drawn pixel by pixel.
 template <SoftFamily F, SoftVariant V>
 void RotaSimd(const SoftDrawPrep& prep, const RotaArgs& args) {
   const SoftDrawPrep P = prep;
@@ -238,10 +238,13 @@ void RotaSimd(const SoftDrawPrep& prep, const RotaArgs& args) {
     const int64_t lo = std::max(ulo, vlo), hi = std::min(uhi, vhi);
     if (lo > hi) continue;
     const int n = int(hi - lo + 1);
+    constexpr ptrdiff_t bytes = V.Dst16 ? 2 : 4;
+    uint8_t* const texels = reinterpret_cast<uint8_t*>(row);
     uint32_t u = rowU + uint32_t(lo) * dux, v = rowV + uint32_t(lo) * dvx;
     for (int k = 0; k < n; ++k, u += dux, v += dvx)
-      std::memcpy(row + k, A.src + ptrdiff_t(v >> kFix) * A.srcPitch + ptrdiff_t(u >> kFix) * 4, 4);
-    PlainSimdSegment<F, V>(K, P, d + lo * 4, reinterpret_cast<const uint8_t*>(row), n, false, false);
+      std::memcpy(texels + bytes * k, A.src + ptrdiff_t(v >> kFix) * A.srcPitch + ptrdiff_t(u >> kFix) * bytes, bytes);
+    if constexpr (V.Dst16) PlainSimd16Segment<F, V>(K, P, d + lo * bytes, texels, n);
+    else PlainSimdSegment<F, V>(K, P, d + lo * bytes, texels, n, false, false);
   }
 }
 
@@ -249,7 +252,7 @@ template <SoftFamily F, SoftVariant V>
 struct RotaLoop {
   static constexpr bool kEnabled = V.Sub == SOFT_SUB_NONE;
   static void Run(const SoftDrawPrep& P, const RotaArgs& A) {
-    if constexpr (PlainSimdPixelsCase<F, V>()) RotaSimd<F, V>(P, A);
+    if constexpr (PlainSimdPixelsCase<F, V>() || PlainSimd16Case<F, V>()) RotaSimd<F, V>(P, A);
     else RotaPixels(F, V, P, A);
   }
 };

@@ -130,28 +130,29 @@ enum ShapeKind : int { kCircle, kOvalWide, kOvalTall, kKindCount };
 
 using ShapeLoopFn = void (*)(const ShapeJob&, uint32_t colour, int p);
 
-// The software drawers' compact mode whose flat span rule (SoftFlatSpan32) equals the 32-bit
-// shape rule of Mode; -1 where there is none.
-constexpr int SpanModeOf(int mode) {
+// The software drawers' compact mode whose flat span rule (SoftFlatSpan) equals the shape rule of
+// Format and Mode; -1 where there is none (NOBLEND has its fill; the 16-bit packed add and
+// subtract keep their own low bits).
+constexpr int SpanModeOf(int format, int mode) {
   switch (mode) {
     case kAlpha: return SOFT_MODE_ALPHA;
     case kInvSrc: return SOFT_MODE_INVSRC;
     case kMulA: return SOFT_MODE_MULA;
     case kMul: return SOFT_MODE_MUL;
-    case kAdd: return SOFT_MODE_ADD;
-    case kSub: return SOFT_MODE_SUB;
+    case kAdd: return format == k32 ? SOFT_MODE_ADD : -1;
+    case kSub: return format == k32 ? SOFT_MODE_SUB : -1;
     default: return -1;
   }
 }
 
-// A 32-bit blending operation whose spans run through the vector span kernels; single pixels
-// keep the operation's own rule.
+// A blending operation whose spans run through the vector span kernels; single pixels keep the
+// operation's own rule.
 template <class Op>
-struct VectorSpans32 {
-  static constexpr int kBytes = 4;
+struct VectorSpans {
+  static constexpr int kBytes = Op::kBytes;
   const Op& op;
-  SoftFlatSpan32 spans;
-  VectorSpans32(const Op& o, uint32_t colour, int mode, int p) : op(o), spans(colour, mode, p) {}
+  SoftFlatSpan spans;
+  VectorSpans(const Op& o, uint32_t colour, int mode, int p) : op(o), spans(colour, mode, p, kBytes == 2) {}
   void Pixel(uint8_t* q) const { op.Pixel(q); }
   void Span(uint8_t* q, int n) const { spans.Span(q, n); }
 };
@@ -165,11 +166,11 @@ void RunShape(const ShapeJob& j, const Op& op) {
 template <int Kind, bool Fill, int Format, int Mode>
 void ShapeLoop(const ShapeJob& j, uint32_t colour, int p) {
   const ShapeOp<Format, Mode> op(colour, p);
-  if constexpr (Fill && Format == k32 && SpanModeOf(Mode) >= 0) {
+  if constexpr (Fill && SpanModeOf(Format, Mode) >= 0) {
     // The kernels take parameters 0 to 255 only (MUL has none). The test switch keeps the
     // operation's own spans, the twin of this path.
     if (!SoftForceGenericPath && (Mode == kMul || (p >= 0 && p <= 255))) {
-      RunShape<Kind, Fill>(j, VectorSpans32<ShapeOp<Format, Mode>>(op, colour, SpanModeOf(Mode), p & 255));
+      RunShape<Kind, Fill>(j, VectorSpans<ShapeOp<Format, Mode>>(op, colour, SpanModeOf(Format, Mode), p & 255));
       return;
     }
   }

@@ -8,6 +8,7 @@
 #include "engine/soft/stretch_blit.h"
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 #include "engine/base/mathutil.h"
@@ -113,13 +114,14 @@ void StretchColumns(const StretchArgs& A, int32_t* out) {
   }
 }
 
-// The vector path of 32-bit destinations from direct sources without blend graph and tint: the
-// columns are worked out once per call into a table, each source row is gathered through it once
-// into a row buffer (a row repeated by the vertical steps is not gathered again), and the row is
-// drawn by the plain blit's kernel for the variant.
+// The vector path of direct sources without blend graph and tint (16-bit destinations: 16-bit
+// sources): the columns are worked out once per call into a table, each source row is gathered
+// through it once into a row buffer (a row repeated by the vertical steps is not gathered again),
+// and the row is drawn by the plain blit's kernel for the variant.
 template <SoftFamily F, SoftVariant V>
 constexpr bool StretchSimdCase() {
-  return PlainSimdPixelsCase<F, V>() && V.Sub != SOFT_SUB_HALF && V.Sub != SOFT_SUB_ADD255;
+  return (PlainSimdPixelsCase<F, V>() || PlainSimd16Case<F, V>()) && V.Sub != SOFT_SUB_HALF &&
+         V.Sub != SOFT_SUB_ADD255 && V.Sub != SOFT_SUB_MIX6;
 }
 
 template <SoftFamily F, SoftVariant V>
@@ -135,16 +137,28 @@ void StretchSimd(const SoftDrawPrep& prep, const StretchArgs& args) {
   int32_t* const cols = reinterpret_cast<int32_t*>(work.data());
   uint32_t* const row = work.data() + A.cols;
   StretchColumns(A, cols);
+  // Halving (every second column from the first drawn one) needs no table lookups.
+  bool everySecond = true;
+  for (int32_t i = 1; i < A.cols && everySecond; ++i) everySecond = cols[i] == cols[0] + 2 * i;
   const PlainSimdOps& K = PlainSimd();
   uint8_t* d = A.dst;
   int64_t srcRow = A.row0, vc = A.ay.start, gathered = -1;
   const int64_t yStep = A.ay.whole * A.dirY;
   for (int32_t j = 0; j < A.rows; ++j, d += A.dstPitch) {
     if (srcRow != gathered) {
-      K.Gather32(row, A.src + srcRow * A.srcPitch, cols, A.cols);
+      const uint8_t* s = A.src + srcRow * A.srcPitch;
+      if constexpr (V.Dst16) {
+        uint16_t* const row16 = reinterpret_cast<uint16_t*>(row);
+        for (int32_t i = 0; i < A.cols; ++i) std::memcpy(row16 + i, s + 2 * ptrdiff_t(cols[i]), 2);
+      } else if (everySecond) {
+        K.EverySecond32(row, s + 4 * ptrdiff_t(cols[0]), A.cols);
+      } else {
+        K.Gather32(row, s, cols, A.cols);
+      }
       gathered = srcRow;
     }
-    PlainSimdSegment<F, V>(K, P, d, reinterpret_cast<const uint8_t*>(row), A.cols, false, false);
+    if constexpr (V.Dst16) PlainSimd16Segment<F, V>(K, P, d, reinterpret_cast<const uint8_t*>(row), A.cols);
+    else PlainSimdSegment<F, V>(K, P, d, reinterpret_cast<const uint8_t*>(row), A.cols, false, false);
     vc -= A.ay.frac;
     srcRow += yStep;
     if (vc <= 0) {

@@ -1,11 +1,13 @@
 #include "tests/support/model_builder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
 #include "engine/base/memory.h"
 #include "engine/graphics/draw_state.h"
+#include "engine/model/math3d.h"
 #include "engine/model/model.h"
 #include "engine/model/model_build.h"
 #include "engine/model/model_handles.h"
@@ -436,7 +438,7 @@ int ModelBaseBuilder::Build() const {
     if (!f->Shape) f->Shape = s;
     ++f->ShapeCount;
     s->Container = f;
-    s->Name = a.Text("shape" + std::to_string(i));
+    s->Name = a.Text(ts.name.empty() ? "shape" + std::to_string(i) : ts.name);
     s->MeshCount = 1;
     s->Mesh = &shapeMeshes[i];
     MV1ShapeMeshBase* sm = &shapeMeshes[i];
@@ -449,10 +451,83 @@ int ModelBaseBuilder::Build() const {
       sm->Vertex[v] = MV1ShapeVertexBase{static_cast<uint32_t>(v), VECTOR{0, 0.5f, 0}, VECTOR{0, 0, 0}};
   }
 
+  // Anims: key data, key sets, anim frames, anims and the anim-frame table.
+  size_t keySetTotal = 0, animFrameTotal = 0, keyFloatTotal = 0;
+  for (const TestAnim& an : anims)
+    for (const TestAnimFrame& af : an.frames) {
+      ++animFrameTotal;
+      for (const TestKeySet& ks : af.keySets) {
+        ++keySetTotal;
+        keyFloatTotal += ks.values.size() + (ks.timeType == 1 ? ks.values.size() + ks.times.size() : 0);
+      }
+    }
+  MV1AnimBase* animsOut = a.Chunk<MV1AnimBase>(anims.size());
+  MV1AnimFrameBase* animFrames = a.Chunk<MV1AnimFrameBase>(animFrameTotal);
+  MV1AnimKeySet* keySets = a.Chunk<MV1AnimKeySet>(keySetTotal);
+  float* keyFloats = a.Chunk<float>(keyFloatTotal);
+  MV1AnimFrameBase** animTable = a.Chunk<MV1AnimFrameBase*>(anims.size() * frames.size());
+  if (a.failed) return fail();
+  base->Anim = animsOut;
+  base->AnimCount = static_cast<int>(anims.size());
+  base->AnimFrame = animFrames;
+  base->AnimFrameCount = static_cast<int>(animFrameTotal);
+  base->AnimKeySet = keySets;
+  base->AnimKeySetCount = static_cast<int>(keySetTotal);
+  base->KeyData = keyFloats;
+  base->KeyDataFillSize = static_cast<int>(keyFloatTotal * sizeof(float));
+  base->AnimFrameTable = animTable;
+  size_t animFrameAt = 0, keySetAt = 0, keyFloatAt = 0;
+  for (size_t i = 0; i < anims.size(); ++i) {
+    const TestAnim& ta = anims[i];
+    MV1AnimBase* an = &animsOut[i];
+    an->Name = a.Text(ta.name);
+    if (a.failed) return fail();
+    an->Index = static_cast<int>(i);
+    an->MaxTime = ta.totalTime;
+    an->IsAdditive = ta.additive ? 1 : 0;
+    an->IsMatrixMode = ta.matrixMode ? 1 : 0;
+    an->AnimFrameCount = static_cast<int>(ta.frames.size());
+    an->AnimFrame = ta.frames.empty() ? nullptr : &animFrames[animFrameAt];
+    for (const TestAnimFrame& taf : ta.frames) {
+      MV1AnimFrameBase* af = &animFrames[animFrameAt++];
+      af->Anim = an;
+      af->TargetFrameIndex = taf.frame;
+      af->TargetFrame = taf.frame >= 0 ? &fr[taf.frame] : nullptr;
+      if (taf.frame >= 0) animTable[i * frames.size() + taf.frame] = af;
+      af->KeySetCount = static_cast<int>(taf.keySets.size());
+      af->KeySet = taf.keySets.empty() ? nullptr : &keySets[keySetAt];
+      for (const TestKeySet& tks : taf.keySets) {
+        MV1AnimKeySet* ks = &keySets[keySetAt++];
+        int width = TestKeyWidth(tks.type);
+        int count = tks.keyCount >= 0 ? tks.keyCount : static_cast<int>(tks.values.size()) / width;
+        ks->Type = static_cast<uint8_t>(tks.type);
+        ks->DataType = static_cast<uint8_t>(tks.component);
+        ks->TimeType = static_cast<uint8_t>(tks.timeType);
+        ks->TargetShapeIndex = tks.shape;
+        ks->KeyCount = count;
+        ks->UnitTime = tks.step;
+        ks->KeyData = keyFloats + keyFloatAt;
+        std::copy(tks.values.begin(), tks.values.end(), keyFloats + keyFloatAt);
+        keyFloatAt += tks.values.size();
+        if (tks.timeType == 1) {
+          ks->KeyTime = keyFloats + keyFloatAt;
+          for (size_t k = 0; k < tks.times.size(); ++k) ks->KeyTime[k] = tks.times[k];
+          keyFloatAt += tks.values.size() + tks.times.size();
+        } else {
+          ks->StartTime = tks.start;
+        }
+      }
+    }
+  }
+
   if (MV1SetupChangeBits(base, &base->ChunkListHead) != 0) return fail();
   MV1SetupFrameCounts(base);
   MV1SetupFrameBaseMatrices(base);
   return handle;
+}
+
+int TestKeyWidth(int type) {
+  return type == 0 || type == 7 ? 4 : type == 1 ? 3 : 1;
 }
 
 ModelBaseBuilder ReferenceBaseBuilder() {
@@ -489,9 +564,9 @@ ModelBaseBuilder ReferenceBaseBuilder() {
   b.AddMesh(6, MV1_VERTEX_TYPE_RIGID, 1, {0, 3, 0}, 1);
   b.AddMesh(6, MV1_VERTEX_TYPE_RIGID, 1, {0, -3, 0}, 0);
   b.AddMesh(7, MV1_VERTEX_TYPE_RIGID, 1, {5, 5, 5}, 0);
-  b.shapes.push_back({2, shaped, 2});
-  b.shapes.push_back({5, free, 3});
-  b.shapes.push_back({5, free, 1});
+  b.shapes.push_back({2, shaped, 2, ""});
+  b.shapes.push_back({5, free, 3, ""});
+  b.shapes.push_back({5, free, 1, ""});
   return b;
 }
 
@@ -514,4 +589,97 @@ ModelBaseBuilder RandomTreeBuilder(uint32_t seed, int frameCount, int meshCount,
     b.AddMesh(static_cast<int>(rng() % frameCount), MV1_VERTEX_TYPE_RIGID, trianglesPerMesh,
               VECTOR{coord(), coord(), coord()});
   return b;
+}
+
+int CreateTestModel(int baseHandle) {
+  int h = MV1AddModelHandle();
+  if (h == -1) return -1;
+  if (MV1CreateModelFromBase(h, baseHandle) == 0) return h;
+  MV1DeleteModel(h);
+  return -1;
+}
+
+TestKeySet ExplicitKeys(int type, int component, std::vector<float> times,
+                        std::vector<float> values) {
+  TestKeySet ks;
+  ks.type = type;
+  ks.component = component;
+  ks.timeType = 1;
+  ks.times = std::move(times);
+  ks.values = std::move(values);
+  return ks;
+}
+
+ModelBaseBuilder AnimatedChainBuilder(int frameCount, int animCount, int keyCount) {
+  ModelBaseBuilder b;
+  for (int i = 0; i < frameCount; ++i) b.AddFrame(i - 1, VECTOR{0, i == 0 ? 0.0f : 1.0f, 0});
+  for (int a = 0; a < animCount; ++a) {
+    TestAnim anim;
+    anim.name = "anim" + std::to_string(a);
+    anim.totalTime = static_cast<float>(keyCount - 1);
+    std::mt19937 rng(static_cast<uint32_t>(a) * 7919u + 1u);
+    auto unit = [&]() { return static_cast<float>(static_cast<int>(rng() % 2001) - 1000) / 1000.0f; };
+    for (int f = 0; f < frameCount; ++f) {
+      std::vector<float> times, quats, moves;
+      VECTOR axis = VNorm(VECTOR{unit(), unit(), unit() + 2.5f});
+      for (int k = 0; k < keyCount; ++k) {
+        times.push_back(static_cast<float>(k));
+        float half = 0.35f * std::sin(0.21f * static_cast<float>(k) + static_cast<float>(f + a));
+        quats.insert(quats.end(), {axis.x * std::sin(half), axis.y * std::sin(half),
+                                   axis.z * std::sin(half), std::cos(half)});
+        moves.insert(moves.end(), {0.1f * unit(), 1.0f + 0.1f * unit(), 0.1f * unit()});
+      }
+      TestAnimFrame af;
+      af.frame = f;
+      af.keySets.push_back(ExplicitKeys(0, 0, times, quats));
+      af.keySets.push_back(ExplicitKeys(1, 10, times, moves));
+      anim.frames.push_back(af);
+    }
+    b.anims.push_back(anim);
+  }
+  return b;
+}
+
+void AddTriangleMeshes(ModelBaseBuilder* b, int frame, const std::vector<VECTOR>& corners,
+                       int material) {
+  constexpr size_t kPerMesh = 20000 * 3;
+  for (size_t start = 0; start < corners.size(); start += kPerMesh) {
+    size_t end = std::min(corners.size(), start + kPerMesh);
+    TestMesh mesh;
+    mesh.frame = frame;
+    mesh.material = material;
+    TestTriangleList list;
+    for (size_t i = start; i < end; ++i) {
+      TestVertex v;
+      v.position = corners[i];
+      mesh.vertices.push_back(v);
+      list.meshVertices.push_back(static_cast<int>(i - start));
+      list.indices.push_back(static_cast<uint16_t>(i - start));
+    }
+    mesh.lists.push_back(list);
+    b->meshes.push_back(mesh);
+  }
+}
+
+std::vector<VECTOR> HeightFieldCorners(uint32_t seed, int cellsX, int cellsZ, float width,
+                                       float height) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> phase(0.0f, 6.2831853f);
+  const float p1 = phase(rng), p2 = phase(rng), p3 = phase(rng);
+  auto at = [&](int ix, int iz) {
+    float x = width * static_cast<float>(ix) / static_cast<float>(cellsX);
+    float z = width * static_cast<float>(iz) / static_cast<float>(cellsZ);
+    float u = x / width * 6.2831853f, w = z / width * 6.2831853f;
+    float h = 0.5f + 0.25f * std::sin(2 * u + p1) * std::cos(3 * w + p2) +
+              0.2f * std::sin(5 * u + 4 * w + p3);
+    return VECTOR{x, height * std::min(1.0f, std::max(0.0f, h)), z};
+  };
+  std::vector<VECTOR> corners;
+  corners.reserve(static_cast<size_t>(cellsX) * cellsZ * 6);
+  for (int iz = 0; iz < cellsZ; ++iz)
+    for (int ix = 0; ix < cellsX; ++ix) {
+      VECTOR a = at(ix, iz), bq = at(ix + 1, iz), c = at(ix, iz + 1), d = at(ix + 1, iz + 1);
+      corners.insert(corners.end(), {a, c, bq, bq, c, d});
+    }
+  return corners;
 }

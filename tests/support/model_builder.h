@@ -80,7 +80,37 @@ struct TestShape {
   int frame = 0;
   int mesh = 0;                       // a mesh of that frame with hasShape
   int vertexCount = 1;
+  std::string name;                   // empty: "shape<index>"
 };
+
+// A key set: key data type (0/7 quaternion, 1 vector, 5 float, others stored as floats of width
+// 1), driven component, time type (0 uniform steps, 1 explicit times) and the keys.
+struct TestKeySet {
+  int type = 1;
+  int component = 10;
+  int timeType = 1;
+  int shape = 0;                      // target shape index (component 18)
+  float step = 1, start = 0;          // uniform steps
+  std::vector<float> times;           // explicit times, one per key (missing ones are 0)
+  std::vector<float> values;          // 4, 3 or 1 floats per key by type
+  int keyCount = -1;                  // -1: values.size() / width
+};
+
+struct TestAnimFrame {
+  int frame = 0;                      // the driven frame; -1 none
+  std::vector<TestKeySet> keySets;
+};
+
+struct TestAnim {
+  std::string name;
+  float totalTime = 0;
+  bool additive = false;
+  bool matrixMode = false;
+  std::vector<TestAnimFrame> frames;
+};
+
+// Floats per key of a key data type: 4 for quaternions, 3 for vectors, else 1.
+int TestKeyWidth(int type);
 
 class ModelBaseBuilder {
  public:
@@ -90,6 +120,7 @@ class ModelBaseBuilder {
   std::vector<std::string> textures;
   std::vector<TestSkinBone> skinBones;  // grouped by frame when built
   std::vector<TestShape> shapes;
+  std::vector<TestAnim> anims;        // with the base's anim-frame table
   bool separateArrays = false;
 
   int AddFrame(int parent, VECTOR translate = {0, 0, 0}, VECTOR rotate = {0, 0, 0},
@@ -113,3 +144,25 @@ ModelBaseBuilder ReferenceBaseBuilder();
 // rigid meshes (one list of `trianglesPerMesh` triangles each) spread over the frames.
 ModelBaseBuilder RandomTreeBuilder(uint32_t seed, int frameCount, int meshCount,
                                    int trianglesPerMesh = 2);
+
+// A model of the base in a freshly reserved slot; -1 on failure.
+int CreateTestModel(int baseHandle);
+
+// Key sets of explicit times: times and the key values (TestKeyWidth(type) floats per key).
+TestKeySet ExplicitKeys(int type, int component, std::vector<float> times,
+                        std::vector<float> values);
+
+// A chain of `frameCount` frames (each the child of the one before, one unit apart along Y) with
+// `animCount` anims of `keyCount` explicit keys over 0..keyCount-1 driving every frame: anim a
+// turns each frame about an axis by a quaternion (first form) and moves it with a translate
+// vector, both seeded by a.
+ModelBaseBuilder AnimatedChainBuilder(int frameCount, int animCount, int keyCount);
+
+// Adds rigid meshes of `frame` holding the triangles of `corners` (three per triangle, each
+// triangle on fresh vertices), split into meshes of at most 20,000 triangles.
+void AddTriangleMeshes(ModelBaseBuilder* b, int frame, const std::vector<VECTOR>& corners,
+                       int material = 0);
+// The corners of a seeded height field of cellsX x cellsZ quads (two triangles each) over
+// [0, width] x [0, width] in x and z, heights in [0, height].
+std::vector<VECTOR> HeightFieldCorners(uint32_t seed, int cellsX, int cellsZ, float width,
+                                       float height);
