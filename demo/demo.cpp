@@ -100,6 +100,7 @@ int main() {
   RunReadModelDemo();
   RunCollisionDemo();
   RunMv1Demo();
+  RunModelDrawDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

@@ -333,6 +333,20 @@ int MV1SetupModelVertexBuffer(int modelHandle) {
         }
       }
     }
+    // The model's own per-vertex records, which the memory path reads, follow the shapes.
+    for (int t = 0; t < mb->TriangleListCount; ++t) {
+      const MV1ModelTriangleList* list = &mesh->TriangleList[t];
+      if (!list->Vertices) continue;
+      const int type = list->Base->VertexType;
+      const int recSize = MV1TriangleListRecordSize(list->Base);
+      const int posAt = type == 1 ? 16 : type == 2 ? 48 : 0, nrmAt = type == 1 || type == 2 ? 32 : 16;
+      auto* rec = static_cast<uint8_t*>(list->Vertices);
+      for (int i = 0; i < list->Base->VertexCount; ++i, rec += recSize) {
+        const MV1ShapeVertex& sv = mesh->ShapeVertex[list->Base->MeshVertexIndex[i]];
+        std::memcpy(rec + posAt, &sv.Position, 12);
+        std::memcpy(rec + nrmAt, &sv.Normal, 12);
+      }
+    }
     if (!D3DObjects.Device) continue;
     for (int t = 0; t < mb->TriangleListCount; ++t) {
       MV1ModelTriangleList* list = &mesh->TriangleList[t];

@@ -4,6 +4,7 @@
 // INVSRC inverts the tinted colour, SUB at parameter 0 draws nothing, NOBLEND stores the whole
 // word) and one loop template per shape, instantiated per format and blend mode.
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/flat_spans.h"
 
 #include <immintrin.h>
 

@@ -3,6 +3,7 @@
 
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/flat_spans.h"
 #include "engine/soft/polygon_traits.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/drawer_guard.h"
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/flat_spans.h"
 #include "engine/soft/pixel_rules.h"
 #include "engine/soft/shapes_pixel.h"
 #include "engine/soft/shapes_walk.h"

@@ -22,6 +22,7 @@
 
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/flat_draw.h"
+#include "engine/soft/flat_spans.h"
 #include "engine/soft/pixel_rules.h"
 
 namespace shapes {

@@ -119,6 +119,17 @@ bool Vertex(const D3DDrawSnapshot& s, const Layout& l, const MATRIX& wvp, uint32
   return true;
 }
 
+// The texture factor's alpha (0..1) where an enabled stage reads the factor as an alpha
+// argument, else 1.
+float FactorAlpha(const D3DDrawSnapshot& s) {
+  for (const D3DStageSnapshot& st : s.Stages) {
+    if (st.States[D3DTSS_ALPHAOP] == D3DTOP_DISABLE) break;
+    if (st.States[D3DTSS_ALPHAARG1] == D3DTA_TFACTOR || st.States[D3DTSS_ALPHAARG2] == D3DTA_TFACTOR)
+      return float(s.RenderStates[D3DRS_TEXTUREFACTOR] >> 24) / 255.0f;
+  }
+  return 1.0f;
+}
+
 // The blend mode that draws as the recorded blend states do.
 int BlendModeOf(const D3DDrawSnapshot& s) {
   const uint32_t* rs = s.RenderStates;
@@ -224,6 +235,7 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
     float r = 0, g = 0, b = 0, a = 0;
     for (int k = 0; k < p.count; ++k) r += p.v[k].r, g += p.v[k].g, b += p.v[k].b, a += p.v[k].a;
     r /= float(p.count), g /= float(p.count), b /= float(p.count), a /= float(p.count);
+    a *= FactorAlpha(*p.draw);
     SetDrawBlendMode(BlendModeOf(*p.draw), int(a * 255 + 0.5f));
     const uint32_t color = PackColor(target, r, g, b);
     auto X = [](float f) { return int(std::floor(f + 0.5f)); };
@@ -232,7 +244,9 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
       ++stats.Lines;
       continue;
     }
-    const D3DTexturePixels* tex = p.draw->Stages[0].Texture.get();
+    // A format without texture coordinates (the outline's) is drawn flat in its colours.
+    const D3DTexturePixels* tex =
+        LayoutOf(p.draw->Fvf).tex >= 0 ? p.draw->Stages[0].Texture.get() : nullptr;
     MEMIMG* src = tex ? textures.Get(tex, target->Base->Format) : nullptr;
     MemImgVertex mv[3];
     for (int k = 0; k < 3; ++k)

@@ -6,7 +6,9 @@
 // projection matrices to the target's size, triangles behind the near plane and back faces (by
 // the recorded cull mode) are dropped, vertices are lit from the recorded lights and material
 // with a plain Lambert term, and the triangles and lines of all draws are sorted far to near and
-// drawn flat (textured from the stage-0 texture where one is set) with the recorded blend.
+// drawn flat (textured from the stage-0 texture where one is set) with the recorded blend, their
+// alpha times the texture factor's where a stage reads the factor as alpha. Draws from user memory
+// (DrawIndexedPrimitiveUP) and the outline format (position and colour) are read as any other.
 #pragma once
 #include <vector>
 
