@@ -99,6 +99,7 @@ int main() {
   RunAnimDemo();
   RunReadModelDemo();
   RunCollisionDemo();
+  RunMv1Demo();
   RunModelDrawDemo();
   RunImportDemo();
   const size_t held = MemLiveBlockCount();

@@ -42,6 +42,10 @@ void RunReadModelDemo();
 // beside its local one, drawn with the software line and triangle drawers.
 void RunCollisionDemo();
 
+// A small scene written with the test MV1 writer, loaded by the MV1 reader, its counts printed and
+// its rigid triangle lists drawn at their frames' world matrices into a picture.
+void RunMv1Demo();
+
 // Models drawn with MV1DrawModel on the fixed-function path over the stand-in device and
 // replayed: a textured lit box, the same at opacity 0.5 over a checkerboard, a toon box with its
 // outline, boxes in each blend mode, a skinned arm posed by an animation and a frame culled.

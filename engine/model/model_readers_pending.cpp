@@ -2,5 +2,4 @@
 // line goes when the reader itself arrives.
 #include "engine/model/model_readers.h"
 
-int LoadMV1ToModelBase(const void*, size_t, const char*, const char*, const char*) { return -1; }
 int LoadMqoModel(const void*, size_t, const char*, const char*, const char*) { return -1; }

@@ -1,0 +1,130 @@
+// The MV1 reader on a 100,000-triangle grid file from the test writer (one mesh in as many lists as
+// the u16 counts need, quantised positions, byte normals, one colour pair, u16 UVs, no texture),
+// with the bare LZ decode of its block and a memcpy of its unpacked image measured beside it, and
+// the tangent step of its mesh alone.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/base/memory.h"
+#include "engine/file/lz.h"
+#include "engine/graphics/draw_state.h"
+#include "engine/library.h"
+#include "engine/model/model.h"
+#include "engine/model/model_handles.h"
+#include "engine/model/model_mesh_process.h"
+#include "engine/model/model_readers.h"
+#include "platform/d3d_device.h"
+#include "tests/support/mv1_writer.h"
+
+namespace {
+
+void Engine() {
+  static bool started = [] {
+    D3DStandIn().Snapshots = false;
+    D3DStandIn().Recording = false;
+    SetUse3DFlag(1);
+    if (InitLibrary() != 0) std::abort();
+    return true;
+  }();
+  (void)started;
+}
+
+const Mv1Written& File() {
+  static Mv1Written w = [] {
+    // A grid of 250 x 200 quads: 100,000 triangles over 50,451 shared vertices; 43 rows per list.
+    const int columns = 250, rows = 200, rowsPerList = 43;
+    Mv1WScene s;
+    s.frames.resize(1);
+    Mv1WFrame& f = s.frames[0];
+    f.quantised = true;
+    f.normalForm = 1;
+    f.noWeights = true;
+    s.materials.resize(1);
+    Mv1WMesh m;
+    m.positionWidth = m.normalWidth = 2;
+    m.broadcast = true;
+    m.shortUV = true;
+    m.diffuse = {0xFFFFFFFFu};
+    m.specular = {0};
+    for (int y = 0; y <= rows; ++y)
+      for (int x = 0; x <= columns; ++x) {
+        const uint32_t v = uint32_t(f.positions.size());
+        f.positions.push_back({float(x), float(y), float((x * 7 + y * 3) % 11) * 0.1f});
+        f.normals.push_back({0, 0.6f, 0.8f});
+        m.positionIndex.push_back(v);
+        m.normalIndex.push_back(v);
+        m.uvs.push_back(float(x) / columns);
+        m.uvs.push_back(float(y) / rows);
+      }
+    for (int first = 0; first < rows; first += rowsPerList) {
+      const int last = std::min(rows, first + rowsPerList);
+      Mv1WList l;
+      l.mviWidth = 1;
+      l.indexWidth = 1;
+      const uint32_t base = uint32_t(first * (columns + 1));
+      for (uint32_t v = base; v < uint32_t((last + 1) * (columns + 1)); ++v)
+        l.meshVertices.push_back(v);
+      for (int y = 0; y < last - first; ++y)
+        for (int x = 0; x < columns; ++x) {
+          const uint16_t a = uint16_t(y * (columns + 1) + x), b = uint16_t(a + 1),
+                         c = uint16_t(a + columns + 1), d = uint16_t(c + 1);
+          l.indices.insert(l.indices.end(), {a, b, c, c, b, d});
+        }
+      m.lists.push_back(l);
+    }
+    s.meshes.push_back(m);
+    return WriteMv1(s);
+  }();
+  return w;
+}
+
+void BM_Mv1Load(benchmark::State& state) {
+  Engine();
+  const Mv1Written& w = File();
+  for (auto _ : state) {
+    const int h = LoadMV1ToModelBase(w.file.data(), w.file.size(), "b.mv1", "b", "/");
+    if (h < 0) state.SkipWithError("load failed");
+    MV1DeleteModelBase(h);
+  }
+  state.counters["file_bytes"] = double(w.file.size());
+  state.counters["image_bytes"] = double(w.image.size());
+}
+BENCHMARK(BM_Mv1Load)->Unit(benchmark::kMillisecond);
+
+void BM_Mv1LzDecodeOnly(benchmark::State& state) {
+  const Mv1Written& w = File();
+  std::vector<uint8_t> out(w.image.size());
+  for (auto _ : state) {
+    int n = LzDecode(w.file.data() + 4, w.file.size() - 4, out.data(), out.size());
+    benchmark::DoNotOptimize(n);
+  }
+}
+BENCHMARK(BM_Mv1LzDecodeOnly)->Unit(benchmark::kMillisecond);
+
+void BM_Mv1MemcpyImage(benchmark::State& state) {
+  const Mv1Written& w = File();
+  std::vector<uint8_t> out(w.image.size());
+  for (auto _ : state) {
+    std::memcpy(out.data(), w.image.data(), w.image.size());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Mv1MemcpyImage)->Unit(benchmark::kMillisecond);
+
+void BM_Mv1TangentStep(benchmark::State& state) {
+  Engine();
+  const Mv1Written& w = File();
+  const int h = LoadMV1ToModelBase(w.file.data(), w.file.size(), "b.mv1", "b", "/");
+  MV1ModelBase* base = MV1GetModelBaseChecked(h);
+  for (auto _ : state) {
+    if (MV1SetupTangentAndBinormal(&base->Mesh[0]) != 0) state.SkipWithError("tangents failed");
+  }
+  MV1DeleteModelBase(h);
+}
+BENCHMARK(BM_Mv1TangentStep)->Unit(benchmark::kMillisecond);
+
+}  // namespace
