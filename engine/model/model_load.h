@@ -4,7 +4,8 @@
 
 // Reads the file (Shift_JIS path) whole, offers it to the readers (model_readers.h) in order,
 // builds the base's device buffers and makes the first model of the base. The model handle, or -1
-// (logged with the path; nothing left taken).
+// with nothing left taken: a file that cannot be opened or held is logged with its path; a file
+// that every reader refuses gets no line of its own (the readers log theirs).
 int MV1LoadModel(const char* path);
 
 // How MV1LoadModel splits a path: the folder (made full; the file layer's current directory for
