@@ -3,6 +3,5 @@
 #include "engine/model/model_readers.h"
 
 int LoadMV1ToModelBase(const void*, size_t, const char*, const char*, const char*) { return -1; }
-int LoadMqoModel(const void*, size_t, const char*, const char*, const char*) { return -1; }
 int LoadXFileModel(const void*, size_t, const char*, const char*, const char*) { return -1; }
 int LoadPmdModel(const void*, size_t, const char*, const char*, const char*) { return -1; }
