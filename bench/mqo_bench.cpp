@@ -3,6 +3,8 @@
 // triangulated mesh, and a 5,000-quadrangle document mirrored on all three axes (8 copies).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_engine.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,17 +21,6 @@
 #include "platform/d3d_device.h"
 
 namespace {
-
-void Engine() {
-  static bool started = [] {
-    D3DStandIn().Snapshots = false;
-    D3DStandIn().Recording = false;
-    SetUse3DFlag(1);
-    if (InitLibrary() != 0) std::abort();
-    return true;
-  }();
-  (void)started;
-}
 
 // A wavy grid of w x h quadrangles with UVs and one material; mirror axes when given.
 std::string GridDocument(int w, int h, int mirrorAxes) {
@@ -74,7 +65,7 @@ int Load(const std::string& doc) {
 }
 
 void BM_MqoLoadEndToEnd50kQuads(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   const std::string& doc = Big();
   for (auto _ : state) {
     int h = Load(doc);
@@ -87,7 +78,7 @@ BENCHMARK(BM_MqoLoadEndToEnd50kQuads)->Unit(benchmark::kMillisecond);
 
 // The reader alone: the converter is stopped at its entry.
 void BM_MqoRead50kQuads(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   const std::string& doc = Big();
   SetReadModelObserver([](const ReadModel*, const char*, void*) { return 1; }, nullptr);
   for (auto _ : state) benchmark::DoNotOptimize(Load(doc));
@@ -98,7 +89,7 @@ BENCHMARK(BM_MqoRead50kQuads)->Unit(benchmark::kMillisecond);
 
 // The automatic normals of the read mesh (100,000 triangles after triangulation), timed alone.
 void BM_MqoNormals50kQuads(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   const std::string& doc = Big();
   static double seconds;
   SetReadModelObserver(
@@ -120,7 +111,7 @@ void BM_MqoNormals50kQuads(benchmark::State& state) {
 BENCHMARK(BM_MqoNormals50kQuads)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_MqoLoadMirror7_5kQuads(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   static const std::string doc = GridDocument(100, 50, 7);
   for (auto _ : state) {
     int h = Load(doc);
