@@ -98,6 +98,7 @@ int main() {
   RunModelLoadDemo();
   RunAnimDemo();
   RunReadModelDemo();
+  RunMqoDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

@@ -36,3 +36,7 @@ void RunAnimDemo();
 
 // Generated read models converted into model bases, drawn as wireframes with their normals.
 void RunReadModelDemo();
+
+// MQO documents read by the MQO reader, drawn as wireframes with their made normals: every test
+// document that loads, one half-shape with mirror axes 1, 3 and 7, a prism at facet 30 and 90.
+void RunMqoDemo();
