@@ -276,7 +276,7 @@ TEST_F(MqoTest, LeadingVertexWordAndSubBlocksKeepTheGeometry) {
   std::string doc = Doc(Object("v", std::string(kSquare) +
                                         "\tface 1 {\r\n\t\t4 V(0 1 2 3)\r\n\t}\r\n") +
                         "Object \"s\" {\r\n\tdepth 0\r\n\tvertexattr {\r\n\t\tuid {\r\n\t\t\t1\r\n"
-                        "\t\t}\r\n\t}\r\n\tpatch 3 {\r\n\t}\r\n\tlathe 0\r\n" +
+                        "\t\t}\r\n\t}\r\n\tpatch 3 {\r\n\t}\r\n\tlathe 0\r\n\t{ 1 { 2 } }\r\n" +
                         std::string(kSquare) +
                         "\tface 1 {\r\n\t\t3 V(0 1 2)\r\n\t}\r\n\tshading 1 }\r\n" +
                         "Eof\r\n");

@@ -541,6 +541,10 @@ int ReadObjectWord(MqoLoad* L, MqoObject* o, const char* word) {
     }
     seen = true;
     return isVertex ? ReadVertices(L, o) : ReadFaces(L, o);
+  } else if (word[0] == '{') {
+    // a block without a word
+    r->position -= 1;
+    if (MqoSkipChunk(r) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
   } else {
     // any other word: its values on the line, then a block of its own when one follows
     const size_t after = r->position;
