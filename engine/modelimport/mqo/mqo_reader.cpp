@@ -215,9 +215,9 @@ int ReadVertices(MqoLoad* L, MqoObject* o) {
   ReadModel* rm = L->rm;
   ReadModelMesh* mesh = o->mesh;
   int n = -1;
-  // a position takes at least "0 0 0" and a separator
+  // a position takes at least three one-byte tokens ("(((" reads as three zeros)
   if (MqoGetInt(&L->r, &n) != 0 || n < 0 ||
-      static_cast<size_t>(n) > (L->r.size - L->r.position) / 6) {
+      static_cast<size_t>(n) > (L->r.size - L->r.position) / 3) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
   }
   auto* pos = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * static_cast<uint64_t>(n)));
