@@ -385,8 +385,20 @@ std::string Face(const std::string& lines, int n = 1) {
              "Eof\r\n");
 }
 
+// An object whose faces use 257 materials, one more than a mesh holds.
+std::string ManyMaterials() {
+  std::string mats = "Material 257 {\r\n", faces;
+  for (int i = 0; i < 257; ++i) {
+    mats += "\t\"m\"\r\n";
+    faces += "\t\t3 V(0 1 2) M(" + std::to_string(i) + ")\r\n";
+  }
+  return Doc(mats + "}\r\n" +
+             Object("o", "\tdepth 0\r\n" + std::string(kSquare) + "\tface 257 {\r\n" + faces + "\t}\r\n"));
+}
+
 const std::vector<Refusal>& Refusals() {
   static const std::vector<Refusal> cases = {
+      {"too many materials", ManyMaterials(), ""},
       {"short, right first line", "Metasequoia Document\r\nFormat Text", MQO_ERR TEXT_MQO_UNEXPECTED_EOF},
       {"wrong first line", "Metasequoia Document\nFormat Text Ver 1.0\r\nEof\r\n", ""},
       {"tiny", "Meta", ""},
@@ -469,6 +481,7 @@ std::string Expected(const Refusal& c) {
   if (w == "vertex open") return fmt(MQO_ERR TEXT_MQO_VERT_NO_OPEN, "o");
   if (w == "vertex close") return fmt(MQO_ERR TEXT_MQO_VERT_NO_CLOSE, "o");
   if (w == "vertex twice") return fmt(MQO_ERR TEXT_MQO_DUPLICATE_BLOCK, "o", "vertex");
+  if (w == "too many materials") return fmt(MQO_ERR TEXT_MQO_TOO_MANY_MATERIALS, "o");
   if (w == "face open") return fmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, "o");
   if (w == "face V") return fmt(MQO_ERR TEXT_MQO_FACE_NO_V, "o");
   if (w == "face V open") return fmt(MQO_ERR TEXT_MQO_FACE_V_OPEN, "o");
