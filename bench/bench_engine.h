@@ -1,13 +1,18 @@
-// Engine start for the benchmarks that need Direct3D mode.
+// Engine start for the benchmarks that need Direct3D mode (the model system exists only then, and
+// textures become graphs).
 #pragma once
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+
 #include "engine/graphics/draw_state.h"
+#include "engine/graphics/graphics3d.h"
 #include "engine/library.h"
+#include "platform/d3d_device.h"
 
 // Unless needed (a test file, say) is missing, starts the engine in Direct3D mode over the
-// stand-in device (the model system exists only then, and textures become graphs); otherwise,
-// or when the start fails, the benchmark is skipped and false returned. EndLibrary ends it.
+// stand-in device; otherwise, or when the start fails, the benchmark is skipped and false
+// returned. EndLibrary ends it.
 inline bool StartDirect3DEngine(benchmark::State& state, bool needed) {
   if (!needed) {
     state.SkipWithError("shared test data absent");
@@ -18,4 +23,16 @@ inline bool StartDirect3DEngine(benchmark::State& state, bool needed) {
   if (InitLibrary() == 0) return true;
   state.SkipWithError("engine start failed");
   return false;
+}
+
+// The engine in Direct3D mode, started once for the whole run; snapshots and recording off.
+inline void BenchModelEngine() {
+  static bool started = [] {
+    D3DStandIn().Snapshots = false;
+    D3DStandIn().Recording = false;
+    SetUse3DFlag(1);
+    if (InitLibrary() != 0) std::abort();
+    return true;
+  }();
+  (void)started;
 }

@@ -4,6 +4,8 @@
 // creation of a 100,000-triangle base.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_engine.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -25,18 +27,6 @@
 
 namespace {
 
-// The engine in Direct3D mode, started once for the whole run; snapshots and recording off.
-void Engine() {
-  static bool started = [] {
-    D3DStandIn().Snapshots = false;
-    D3DStandIn().Recording = false;
-    SetUse3DFlag(1);
-    if (InitLibrary() != 0) std::abort();
-    return true;
-  }();
-  (void)started;
-}
-
 // A base of `meshes` rigid meshes of `triangles` fresh triangles each, `uvSets` UV sets.
 int RigidBase(int meshes, int triangles, int uvSets) {
   ModelBaseBuilder b;
@@ -49,7 +39,7 @@ int RigidBase(int meshes, int triangles, int uvSets) {
 // 8 x 20,833 triangles: 499,992 vertices, two UV sets.
 int BigBase() {
   static int h = [] {
-    Engine();
+    BenchModelEngine();
     return RigidBase(8, 20833, 2);
   }();
   return h;
@@ -147,7 +137,7 @@ BENCHMARK(BM_DecodeHeightMapPng1024)->Unit(benchmark::kMillisecond);
 // A grid of 226 x 224 shared vertices with seeded heights and UVs: 100,350 faces in lists of 48
 // rows (16-bit indices).
 void BM_SetupTangentAndBinormal100k(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   static int h = [] {
     constexpr int kCols = 226, kRows = 224, kRowsPerList = 48;
     ModelBaseBuilder b;
@@ -186,7 +176,7 @@ BENCHMARK(BM_SetupTangentAndBinormal100k)->Unit(benchmark::kMillisecond);
 // The parts of loading a 100,000-triangle model besides its reader: the whole-file read of a file
 // of the size its MV1 file has (about 2 MB), the buffer build and the model creation.
 void BM_LoadWholeFile2MB(benchmark::State& state) {
-  Engine();
+  BenchModelEngine();
   static const char* path = "model_load_bench_file.bin";
   static bool written = [] {
     std::vector<uint8_t> bytes(2 << 20, 0x33);
@@ -207,7 +197,7 @@ BENCHMARK(BM_LoadWholeFile2MB)->Unit(benchmark::kMillisecond);
 
 int Base100k() {
   static int h = [] {
-    Engine();
+    BenchModelEngine();
     int base = RigidBase(5, 20000, 1);
     MV1CreateModelFromBase(MV1AddModelHandle(), base);  // keeps the base alive between runs
     return base;

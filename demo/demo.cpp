@@ -102,6 +102,7 @@ int main() {
   RunMv1Demo();
   RunModelDrawDemo();
   RunImportDemo();
+  RunMqoDemo();
   const size_t held = MemLiveBlockCount();
   std::printf("demo done; %zu tracked blocks held at end (listed in Log.txt)\n", held);
   return held == 0 ? 0 : 1;

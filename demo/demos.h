@@ -55,3 +55,7 @@ void RunModelDrawDemo();
 // replayed: the tiger, the lobby skybox, tiny_4anim.x's "Walk" as a sheet, the skinned test cube,
 // Gene.pmd posed by Gene000.vmd with close-ups of its legs and IK goals, menu.pmd turning.
 void RunImportDemo();
+
+// MQO documents read by the MQO reader, drawn as wireframes with their made normals: every test
+// document that loads, one half-shape with mirror axes 1, 3 and 7, a prism at facet 30 and 90.
+void RunMqoDemo();

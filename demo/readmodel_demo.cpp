@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "demo/demo_common.h"
+#include "demo/demo_wire.h"
 #include "demo/demos.h"
 #include "engine/base/log.h"
 #include "engine/graphics/draw_state.h"
@@ -22,56 +23,6 @@
 namespace {
 
 constexpr int kFormat = 1;  // 32-bit surfaces
-
-struct View {
-  float yaw, pitch, scale, cx, cy;
-  void Project(const VECTOR& p, int* x, int* y) const {
-    float cy0 = std::cos(yaw), sy0 = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
-    float x1 = p.x * cy0 - p.z * sy0, z1 = p.x * sy0 + p.z * cy0;
-    float y1 = p.y * cp - z1 * sp;
-    *x = static_cast<int>(cx + x1 * scale);
-    *y = static_cast<int>(cy - y1 * scale);
-  }
-};
-
-void Line(MEMIMG* img, const View& v, VECTOR a, VECTOR b, uint32_t color) {
-  int x1, y1, x2, y2;
-  v.Project(a, &x1, &y1);
-  v.Project(b, &x2, &y2);
-  DrawLineMemImg(img, x1, y1, x2, y2, color);
-}
-
-// Draws every triangle list of the base; listColor(list index) chooses the colour, normals are
-// drawn from each list vertex when normalLength > 0.
-template <class ListColor>
-void DrawBase(MEMIMG* img, const View& view, const MV1ModelBase* base, ListColor listColor,
-              float normalLength) {
-  for (int l = 0; l < base->TriangleListCount; ++l) {
-    const MV1TriangleList* t = &base->TriangleList[l];
-    const MV1MeshBase* m = t->Container;
-    const MV1FrameBase* f = m->Container;
-    auto vertex = [&](int local) { return MV1MeshVertexAt(m, static_cast<int>(t->MeshVertexIndex[local])); };
-    auto pos = [&](int local) { return MV1FramePositionAt(f, static_cast<int>(vertex(local)->PositionIndex))->Position; };
-    const uint32_t color = listColor(l);
-    for (int i = 0; i + 2 < t->IndexCount; i += 3)
-      for (int k = 0; k < 3; ++k) Line(img, view, pos(t->Index[i + k]), pos(t->Index[i + (k + 1) % 3]), color);
-    if (normalLength > 0)
-      for (int v = 0; v < t->VertexCount; ++v) {
-        VECTOR p = pos(v);
-        const VECTOR& n = f->Normal[vertex(v)->NormalIndex].Normal;
-        Line(img, view, p, VECTOR{p.x + n.x * normalLength, p.y + n.y * normalLength, p.z + n.z * normalLength},
-             DemoColor(kFormat, 255, 220, 60));
-      }
-  }
-}
-
-void Clear(MEMIMG* img) {
-  DrawBlendMode = 0;
-  DrawBright = 0xFFFFFF;
-  DrawArea = {0, 0, img->Width, img->Height};
-  RECT all{0, 0, img->Width, img->Height};
-  DrawFillBoxMemImg(img, &all, DemoColor(kFormat, 24, 28, 40));
-}
 
 void Save(MEMIMG* img, const char* name, const char* legend) { SaveDemoPicture(img, name, legend); }
 
@@ -169,13 +120,13 @@ void RunReadModelDemo() {
   if (!StartDirect3DDemo()) return;  // the model system exists only in Direct3D mode
   MEMIMG img;
   if (MakeMemImg(&img, 640, 320, kFormat) == 0) {
-    Clear(&img);
+    ClearWire(&img);
     const float angles[2] = {1.5207964f, 1.6f};
     for (int i = 0; i < 2; ++i) {
       int h = ConvertCube(angles[i]);
       if (h < 0) continue;
-      View v{0.6f, 0.45f, 70.0f, 160.0f + 320.0f * i, 160.0f};
-      DrawBase(&img, v, MV1GetModelBaseCheckedNoInit(h), [](int) { return DemoColor(kFormat, 255, 255, 255); }, 0.6f);
+      WireView v{0.6f, 0.45f, 70.0f, 160.0f + 320.0f * i, 160.0f};
+      DrawBaseWire(&img, v, MV1GetModelBaseCheckedNoInit(h), [](int) { return DemoColor(kFormat, 255, 255, 255); }, 0.6f);
       MV1DeleteModelBase(h);
     }
     Save(&img, "readmodel_cube.png",
@@ -183,11 +134,11 @@ void RunReadModelDemo() {
          "normals. Left: smoothing angle 1.5207964 (87.1 degrees), hard corners with three normals\n"
          "each. Right: 1.6 rad, every corner smoothed into one normal. Frame smoothing angles in use.\n");
 
-    Clear(&img);
+    ClearWire(&img);
     int h = ConvertFan(12);
     if (h >= 0) {
       const MV1ModelBase* base = MV1GetModelBaseCheckedNoInit(h);
-      View v{0.0f, 0.0f, 140.0f, 320.0f, 160.0f};
+      WireView v{0.0f, 0.0f, 140.0f, 320.0f, 160.0f};
       // each triangle of the zigzag in a brighter colour than the one before
       const MV1TriangleList* t = &base->TriangleList[0];
       const MV1MeshBase* m = t->Container;
@@ -198,7 +149,7 @@ void RunReadModelDemo() {
             return MV1FramePositionAt(m->Container, static_cast<int>(MV1MeshVertexAt(m, static_cast<int>(t->MeshVertexIndex[local]))->PositionIndex))->Position;
           };
           VECTOR a = pos(t->Index[i + k]), b = pos(t->Index[i + (k + 1) % 3]);
-          Line(&img, v, a, b, DemoColor(kFormat, shade, 255 - shade / 2, 80));
+          WireLine(&img, v, a, b, DemoColor(kFormat, shade, 255 - shade / 2, 80));
         }
       }
       MV1DeleteModelBase(h);
@@ -207,12 +158,12 @@ void RunReadModelDemo() {
          "A 12-corner polygon triangulated in zigzag order: (c11, c1, c2), (c11, c2, c10), (c10, c2, c3)...\n"
          "and the cut-down first face (c0, c1, c11); each triangle in order a brighter green-orange.\n");
 
-    Clear(&img);
+    ClearWire(&img);
     h = ConvertBoneStrip(60);
     if (h >= 0) {
       static const int kPalette[6][3] = {{255, 80, 80}, {80, 255, 80}, {90, 140, 255}, {255, 230, 60}, {255, 90, 255}, {60, 240, 240}};
-      View v{0.0f, 0.0f, 48.0f, 32.0f, 220.0f};
-      DrawBase(&img, v, MV1GetModelBaseCheckedNoInit(h), [](int l) {
+      WireView v{0.0f, 0.0f, 48.0f, 32.0f, 220.0f};
+      DrawBaseWire(&img, v, MV1GetModelBaseCheckedNoInit(h), [](int l) {
         const int* c = kPalette[l % 6];
         return DemoColor(kFormat, c[0], c[1], c[2]);
       }, 0.0f);

@@ -14,18 +14,14 @@
 #include "engine/library.h"
 #include "engine/model/model.h"
 #include "engine/model/model_handles.h"
+#include "fuzz/fuzz_model_engine.h"
 // The test helpers have no test-framework dependency; they are compiled into the target.
 #include "tests/support/converted_base_check.cpp"
 #include "tests/support/readmodel_builder.cpp"
 #include "tests/support/readmodel_random.cpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // the engine in Direct3D mode over the stand-in device: the model system exists only then, and
-  // textures become graphs
-  SetGraphMode(640, 480, 32);
-  SetUse3DFlag(1);
-  if (InitLibrary() != 0) std::abort();
-  MV1DeleteModelBase(MV1AddModelBaseHandle());  // the base table grows once, here
+  FuzzStartModelEngine();
   return 0;
 }
 
