@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -692,12 +693,33 @@ TEST_F(Mv1ReaderTest, LoadModelByPathWithTexturesBesideSurvivesDeviceLoss) {
 
   D3DDevice::SimulateDeviceLoss();
   ASSERT_NE(Dev(), nullptr);
+  // The new device's creations and projection in order: T a texture, B a base buffer (managed),
+  // D a dynamic buffer (default pool), P the projection.
+  auto order = [&] {
+    std::string o;
+    for (const D3DCall& c : Dev()->Calls()) {
+      if (c.Method == D3DMethod::CreateTexture) o += 'T';
+      if (c.Method == D3DMethod::CreateVertexBuffer || c.Method == D3DMethod::CreateIndexBuffer)
+        o += c.Args[3] == 1 ? 'B' : 'D';
+      if (c.Method == D3DMethod::SetTransform && c.Args[0] == D3DTS_PROJECTION) o += 'P';
+    }
+    return o;
+  };
+  std::set<const MV1VertexBuffer*> records;
+  for (int i = 0; i < b->TriangleListCount; ++i)
+    if (b->TriangleList[i].VertexBuffer) records.insert(b->TriangleList[i].VertexBuffer);
+  const std::string restored =
+      std::string(size_t(b->TextureCount), 'T') + std::string(2 * records.size(), 'B') + "P";
+  EXPECT_EQ(order(), restored);
   EXPECT_EQ(MV1GetModelChecked(models[0]), model);
   EXPECT_EQ(MV1GetModelChecked(models[1])->BaseData, b);
   EXPECT_EQ(DeviceBufferBytes(b), baseBytes);
   EXPECT_EQ(TextureGraphPixels(b), pixels);
   EXPECT_TRUE(ModelDynamicBufferBytes(model).empty());  // released with the device
   for (int m : models) ASSERT_EQ(MV1SetupModelVertexBuffer(m), 0);
+  const size_t dynamicCount =
+      dynamicBytes.size() + ModelDynamicBufferBytes(MV1GetModelChecked(models[1])).size();
+  EXPECT_EQ(order(), restored + std::string(dynamicCount, 'D'));
   EXPECT_EQ(ModelDynamicBufferBytes(model), dynamicBytes);
   EXPECT_EQ(D3DLiveBufferCount(), buffers);
   EXPECT_EQ(D3DLiveTextureCount(), textures);
