@@ -1,7 +1,7 @@
 // Model loading pieces: the device buffer build of a 500,000-vertex base against a memcpy of the
 // same bytes into a fresh block, the normal map of a 1,024 x 1,024 height map beside the decode of
-// the same image, tangents of a 100,000-face mesh, and the whole-file read, buffer build and model
-// creation of a 100,000-triangle base.
+// the same image and tangents of a 100,000-face mesh. The whole load of a 100,000-triangle file and
+// its parts are measured in mv1_bench.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_engine.h"
@@ -172,60 +172,5 @@ void BM_SetupTangentAndBinormal100k(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * mesh->FaceCount);
 }
 BENCHMARK(BM_SetupTangentAndBinormal100k)->Unit(benchmark::kMillisecond);
-
-// The parts of loading a 100,000-triangle model besides its reader: the whole-file read of a file
-// of the size its MV1 file has (about 2 MB), the buffer build and the model creation.
-void BM_LoadWholeFile2MB(benchmark::State& state) {
-  BenchModelEngine();
-  static const char* path = "model_load_bench_file.bin";
-  static bool written = [] {
-    std::vector<uint8_t> bytes(2 << 20, 0x33);
-    FILE* f = std::fopen(path, "wb");
-    std::fwrite(bytes.data(), bytes.size(), 1, f);
-    std::fclose(f);
-    return true;
-  }();
-  (void)written;
-  for (auto _ : state) {
-    void* data;
-    int size;
-    LoadWholeFileToMemory(path, &data, &size);
-    MEM_FREE(data);
-  }
-}
-BENCHMARK(BM_LoadWholeFile2MB)->Unit(benchmark::kMillisecond);
-
-int Base100k() {
-  static int h = [] {
-    BenchModelEngine();
-    int base = RigidBase(5, 20000, 1);
-    MV1CreateModelFromBase(MV1AddModelHandle(), base);  // keeps the base alive between runs
-    return base;
-  }();
-  return h;
-}
-
-void BM_BufferBuild100kTriangles(benchmark::State& state) {
-  const int h = Base100k();
-  for (auto _ : state) {
-    state.PauseTiming();
-    MV1TerminateModelBaseVertexBuffer(h);
-    state.ResumeTiming();
-    MV1SetupModelBaseVertexBuffer(h);
-  }
-}
-BENCHMARK(BM_BufferBuild100kTriangles)->Unit(benchmark::kMillisecond);
-
-void BM_ModelCreation100kTriangles(benchmark::State& state) {
-  const int h = Base100k();
-  for (auto _ : state) {
-    int m = MV1AddModelHandle();
-    MV1CreateModelFromBase(m, h);
-    state.PauseTiming();
-    MV1DeleteModel(m);
-    state.ResumeTiming();
-  }
-}
-BENCHMARK(BM_ModelCreation100kTriangles)->Unit(benchmark::kMillisecond);
 
 }  // namespace

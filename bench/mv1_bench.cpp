@@ -1,11 +1,13 @@
 // The MV1 reader on a 100,000-triangle grid file from the test writer (one mesh in as many lists as
 // the u16 counts need, quantised positions, byte normals, one colour pair, u16 UVs, no texture),
 // with the bare LZ decode of its block and a memcpy of its unpacked image measured beside it, and
-// the tangent step of its mesh alone.
+// the tangent step of its mesh alone; and MV1LoadModel of the same file from disk with its parts
+// measured apart: the whole-file read, the reader (above), the buffer build, the model creation.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,9 +16,12 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/library.h"
 #include "engine/model/model.h"
+#include "engine/model/model_buffers.h"
 #include "engine/model/model_handles.h"
+#include "engine/model/model_load.h"
 #include "engine/model/model_mesh_process.h"
 #include "engine/model/model_readers.h"
+#include "engine/model/model_texture.h"
 #include "platform/d3d_device.h"
 #include "tests/support/mv1_writer.h"
 
@@ -126,5 +131,80 @@ void BM_Mv1TangentStep(benchmark::State& state) {
   MV1DeleteModelBase(h);
 }
 BENCHMARK(BM_Mv1TangentStep)->Unit(benchmark::kMillisecond);
+
+// The grid file on disk, in the current directory; removed at exit.
+const char* DiskFile() {
+  static const char* path = [] {
+    const char* p = "mv1_bench_grid.mv1";
+    const Mv1Written& w = File();
+    FILE* f = std::fopen(p, "wb");
+    if (!f || std::fwrite(w.file.data(), 1, w.file.size(), f) != w.file.size()) std::abort();
+    std::fclose(f);
+    std::atexit([] { std::remove("mv1_bench_grid.mv1"); });
+    return p;
+  }();
+  return path;
+}
+
+void BM_Mv1LoadModelFromDisk(benchmark::State& state) {
+  Engine();
+  const char* path = DiskFile();
+  for (auto _ : state) {
+    const int m = MV1LoadModel(path);
+    if (m < 0) state.SkipWithError("load failed");
+    state.PauseTiming();
+    MV1DeleteModel(m);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_Mv1LoadModelFromDisk)->Unit(benchmark::kMillisecond);
+
+void BM_Mv1LoadModelPartFileRead(benchmark::State& state) {
+  Engine();
+  const char* path = DiskFile();
+  for (auto _ : state) {
+    void* data = nullptr;
+    int size = 0;
+    if (LoadWholeFileToMemory(path, &data, &size) != 0) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(data);
+    MEM_FREE(data);
+  }
+}
+BENCHMARK(BM_Mv1LoadModelPartFileRead)->Unit(benchmark::kMillisecond);
+
+// The grid's base as the reader leaves it, kept alive by a model between runs.
+int GridBase() {
+  static int h = [] {
+    Engine();
+    const Mv1Written& w = File();
+    const int base = LoadMV1ToModelBase(w.file.data(), w.file.size(), "b.mv1", "b", "/");
+    if (base < 0 || MV1CreateModelFromBase(MV1AddModelHandle(), base) != 0) std::abort();
+    return base;
+  }();
+  return h;
+}
+
+void BM_Mv1LoadModelPartBufferBuild(benchmark::State& state) {
+  const int h = GridBase();
+  for (auto _ : state) {
+    state.PauseTiming();
+    MV1TerminateModelBaseVertexBuffer(h);
+    state.ResumeTiming();
+    MV1SetupModelBaseVertexBuffer(h);
+  }
+}
+BENCHMARK(BM_Mv1LoadModelPartBufferBuild)->Unit(benchmark::kMillisecond);
+
+void BM_Mv1LoadModelPartModelCreation(benchmark::State& state) {
+  const int h = GridBase();
+  for (auto _ : state) {
+    const int m = MV1AddModelHandle();
+    if (MV1CreateModelFromBase(m, h) != 0) state.SkipWithError("creation failed");
+    state.PauseTiming();
+    MV1DeleteModel(m);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_Mv1LoadModelPartModelCreation)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -3,10 +3,7 @@
 // its textures beside it (one missing). Its rigid triangle lists are drawn from their device
 // buffers and replayed into a picture, a device loss is simulated, and the second picture must
 // equal the first. The fall-back texture, a normal map and a colour texture with its stretched
-// alpha are saved as pictures.
-//
-// The engine's own model reader arrives with its own work; until then the file here is a small
-// demonstration format read by a reader the demonstration registers in the first reader slot.
+// alpha are saved as pictures. The model file is written by the test MV1 writer.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,7 +13,6 @@
 #include "demo/demos.h"
 #include "engine/base/memory.h"
 #include "engine/file/file.h"
-#include "engine/file/path.h"
 #include "engine/graphics/draw_state.h"
 #include "engine/graphics/graph.h"
 #include "engine/graphics/graphics3d.h"
@@ -27,11 +23,10 @@
 #include "engine/model/model_handles.h"
 #include "engine/model/model_load.h"
 #include "engine/model/model_matrix.h"
-#include "engine/model/model_readers.h"
 #include "engine/model/model_texture.h"
 #include "tests/support/d3d_replay.h"
-#include "tests/support/model_builder.h"
 #include "tests/support/model_files.h"
+#include "tests/support/mv1_writer.h"
 
 namespace {
 
@@ -39,61 +34,26 @@ namespace {
 const char kFolder[] = "demo_\x83\x5C";
 const char* const kTextures[] = {"checker.bgra", "missing.png", "height.bgra"};
 
-// A quad of two triangles over (0..8, 0..8), UVs 0..1 (the builder derives UVs from positions).
-TestMesh Quad(int frame, int material) {
-  TestMesh m;
-  m.frame = frame;
-  m.material = material;
-  for (VECTOR p : {VECTOR{0, 0, 0}, VECTOR{8, 0, 0}, VECTOR{8, 8, 0}, VECTOR{0, 8, 0}}) {
-    TestVertex v;
-    v.position = p;
-    v.normal = {0, 0, -1};
-    m.vertices.push_back(v);
-  }
-  TestTriangleList l;
-  l.meshVertices = {0, 1, 2, 3};
-  l.indices = {0, 2, 1, 0, 3, 2};
-  m.lists.push_back(l);
-  return m;
-}
-
-// The folder and model name the reader was handed.
-std::string g_readerFolder, g_readerName;
-
-// Reads the demonstration format "QZDEMO": three textured quads in three frames.
-int DemoReader(const void* image, size_t size, const char*, const char* name, const char* folder) {
-  if (size < 6 || std::memcmp(image, "QZDEMO", 6) != 0) return -1;
-  g_readerFolder = folder;
-  g_readerName = name;
-  ModelBaseBuilder b;
+// Three frames, each with a textured quad of side 8 in one rigid list; material i uses texture i.
+Mv1WScene DemoScene() {
+  Mv1WScene s;
   for (int i = 0; i < 3; ++i) {
-    b.materials.push_back({"mat" + std::to_string(i), COLOR_F{1, 1, 1, 1}, 1, 0, 0});
-    b.AddFrame(-1, VECTOR{40.0f + 200.0f * i, 140, 0}, VECTOR{0, 0.3f * (i - 1), 0},
-               VECTOR{20, 20, 20});
-    b.meshes.push_back(Quad(i, i));
+    Mv1WFrame f;
+    f.name = "quad" + std::to_string(i);
+    f.translate = {120.0f + 200.0f * i, 220, 0};  // the quad's centre
+    f.rotate = {0, 0.3f * (i - 1), 0};
+    f.scale = {20, 20, 20};
+    s.frames.push_back(f);
+    Mv1WMaterial mat;
+    mat.name = "mat" + std::to_string(i);
+    mat.diffuse = {1, 1, 1, 1};
+    mat.layers[0] = {{i, 0}};
+    s.materials.push_back(mat);
+    Mv1AddQuad(&s, i, i, 8);
   }
-  for (const char* t : kTextures) b.textures.push_back(t);
-  const int h = b.Build();
-  MV1ModelBase* base = MV1GetModelBaseChecked(h);
-  if (!base) return -1;
-  for (int i = 0; i < base->TextureCount; ++i) {
-    base->Material[i].DiffuseLayer[0].Texture = i;
-    MV1TextureBase* t = &base->Texture[i];
-    char full[1024];
-    ConvertFullPath(kTextures[i], full, sizeof(full), folder);
-    t->BumpMap = i == 2;
-    t->BumpScale = 2.0f;
-    char* colorName = nullptr;
-    if (MV1LoadTexture(&t->ColorImage, &t->ColorImageSize, &t->AlphaImage, &t->AlphaImageSize,
-                       &t->GraphHandle, &t->SemiTransparent, &colorName, nullptr, full, nullptr,
-                       folder, t->BumpMap, t->BumpScale) != 0) {
-      MV1DeleteModelBase(h);
-      return -1;
-    }
-    t->ColorFileName = colorName;
-    t->ColorFileNameAllocated = 1;
-  }
-  return h;
+  s.textures = {{"checker", kTextures[0], ""}, {"missing", kTextures[1], ""},
+                {"height", kTextures[2], "", 1, 2.0f}};
+  return s;
 }
 
 // Draws every rigid list that has device buffers, at its frame's world matrix.
@@ -221,23 +181,20 @@ void RunModelLoadDemo() {
                              alphaFile = BgraFile(4, 4, alphaPixels);
   WriteEngineFile(folder + "\\checker.bgra", colorFile);
   WriteEngineFile(folder + "\\height.bgra", heightFile);
-  WriteEngineFile(folder + "\\model.qzd", {'Q', 'Z', 'D', 'E', 'M', 'O'});
+  const std::string path = folder + "\\model.mv1";
+  WriteEngineFile(path, WriteMv1(DemoScene()).file);
 
-  const MV1ModelReader saved = MV1GetModelReader(MV1_READER_MV1);
-  MV1SetModelReader(MV1_READER_MV1, DemoReader);
-  const std::string path = folder + "\\model.qzd";
   const int model = MV1LoadModel(path.c_str());
-  MV1SetModelReader(MV1_READER_MV1, saved);
   if (model < 0) {
     std::printf("model load from %s failed; see Log.txt\n", kFolder);
   } else {
     MV1ModelBase* base = MV1GetModelChecked(model)->BaseData;
-    std::printf("model \"%s\" loaded; its folder, ending in the 0x5C trail byte, is %s; texture "
-                "\"%s\" fell back to white\n",
-                g_readerName.c_str(),
-                g_readerFolder.size() >= 2 && g_readerFolder.substr(g_readerFolder.size() - 2) == "\x83\x5C"
-                    ? "intact" : "CUT",
-                base->Texture[1].ColorFileName);
+    const std::string dir = base->DirectoryPath;
+    const bool intact = dir.size() >= folder.size() && dir.compare(0, folder.size(), folder) == 0;
+    std::printf("model \"%s\" loaded by path; its folder, ending in the 0x5C trail byte, is %s; "
+                "texture \"%s\" fell back to white (%d x %d)\n",
+                base->Name, intact ? "intact" : "CUT", base->Texture[1].ColorFileName,
+                base->Texture[1].Width, base->Texture[1].Height);
     const std::vector<uint32_t> before = RenderPicture(model, "model_before_loss.png");
     D3DDevice::SimulateDeviceLoss();
     const std::vector<uint32_t> after = RenderPicture(model, "model_after_loss.png");
@@ -246,7 +203,7 @@ void RunModelLoadDemo() {
     MV1DeleteModel(model);
   }
   SaveTexturePictures(heightFile, colorFile, alphaFile);
-  for (const char* f : {"\\checker.bgra", "\\height.bgra", "\\model.qzd"}) RemoveEnginePath(folder + f);
+  for (const char* f : {"\\checker.bgra", "\\height.bgra", "\\model.mv1"}) RemoveEnginePath(folder + f);
   RemoveEnginePath(folder);
   EndLibrary();
   SetUse3DFlag(0);

@@ -24,25 +24,6 @@
 
 namespace {
 
-// A quad of side `size` in the frame's XY plane: four positions, two triangles, UVs 0..1.
-void AddQuad(Mv1WScene* s, int frame, int material, float size) {
-  Mv1WFrame& f = s->frames[frame];
-  const float h = size / 2;
-  f.positions = {{-h, -h, 0}, {h, -h, 0}, {-h, h, 0}, {h, h, 0}};
-  f.normals = {{0, 0, -1}};
-  Mv1WMesh m;
-  m.frame = frame;
-  m.material = material;
-  m.positionIndex = {0, 1, 2, 3};
-  m.normalIndex = {0, 0, 0, 0};
-  m.broadcast = true;
-  m.diffuse = {0xFFFFFFFFu};
-  m.specular = {0};
-  m.uvs = {0, 1, 1, 1, 0, 0, 1, 0};
-  m.lists = {Mv1WList{0, {0, 1, 2, 3}, {0, 2, 1, 1, 2, 3}, {}, 0, 0, 0}};
-  s->meshes.push_back(m);
-}
-
 Mv1WScene DemoScene() {
   Mv1WScene s;
   s.frames.resize(3);
@@ -57,8 +38,8 @@ Mv1WScene DemoScene() {
   s.frames[2].name = "right";
   s.frames[2].translate = {260, 0, 0};
   s.frames[2].rotate = {0, 0.5f, 0.2f};
-  AddQuad(&s, 1, 0, 200);
-  AddQuad(&s, 2, 1, 200);
+  Mv1AddQuad(&s, 1, 0, 200);
+  Mv1AddQuad(&s, 2, 1, 200);
   s.materials.resize(2);
   s.materials[0].name = "checker with alpha";
   s.materials[0].layers[0] = {{0, 0}};

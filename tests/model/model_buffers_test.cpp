@@ -320,27 +320,6 @@ TEST_F(ModelBuffersTest, CreationLockAndAllocationFailuresLeaveListsOnTheMemoryP
   MV1DeleteModelBase(h);
 }
 
-// Every base buffer's bytes, in list order.
-std::vector<std::vector<uint8_t>> BufferBytes(MV1ModelBase* base) {
-  std::vector<std::vector<uint8_t>> out;
-  for (int i = 0; i < base->TriangleListCount; ++i) {
-    const MV1VertexBuffer* r = base->TriangleList[i].VertexBuffer;
-    if (!r || !r->VertexBuffer) continue;
-    out.emplace_back(r->VertexBuffer->Bytes(), r->VertexBuffer->Bytes() + r->VertexBuffer->Size());
-    out.emplace_back(r->IndexBuffer->Bytes(), r->IndexBuffer->Bytes() + r->IndexBuffer->Size());
-  }
-  return out;
-}
-
-std::vector<std::vector<uint8_t>> DynamicBytes(MV1Model* model) {
-  std::vector<std::vector<uint8_t>> out;
-  for (int i = 0; i < model->BaseData->TriangleListCount; ++i) {
-    auto* vb = static_cast<D3DVertexBuffer*>(model->TriangleList[i].VertexBuffer);
-    if (vb) out.emplace_back(vb->Bytes(), vb->Bytes() + vb->Size());
-  }
-  return out;
-}
-
 TEST_F(ModelBuffersTest, DeviceLossKeepsHandlesBuffersAndTexturesAsTheyWere) {
   char dir[1024];
   ASSERT_EQ(FileGetCurrentDir(dir, sizeof(dir)), 0);
@@ -395,23 +374,20 @@ TEST_F(ModelBuffersTest, DeviceLossKeepsHandlesBuffersAndTexturesAsTheyWere) {
               MV1FramePositionAt(l->Base->Container->Container, mv->PositionIndex)->Position.y + 0.25f);
   }
   EXPECT_EQ(dynamic, 1);  // the free-bone mesh's list has no device buffer
-  const auto baseBytes = BufferBytes(base);
-  const auto dynBytes = DynamicBytes(model);
-  std::vector<std::vector<uint32_t>> pixels;
-  for (int t = 0; t < base->TextureCount; ++t)
-    pixels.push_back(GetGraphTexture(base->Texture[t].GraphHandle)->Pixels()->Pixels);
+  const auto baseBytes = DeviceBufferBytes(base);
+  const auto dynBytes = ModelDynamicBufferBytes(model);
+  const auto pixels = TextureGraphPixels(base);
   const long buffers = D3DLiveBufferCount();
 
   D3DDevice::SimulateDeviceLoss();
   ASSERT_NE(Dev(), nullptr);
   EXPECT_EQ(MV1GetModelBaseChecked(h), base);
   EXPECT_EQ(MV1GetModelChecked(models[0]), model);
-  EXPECT_EQ(BufferBytes(base), baseBytes);
-  for (int t = 0; t < base->TextureCount; ++t)
-    EXPECT_EQ(GetGraphTexture(base->Texture[t].GraphHandle)->Pixels()->Pixels, pixels[t]) << t;
-  EXPECT_TRUE(DynamicBytes(model).empty());  // released with the device
+  EXPECT_EQ(DeviceBufferBytes(base), baseBytes);
+  EXPECT_EQ(TextureGraphPixels(base), pixels);
+  EXPECT_TRUE(ModelDynamicBufferBytes(model).empty());  // released with the device
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
-  EXPECT_EQ(DynamicBytes(model), dynBytes);
+  EXPECT_EQ(ModelDynamicBufferBytes(model), dynBytes);
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[1]), 0);
   EXPECT_EQ(D3DLiveBufferCount(), buffers);
   ExpectBaseBuffers(base);
@@ -419,14 +395,14 @@ TEST_F(ModelBuffersTest, DeviceLossKeepsHandlesBuffersAndTexturesAsTheyWere) {
   MV1ReleaseModelDeviceObjects(models[0]);
   D3DStandIn().FailCreationAt = 1;
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
-  EXPECT_TRUE(DynamicBytes(model).empty());
+  EXPECT_TRUE(ModelDynamicBufferBytes(model).empty());
   D3DStandIn().FailLockAt = 1;
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
-  EXPECT_TRUE(DynamicBytes(model).empty());
+  EXPECT_TRUE(ModelDynamicBufferBytes(model).empty());
   EXPECT_EQ(D3DLiveBufferCount(), buffers - 1);
   D3DStandIn().FailCreationAt = D3DStandIn().FailLockAt = 0;
   ASSERT_EQ(MV1SetupModelVertexBuffer(models[0]), 0);
-  EXPECT_EQ(DynamicBytes(model), dynBytes);
+  EXPECT_EQ(ModelDynamicBufferBytes(model), dynBytes);
   for (int m : models) MV1DeleteModel(m);
 }
 

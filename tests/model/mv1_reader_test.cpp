@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "engine/file/file.h"
 #include "engine/model/model.h"
 #include "engine/model/model_build.h"
+#include "engine/model/model_buffers.h"
 #include "engine/model/model_handles.h"
 #include "engine/model/model_load.h"
 #include "engine/model/model_readers.h"
@@ -634,6 +636,97 @@ TEST_F(Mv1ReaderTest, TexturesLoadScaleAndFallBack) {
   MV1DeleteModelBase(h);
   RemoveEnginePath("mv1c.bgra");
   RemoveEnginePath("mv1a.bgra");
+}
+
+// By path through MV1LoadModel from a folder whose name ends in a 0x5C trail byte, textures beside
+// the file (one missing); then a device loss with two models, one of them shaped.
+TEST_F(Mv1ReaderTest, LoadModelByPathWithTexturesBesideSurvivesDeviceLoss) {
+  char cwd[1024];
+  ASSERT_EQ(FileGetCurrentDir(cwd, sizeof(cwd)), 0);
+  const std::string folder = std::string(cwd) + "\\mv1_\x83\x5C";
+  ASSERT_TRUE(MakeEngineFolder(folder));
+  ASSERT_TRUE(WriteEngineFile(folder + "\\c.bgra", BgraFile(3, 2, {0xFF102030u, 0x80405060u,
+                                                                   0xFF708090u, 0xFFA0B0C0u,
+                                                                   0x00D0E0F0u, 0xFF000000u})));
+  ASSERT_TRUE(WriteEngineFile(folder + "\\a.bgra", BgraFileFilled(2, 2, 0xFF808080u)));
+  Mv1WScene scene = Mv1FullScene("c.bgra", "a.bgra");
+  scene.textures[1].colour = "gone.bgra";
+  const Mv1Written w = WriteMv1(scene);
+  const std::string path = folder + "\\m.mv1";
+  ASSERT_TRUE(WriteEngineFile(path, w.file));
+
+  LogCaptureBegin();
+  int models[2];
+  models[0] = MV1LoadModel(path.c_str());
+  const std::string log = LogCaptureEnd();
+  ASSERT_GE(models[0], 0) << log;
+  char missing[2048];
+  std::snprintf(missing, sizeof(missing), TEXT_MV1_TEX_COLOR_READ_FAILED,
+                (folder + "\\gone.bgra").c_str());
+  EXPECT_NE(log.find(missing), std::string::npos) << log;
+  MV1Model* model = MV1GetModelChecked(models[0]);
+  MV1ModelBase* b = model->BaseData;
+  ExpectBase(b, w.expect);
+  EXPECT_STREQ(b->Name, "m");
+  EXPECT_STREQ(b->FilePath, path.c_str());
+  EXPECT_EQ(b->VertexBuffersBuilt, 1);
+  EXPECT_EQ(b->Texture[0].Width, 4);  // 3 x 2 scaled to powers of two
+  EXPECT_EQ(b->Texture[0].Height, 2);
+  EXPECT_EQ(b->Texture[0].SemiTransparent, 1);
+  EXPECT_EQ(b->Texture[1].Width, 8);  // the white fall-back, as a normal map
+  EXPECT_EQ(b->Texture[1].Height, 8);
+  EXPECT_EQ(TextureGraphPixels(b)[1], std::vector<uint32_t>(64, 0xFF7F7FFFu));  // flat: (127, 127, 255)
+
+  models[1] = MV1DuplicateModel(models[0]);
+  ASSERT_GE(models[1], 0);
+  ASSERT_GT(b->ShapeCount, 0);
+  for (int f = 0; f < b->FrameCount; ++f)
+    for (int s = 0; s < b->Frame[f].ShapeCount; ++s) model->Frame[f].Shape[s].Rate = 0.75f;
+  for (int m : models) ASSERT_EQ(MV1SetupModelVertexBuffer(m), 0);
+  const auto baseBytes = DeviceBufferBytes(b);
+  const auto dynamicBytes = ModelDynamicBufferBytes(model);
+  const auto pixels = TextureGraphPixels(b);
+  ASSERT_FALSE(baseBytes.empty());
+  ASSERT_FALSE(dynamicBytes.empty());
+  const long buffers = D3DLiveBufferCount(), textures = D3DLiveTextureCount();
+  const size_t blocks = MemLiveBlockCount();
+
+  D3DDevice::SimulateDeviceLoss();
+  ASSERT_NE(Dev(), nullptr);
+  // The new device's creations and projection in order: T a texture, B a base buffer (managed),
+  // D a dynamic buffer (default pool), P the projection.
+  auto order = [&] {
+    std::string o;
+    for (const D3DCall& c : Dev()->Calls()) {
+      if (c.Method == D3DMethod::CreateTexture) o += 'T';
+      if (c.Method == D3DMethod::CreateVertexBuffer || c.Method == D3DMethod::CreateIndexBuffer)
+        o += c.Args[3] == 1 ? 'B' : 'D';
+      if (c.Method == D3DMethod::SetTransform && c.Args[0] == D3DTS_PROJECTION) o += 'P';
+    }
+    return o;
+  };
+  std::set<const MV1VertexBuffer*> records;
+  for (int i = 0; i < b->TriangleListCount; ++i)
+    if (b->TriangleList[i].VertexBuffer) records.insert(b->TriangleList[i].VertexBuffer);
+  const std::string restored =
+      std::string(size_t(b->TextureCount), 'T') + std::string(2 * records.size(), 'B') + "P";
+  EXPECT_EQ(order(), restored);
+  EXPECT_EQ(MV1GetModelChecked(models[0]), model);
+  EXPECT_EQ(MV1GetModelChecked(models[1])->BaseData, b);
+  EXPECT_EQ(DeviceBufferBytes(b), baseBytes);
+  EXPECT_EQ(TextureGraphPixels(b), pixels);
+  EXPECT_TRUE(ModelDynamicBufferBytes(model).empty());  // released with the device
+  for (int m : models) ASSERT_EQ(MV1SetupModelVertexBuffer(m), 0);
+  const size_t dynamicCount =
+      dynamicBytes.size() + ModelDynamicBufferBytes(MV1GetModelChecked(models[1])).size();
+  EXPECT_EQ(order(), restored + std::string(dynamicCount, 'D'));
+  EXPECT_EQ(ModelDynamicBufferBytes(model), dynamicBytes);
+  EXPECT_EQ(D3DLiveBufferCount(), buffers);
+  EXPECT_EQ(D3DLiveTextureCount(), textures);
+  EXPECT_EQ(MemLiveBlockCount(), blocks);
+  for (int m : models) EXPECT_EQ(MV1DeleteModel(m), 0);
+  for (const char* f : {"\\c.bgra", "\\a.bgra", "\\m.mv1"}) RemoveEnginePath(folder + f);
+  RemoveEnginePath(folder);
 }
 
 TEST_F(Mv1ReaderTest, AllocationFailuresRefuseOrFallBackAndFreeEverything) {

@@ -6,6 +6,10 @@
 #include <cstdio>
 
 #include "engine/file/path.h"
+#include "engine/graphics/graph.h"
+#include "engine/model/model.h"
+#include "engine/model/model_buffers.h"
+#include "platform/d3d_device.h"
 
 std::vector<uint8_t> BgraFile(int width, int height, const std::vector<uint32_t>& argb) {
   std::vector<uint8_t> out = {'B', 'G', 'R', 'A'};
@@ -42,4 +46,33 @@ bool MakeEngineFolder(const std::string& enginePath) {
 void RemoveEnginePath(const std::string& enginePath) {
   std::string os;
   if (EnginePathToOs(enginePath.c_str(), &os)) std::remove(os.c_str());
+}
+
+std::vector<std::vector<uint8_t>> DeviceBufferBytes(const MV1ModelBase* base) {
+  std::vector<std::vector<uint8_t>> out;
+  for (int i = 0; i < base->TriangleListCount; ++i) {
+    const MV1VertexBuffer* r = base->TriangleList[i].VertexBuffer;
+    if (!r || !r->VertexBuffer) continue;
+    out.emplace_back(r->VertexBuffer->Bytes(), r->VertexBuffer->Bytes() + r->VertexBuffer->Size());
+    out.emplace_back(r->IndexBuffer->Bytes(), r->IndexBuffer->Bytes() + r->IndexBuffer->Size());
+  }
+  return out;
+}
+
+std::vector<std::vector<uint8_t>> ModelDynamicBufferBytes(const MV1Model* model) {
+  std::vector<std::vector<uint8_t>> out;
+  for (int i = 0; i < model->BaseData->TriangleListCount; ++i) {
+    auto* vb = static_cast<const D3DVertexBuffer*>(model->TriangleList[i].VertexBuffer);
+    if (vb) out.emplace_back(vb->Bytes(), vb->Bytes() + vb->Size());
+  }
+  return out;
+}
+
+std::vector<std::vector<uint32_t>> TextureGraphPixels(const MV1ModelBase* base) {
+  std::vector<std::vector<uint32_t>> out;
+  for (int t = 0; t < base->TextureCount; ++t) {
+    const D3DTexture* tex = GetGraphTexture(base->Texture[t].GraphHandle);
+    out.push_back(tex ? tex->Pixels()->Pixels : std::vector<uint32_t>());
+  }
+  return out;
 }

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/model/model_base.h"
 #include "tests/support/test_support.h"
+
+struct MV1Model;
 
 // The engine's raw image format: "BGRA", width, height, then B, G, R, A per pixel.
 std::vector<uint8_t> BgraFile(int width, int height, const std::vector<uint32_t>& argb);
@@ -17,6 +20,13 @@ bool WriteEngineFile(const std::string& enginePath, const std::vector<uint8_t>& 
 bool MakeEngineFolder(const std::string& enginePath);
 // Removes a file or an empty folder given as an engine path.
 void RemoveEnginePath(const std::string& enginePath);
+
+// What a loaded model holds on the device, to compare across a device loss: every base list's
+// vertex and index buffer bytes (lists with a buffer record, in list order), every dynamic
+// vertex buffer of a model (lists that have one), every texture graph's pixels (texture order).
+std::vector<std::vector<uint8_t>> DeviceBufferBytes(const MV1ModelBase* base);
+std::vector<std::vector<uint8_t>> ModelDynamicBufferBytes(const MV1Model* model);
+std::vector<std::vector<uint32_t>> TextureGraphPixels(const MV1ModelBase* base);
 
 // Runs prepare (no failure injected), then attempt with the nth allocation failing, for n = 1,
 // 2, ... until the hook no longer fires; after each failing attempt, cleanup runs. Unlike

@@ -894,6 +894,24 @@ Mv1Written WriteMv1(const Mv1WScene& scene, const Mv1WLayout& layout) {
   return w;
 }
 
+void Mv1AddQuad(Mv1WScene* s, int frame, int material, float size) {
+  Mv1WFrame& f = s->frames[frame];
+  const float h = size / 2;
+  f.positions = {{-h, -h, 0}, {h, -h, 0}, {-h, h, 0}, {h, h, 0}};
+  f.normals = {{0, 0, -1}};
+  Mv1WMesh m;
+  m.frame = frame;
+  m.material = material;
+  m.positionIndex = {0, 1, 2, 3};
+  m.normalIndex = {0, 0, 0, 0};
+  m.broadcast = true;
+  m.diffuse = {0xFFFFFFFFu};
+  m.specular = {0};
+  m.uvs = {0, 1, 1, 1, 0, 0, 1, 0};
+  m.lists = {Mv1WList{0, {0, 1, 2, 3}, {0, 2, 1, 1, 2, 3}, {}, 0, 0, 0}};
+  s->meshes.push_back(m);
+}
+
 Mv1WScene Mv1FullScene(const std::string& colourFile, const std::string& alphaFile) {
   Mv1WScene s;
   // Frames in pre-order: 0 root, 1 child of 0, 2 child of 1, 3 child of 0.

@@ -177,6 +177,10 @@ void Mv1Put16(std::vector<uint8_t>* image, uint32_t at, uint16_t value);
 // bones, bone-use entries, anims with key sets of several forms and a shape.
 Mv1WScene Mv1FullScene(const std::string& colourFile = "c.bgra", const std::string& alphaFile = "");
 
+// Gives a frame a quad of side `size` centred in its XY plane (four positions, one normal) and
+// adds its mesh: one rigid list of two triangles, UVs 0..1, white, with the given material.
+void Mv1AddQuad(Mv1WScene* scene, int frame, int material, float size);
+
 // One malformed file per refusal rule: a name, the text its refusal line holds, and the file.
 struct Mv1Malformed {
   std::string name;
