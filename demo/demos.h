@@ -56,6 +56,6 @@ void RunModelDrawDemo();
 // Gene.pmd posed by Gene000.vmd with close-ups of its legs and IK goals, menu.pmd turning.
 void RunImportDemo();
 
-// MQO documents read by the MQO reader, drawn as wireframes with their made normals: every test
-// document that loads, one half-shape with mirror axes 1, 3 and 7, a prism at facet 30 and 90.
+// MQO documents loaded with MV1LoadModel and drawn with MV1DrawModel, replayed: every test
+// document that loads, one half-shape with mirror axes 1, 3 and 7, a frustum at facet 30 and 90.
 void RunMqoDemo();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demo/demo_common.h"
+#include "demo/demo_model.h"
 #include "demo/demos.h"
 #include "engine/graphics/graphics3d.h"
 #include "engine/model/camera.h"
@@ -17,9 +18,7 @@
 #include "engine/model/model_draw.h"
 #include "engine/model/model_load.h"
 #include "engine/model/model_matrix.h"
-#include "engine/model/model_refmesh.h"
 #include "engine/soft/memimg.h"
-#include "tests/support/d3d_replay.h"
 
 namespace {
 
@@ -30,42 +29,6 @@ const std::string kModels = [] {
 }();
 
 constexpr int kTileW = 640, kTileH = 480;
-
-// The model's box as posed now (its transformed reference mesh).
-void PosedBox(int h, VECTOR* lo, VECTOR* hi) {
-  MV1SetupReferenceMesh(h, -1, 1);
-  MV1RefreshReferenceMesh(h, -1, 1);
-  MV1_REF_POLYGONLIST ref = MV1GetReferenceMesh(h, -1, 1);
-  *lo = ref.MinPosition;
-  *hi = ref.MaxPosition;
-  MV1TerminateReferenceMesh(h, -1, 1);
-}
-
-// Looks at the box from the given direction (unit, from the target toward the camera), from far
-// enough for its whole height and width.
-void FrameBox(VECTOR lo, VECTOR hi, VECTOR from, float margin = 1.15f) {
-  VECTOR c{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
-  float dx = hi.x - lo.x, dy = hi.y - lo.y, dz = hi.z - lo.z;
-  float radius = 0.5f * std::sqrt(dx * dx + dy * dy + dz * dz);
-  float dist = radius * margin / std::tan(0.5f * 1.0471976f);  // 60 degrees vertically
-  SetCameraPositionAndTargetUpVecY(VECTOR{c.x + from.x * dist, c.y + from.y * dist, c.z + from.z * dist}, c);
-  SetCameraNearFar(dist * 0.02f, dist * 4.0f);
-}
-
-// Replays what was recorded since the last clear into a tile of the sheet at (x, y), scaled from
-// the 640 x 480 view, and clears the record.
-void ReplayInto(MEMIMG* sheet, int x, int y, int w, int h, uint32_t background) {
-  MEMIMG tile{};
-  if (MakeMemImg(&tile, w, h, 1) != 0) return;
-  ClearMemImg(&tile, nullptr, background);
-  ReplayDraws(D3DObjects.Device->Draws(), &tile);
-  for (int row = 0; row < h && y + row < sheet->Height; ++row)
-    std::memcpy(sheet->Pixels + size_t(y + row) * sheet->Base->Pitch + 4 * size_t(x),
-                tile.Pixels + size_t(row) * tile.Base->Pitch, 4 * size_t(w));
-  MemImgMarkPixelsChanged(sheet);
-  TerminateMemImg(&tile);
-  D3DObjects.Device->ClearRecord();
-}
 
 // A square dot of the given colour at a world position, projected as the last draw was.
 void Dot(MEMIMG* img, int x0, int y0, int w, int h, VECTOR p, uint32_t color) {
@@ -82,7 +45,7 @@ void Dot(MEMIMG* img, int x0, int y0, int w, int h, VECTOR p, uint32_t color) {
   MemImgMarkPixelsChanged(img);
 }
 
-const uint32_t kBackground = 0x00303844;
+const uint32_t kBackground = kModelBackground;
 
 int LoadOrSay(const std::string& relative) {
   int h = MV1LoadModel((kModels + relative).c_str());

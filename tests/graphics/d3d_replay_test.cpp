@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include "engine/graphics/draw_state.h"
 #include "engine/model/camera.h"
 #include "engine/model/draw3d.h"
 #include "tests/support/d3d_engine.h"
@@ -46,6 +49,52 @@ TEST_F(ReplayTest, ShapesLandWhereTheViewPutsThem) {
   Dev()->ClearRecord();
   DrawTriangle3D(VECTOR{0, 0, -900}, VECTOR{9, 0, -900}, VECTOR{0, 9, -900}, 0xFFFFFF, 1);
   EXPECT_EQ(ReplayDraws(Dev()->Draws(), &picture).Clipped, 1);
+  TerminateMemImg(&picture);
+}
+
+// One lit, textured triangle in clip space (identity matrices) over a white texture, its
+// material colour (0.5, 0.25, 1) fully lit by a light along its normal.
+D3DDrawSnapshot LitTexturedTriangle() {
+  D3DDrawSnapshot s{};
+  s.PrimitiveType = D3DPT_TRIANGLELIST;
+  s.PrimitiveCount = 1;
+  s.VertexCount = 3;
+  s.Fvf = D3DFVF_XYZ | D3DFVF_NORMAL | 1u << D3DFVF_TEXCOUNT_SHIFT;  // one UV set
+  s.Stride = 32;
+  const float v[3][8] = {{-0.5f, -0.5f, 0.5f, 0, 0, -1, 0, 1},
+                         {0, 0.5f, 0.5f, 0, 0, -1, 0.5f, 0},
+                         {0.5f, -0.5f, 0.5f, 0, 0, -1, 1, 1}};
+  s.Vertices.resize(sizeof v);
+  std::memcpy(s.Vertices.data(), v, sizeof v);
+  for (MATRIX* m : {&s.World, &s.View, &s.Projection})
+    for (int i = 0; i < 4; ++i) m->m[i][i] = 1;
+  s.Material.Diffuse = COLOR_F{0.5f, 0.25f, 1, 1};
+  D3DLight light{};
+  light.Type = 3;
+  light.Diffuse = COLOR_F{1, 1, 1, 1};
+  light.Direction = VECTOR{0, 0, 1};
+  s.Lights.push_back({0, light});
+  s.RenderStates[D3DRS_LIGHTING] = 1;
+  auto tex = std::make_shared<D3DTexturePixels>();
+  tex->Width = tex->Height = 2;
+  tex->Pixels.assign(4, 0xFFFFFFFFu);
+  s.Stages[0].Texture = tex;
+  return s;
+}
+
+TEST_F(ReplayTest, TexturesKeepTheirColoursUnlessLit) {
+  MEMIMG picture{};
+  ASSERT_EQ(MakeMemImg(&picture, 64, 64, 1), 0);
+  const std::vector<D3DDrawSnapshot> draws{LitTexturedTriangle()};
+  EXPECT_EQ(ReplayDraws(draws, &picture).Triangles, 1);
+  EXPECT_EQ(PixelAt(&picture, 32, 32), 0xFFFFFFu);
+  ClearMemImg(&picture, nullptr, 0);
+  ReplayDraws(draws, &picture, true);
+  const uint32_t lit = PixelAt(&picture, 32, 32);
+  EXPECT_NEAR(int(lit >> 16), 128, 2);
+  EXPECT_NEAR(int((lit >> 8) & 255), 64, 2);
+  EXPECT_NEAR(int(lit & 255), 255, 2);
+  EXPECT_EQ(DrawBright, 0xFFFFFFu);  // restored
   TerminateMemImg(&picture);
 }
 

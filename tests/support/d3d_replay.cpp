@@ -176,7 +176,7 @@ struct TextureSurfaces {
 
 }  // namespace
 
-ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target) {
+ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target, bool litTextures) {
   ReplayStats stats;
   if (!CheckValidMemImg(target)) return stats;
   const int w = target->Width, h = target->Height;
@@ -230,6 +230,7 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
   std::stable_sort(prims.begin(), prims.end(),
                    [](const Primitive& a, const Primitive& b) { return a.depth > b.depth; });
   const int savedMode = DrawBlendMode, savedParam = DrawBlendParam;
+  const uint32_t savedBright = DrawBright;
   TextureSurfaces textures;
   for (const Primitive& p : prims) {
     float r = 0, g = 0, b = 0, a = 0;
@@ -260,9 +261,11 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
     for (int k = 0; k < 3; ++k)
       mv[k] = MemImgVertex{X(p.v[k].x), X(p.v[k].y), src ? X((p.v[k].u - du) * float(src->Width)) : 0,
                            src ? X((p.v[k].v - dv) * float(src->Height)) : 0};
+    if (src && litTextures) SetDrawBright(int(r * 255 + 0.5f), int(g * 255 + 0.5f), int(b * 255 + 0.5f));
     DrawPolygonMemImg(target, src, mv, 0, nullptr, color);
     ++stats.Triangles;
   }
+  DrawBright = savedBright;
   SetDrawBlendMode(savedMode, savedParam);
   return stats;
 }

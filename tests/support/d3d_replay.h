@@ -24,5 +24,7 @@ struct ReplayStats {
 };
 
 // Draws the snapshots into target (a valid 32-bit or 16-bit MEMIMG; its DrawArea clipping
-// applies). Restores the draw state it changes. Returns the counts.
-ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target);
+// applies). Textured triangles keep the texture's own colours, or with litTextures are modulated
+// by their lit colour as stage 0 does by default. Restores the draw state it changes. Returns the
+// counts.
+ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target, bool litTextures = false);
