@@ -64,8 +64,8 @@ def print_table(data, args):
             order.append(work)
         rates[work][kind] = b["items_per_second"] / 1e6
 
-    def fmt(v, spec):
-        return format(v, spec) if v is not None else "-"
+    def fmt(v, style):
+        return format(v, style) if v is not None else "-"
 
     rows = [("work", "engine Mpix/s", "peer Mpix/s", "ratio", "ratio to bound")]
     for work in order:

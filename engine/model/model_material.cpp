@@ -92,9 +92,9 @@ COLOR_F Scale(const COLOR_F& c, const COLOR_F& s) { return {c.r * s.r, c.g * s.g
 bool SpecularOn(const MV1Mesh* mesh) {
   const MV1Material* m = mesh->Material;
   const MV1DrawState& ds = mesh->SetupDrawMaterial;
-  const COLOR_F spec = ds.UseColorScale ? Scale(m->Specular, ds.SpecularScale) : m->Specular;
-  bool on = mesh->Base->UseVertexSpecularColor || spec.r > 0.00001f || spec.g > 0.00001f ||
-            spec.b > 0.00001f;
+  const COLOR_F specular = ds.UseColorScale ? Scale(m->Specular, ds.SpecularScale) : m->Specular;
+  bool on = mesh->Base->UseVertexSpecularColor || specular.r > 0.00001f || specular.g > 0.00001f ||
+            specular.b > 0.00001f;
   if (m->Base->Type == 1 && !UseShaderFlag) on = false;
   return on;
 }

@@ -258,15 +258,15 @@ TEST_F(ModelDrawTest, StagesPerMaterialKind) {
   const std::vector<uint16_t> tex = {2, 0, 4, 2, 0, 4}, close = {2, 0, 1, 2, 0, 1},
                               factor = {1, 3, 4, 1, 0, 2}, mula = {1, 0, 2, 1, 3, 14},
                               grad0 = {1, 2, 2, 2, 1, 13}, grad2 = {1, 2, 4, 2, 1, 4},
-                              spec = {1, 2, 4, 2, 1, 7};
+                              specGrad = {1, 2, 4, 2, 1, 7};
   const std::vector<StageCase> cases = {
       {0, 2, 0, 1.0f, 0xFFFFFFFF, {tex, close}, 0, 0, 0},
       {0, 2, 1, 0.5f, 0x7FFFFFFF, {tex, factor, close}, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 1},
       {0, 2, 1, 1.5f, 0xFFFFFFFF, {tex, close}, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 1},
       {0, 2, 1, -0.5f, 0x00FFFFFF, {tex, factor, close}, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 1},
-      {1, 0, 0, 1.0f, 0xFFFFFFFF, {tex, grad0, spec, close}, 0, 0, 0},
-      {1, 2, 0, 1.0f, 0xFFFFFFFF, {tex, grad2, spec, close}, 0, 0, 0},
-      {1, 5, 0, 1.0f, 0xFFFFFFFF, {tex, grad0, spec, close}, 0, 0, 0},
+      {1, 0, 0, 1.0f, 0xFFFFFFFF, {tex, grad0, specGrad, close}, 0, 0, 0},
+      {1, 2, 0, 1.0f, 0xFFFFFFFF, {tex, grad2, specGrad, close}, 0, 0, 0},
+      {1, 5, 0, 1.0f, 0xFFFFFFFF, {tex, grad0, specGrad, close}, 0, 0, 0},
       {0, 2, 2, 1.0f, 0xFFFFFFFF, {tex, close}, D3DBLEND_SRCALPHA, D3DBLEND_ONE, 1},
       {0, 2, 3, 1.0f, 0xFFFFFFFF, {tex, close}, D3DBLEND_SRCALPHA, D3DBLEND_ONE, D3DBLENDOP_REVSUBTRACT},
       {0, 2, 4, 1.0f, 0xFFFFFFFF, {tex, close}, D3DBLEND_ZERO, D3DBLEND_SRCCOLOR, 1},

@@ -68,20 +68,20 @@ bool ReadModelBuilder::Faces(ReadModelMesh* mesh, const std::vector<FaceSpec>& f
   mesh->FaceSets = sets;
   if (ReadModelAllocFaces(rm_, mesh, static_cast<int>(faces.size())) != 0) return false;
   for (size_t i = 0; i < faces.size(); ++i) {
-    const FaceSpec& spec = faces[i];
+    const FaceSpec& given = faces[i];
     ReadModelFace* face = &mesh->Faces[i];
-    int n = static_cast<int>(spec.pos.size());
+    int n = static_cast<int>(given.pos.size());
     if (ReadModelSetFaceIndexCount(rm_, mesh, face, n) != 0) return false;
-    face->MaterialIndex = spec.material;
+    face->MaterialIndex = given.material;
     auto put = [&](int set, const std::vector<int>& v) {
       int* dst = ReadModelFaceIndices(face, set);
       if (!dst) return;
       for (int c = 0; c < n; ++c) dst[c] = c < static_cast<int>(v.size()) ? v[c] : 0;
     };
-    put(READMODEL_SET_POSITION, spec.pos);
-    put(READMODEL_SET_NORMAL, spec.nrm);
-    put(READMODEL_SET_COLOR, spec.col);
-    for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k) put(READMODEL_SET_UV0 + k, spec.uv[k]);
+    put(READMODEL_SET_POSITION, given.pos);
+    put(READMODEL_SET_NORMAL, given.nrm);
+    put(READMODEL_SET_COLOR, given.col);
+    for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k) put(READMODEL_SET_UV0 + k, given.uv[k]);
   }
   return true;
 }
