@@ -39,11 +39,9 @@ std::string RunRandomCase(uint32_t seed, bool* drew) {
   const float angle = angles[rng() % 4], scale = scales[rng() % 6];
   RefDrawRotaMemImg(t.st, t.area, t.ref->img(), src->img(), x, y, angle, scale, t.trans, t.Graph(),
                     MemImgBlendGraphTable);
-  DrawRotaMemImg(t.fast->img(), src->img(), x, y, angle, scale, t.trans, 0, t.Graph());
-  SoftForceGenericPath = 1;
-  DrawRotaMemImg(t.generic->img(), src->img(), x, y, angle, scale, t.trans, 0, t.Graph());
-  SoftForceGenericPath = 0;
-  return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
+  return t.DrawAndCompare(
+      [&](MEMIMG* d) { DrawRotaMemImg(d, src->img(), x, y, angle, scale, t.trans, 0, t.Graph()); },
+      drew);
 }
 
 TEST_F(RotaBlitTest, RandomCasesMatchTheReferenceModel) {
@@ -71,13 +69,10 @@ std::string RunEdgeCase(uint32_t seed, bool* drew) {
   const float angle = quarter + nudges[rng() % 7], scale = scales[rng() % 11] * (rng() % 5 ? 1 : -1);
   RefDrawRotaMemImg(t.st, t.area, t.ref->img(), src->img(), x, y, angle, scale, t.trans, t.Graph(),
                     MemImgBlendGraphTable);
-  PlainSimdForceSse2 = rng() % 2;
-  DrawRotaMemImg(t.fast->img(), src->img(), x, y, angle, scale, t.trans, 0, t.Graph());
-  PlainSimdForceSse2 = 0;
-  SoftForceGenericPath = 1;
-  DrawRotaMemImg(t.generic->img(), src->img(), x, y, angle, scale, t.trans, 0, t.Graph());
-  SoftForceGenericPath = 0;
-  return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
+  const bool sse2 = rng() % 2;
+  return t.DrawAndCompare(
+      [&](MEMIMG* d) { DrawRotaMemImg(d, src->img(), x, y, angle, scale, t.trans, 0, t.Graph()); },
+      drew, sse2);
 }
 
 TEST_F(RotaBlitTest, QuarterTurnsAndScaleLimitsMatchTheReferenceModel) {

@@ -43,11 +43,8 @@ std::string RunRandomCase(uint32_t seed, bool* drew) {
   while (r.right - r.left == sw && r.bottom - r.top == sh);
   RefDrawExtendMemImg(t.st, t.area, t.ref->img(), src->img(), r, t.trans, t.Graph(),
                       MemImgBlendGraphTable);
-  DrawExtendMemImg(t.fast->img(), src->img(), &r, t.trans, t.Graph());
-  SoftForceGenericPath = 1;
-  DrawExtendMemImg(t.generic->img(), src->img(), &r, t.trans, t.Graph());
-  SoftForceGenericPath = 0;
-  return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
+  return t.DrawAndCompare(
+      [&](MEMIMG* d) { DrawExtendMemImg(d, src->img(), &r, t.trans, t.Graph()); }, drew);
 }
 
 TEST_F(StretchBlitTest, RandomCasesMatchTheReferenceModel) {
@@ -73,13 +70,9 @@ std::string RunRatioCase(uint32_t seed, bool* drew) {
   if (rng() % 4 == 0) std::swap(r.top, r.bottom);
   RefDrawExtendMemImg(t.st, t.area, t.ref->img(), src->img(), r, t.trans, t.Graph(),
                       MemImgBlendGraphTable);
-  PlainSimdForceSse2 = rng() % 2;
-  DrawExtendMemImg(t.fast->img(), src->img(), &r, t.trans, t.Graph());
-  PlainSimdForceSse2 = 0;
-  SoftForceGenericPath = 1;
-  DrawExtendMemImg(t.generic->img(), src->img(), &r, t.trans, t.Graph());
-  SoftForceGenericPath = 0;
-  return CompareDraws(*t.fast, *t.ref, *t.generic, t.before, drew);
+  const bool sse2 = rng() % 2;
+  return t.DrawAndCompare(
+      [&](MEMIMG* d) { DrawExtendMemImg(d, src->img(), &r, t.trans, t.Graph()); }, drew, sse2);
 }
 
 TEST_F(StretchBlitTest, RatiosAndWideRowsMatchTheReferenceModel) {

@@ -9,6 +9,7 @@
 #include "engine/graphics/draw_state.h"
 #include "engine/soft/blend_tables.h"
 #include "engine/soft/pixel_rules.h"
+#include "engine/soft/plain_blit_simd.h"
 
 namespace {
 
@@ -538,4 +539,15 @@ RandomTarget::RandomTarget(std::mt19937& rng, int fmt, int maxW, int maxH, bool 
   if (rng() % 30 == 0) area.right = area.left;
   DrawArea = area;
   before = fast->Snapshot();
+}
+
+std::string RandomTarget::DrawAndCompare(const std::function<void(MEMIMG* dst)>& draw, bool* drew,
+                                         bool sse2) {
+  PlainSimdForceSse2 = sse2 ? 1 : 0;
+  draw(fast->img());
+  PlainSimdForceSse2 = 0;
+  SoftForceGenericPath = 1;
+  draw(generic->img());
+  SoftForceGenericPath = 0;
+  return CompareDraws(*fast, *ref, *generic, before, drew);
 }

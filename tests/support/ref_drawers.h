@@ -103,4 +103,9 @@ struct RandomTarget {
   const MEMIMG* Graph() const { return graph ? graph->img() : nullptr; }
   int Width() const { return fast->img()->Width; }
   int Height() const { return fast->img()->Height; }
+  // After the reference draw into `ref`: draws the case into `fast` (with the SSE2 kernels when
+  // sse2, else the best the processor has) and into `generic` with the generic path forced, then
+  // compares the three (CompareDraws).
+  std::string DrawAndCompare(const std::function<void(MEMIMG* dst)>& draw, bool* drew,
+                             bool sse2 = false);
 };
