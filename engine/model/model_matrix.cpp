@@ -137,7 +137,6 @@ void MV1SetupMatrix(MV1Model* model) {
     MV1Frame* frame = &model->Frame[i];
     if (!(*frame->ChangeMatrixFlag.Word & frame->ChangeMatrixFlag.Info->OwnBit)) continue;
     frame->ValidLocalWorldMatrixM = 0;
-    frame->RefMeshUpToDate[1] = 0;
     const Matrix3x4* parent = frame->Parent ? &frame->Parent->WorldMatrix : &model->Matrix;
     MV1FrameBase* fb = frame->Base;
     Matrix3x4 animLocal;
