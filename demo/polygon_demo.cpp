@@ -8,6 +8,7 @@
 #include "demo/demos.h"
 #include <qzlib/base/types.h>
 #include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
 #include <qzlib/image/baseimage.h>
 #include <qzlib/soft/blend_tables.h>
 #include <qzlib/soft/memimg.h>

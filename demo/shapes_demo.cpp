@@ -9,6 +9,7 @@
 #include <qzlib/base/types.h>
 #include <qzlib/graphics/draw_shapes.h>
 #include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
 #include <qzlib/image/baseimage.h>
 #include <qzlib/soft/blend_tables.h>
 #include <qzlib/soft/entry_points.h>

@@ -1,7 +1,5 @@
 #include <qzlib/base/draw_state.h>
 
-#include <qzlib/soft/memimg.h>
-
 int UseDirect3DFlag = 0;
 RECT DrawArea = {0, 0, 640, 480};
 int DrawBlendMode = 0;
@@ -15,14 +13,17 @@ namespace {
 
 int g_screenWidth = 640;
 int g_screenHeight = 480;
+// The software target's size, recorded when it is chosen.
+int g_targetWidth = 0;
+int g_targetHeight = 0;
 int g_colorBitDepth = 32;
 
 int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 void TargetSize(int* w, int* h) {
   if (SoftDrawTarget) {
-    *w = SoftDrawTarget->Width;
-    *h = SoftDrawTarget->Height;
+    *w = g_targetWidth;
+    *h = g_targetHeight;
   } else {
     *w = g_screenWidth;
     *h = g_screenHeight;
@@ -70,8 +71,10 @@ int GetDrawScreenSize(int* width, int* height) {
   return 0;
 }
 
-void SetSoftDrawTarget(MEMIMG* target) {
+void SetSoftDrawTargetRecord(MEMIMG* target, int width, int height) {
   SoftDrawTarget = target;
+  g_targetWidth = target ? width : 0;
+  g_targetHeight = target ? height : 0;
   int w, h;
   TargetSize(&w, &h);
   DrawArea = {0, 0, w, h};
@@ -88,5 +91,5 @@ void InitDrawState() {
   DrawBlendParam = 255;
   DrawBright = 0xFFFFFF;
   SoftBlendGraph = nullptr;
-  SetSoftDrawTarget(SoftDrawTarget);
+  SetSoftDrawTargetRecord(SoftDrawTarget, g_targetWidth, g_targetHeight);
 }

@@ -40,8 +40,10 @@ int GetColorBitDepth();
 // The draw-screen size in pixels (640 x 480 when unset); null pointers are skipped. Returns 0.
 int GetDrawScreenSize(int* width, int* height);
 
-// Chooses the software draw target (null allowed) and sets DrawArea to the whole target.
-void SetSoftDrawTarget(MEMIMG* target);
+// Records the software draw target (null allowed) with its size, which the draw area is clamped
+// to, and sets DrawArea to the whole target. Called by SetSoftDrawTarget (graphics/graphics.h),
+// which reads the size from the target.
+void SetSoftDrawTargetRecord(MEMIMG* target, int width, int height);
 
 // Engine-start settings, taken by InitLibrary: screen size and colour depth (16 or 32).
 void SetGraphMode(int width, int height, int colorBitDepth);

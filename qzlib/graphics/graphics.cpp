@@ -12,6 +12,10 @@ bool g_tablesFilled = false;
 MEMIMG g_softScreen{};
 }  // namespace
 
+void SetSoftDrawTarget(MEMIMG* target) {
+  SetSoftDrawTargetRecord(target, target ? target->Width : 0, target ? target->Height : 0);
+}
+
 MEMIMG* GetSoftScreenMemImg() { return &g_softScreen; }
 
 int InitGraphics() {

@@ -14,3 +14,6 @@ int InitGraphics();
 void TerminateGraphics();
 // The software screen (valid between InitGraphics and TerminateGraphics in software mode).
 MEMIMG* GetSoftScreenMemImg();
+// Chooses the software draw target (null allowed) and sets DrawArea to the whole target; the
+// draw area is clamped to the target's size as it is now.
+void SetSoftDrawTarget(MEMIMG* target);

@@ -1,4 +1,5 @@
 #include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include <qzlib/base/types.h>
 #include <qzlib/graphics/draw_shapes.h>
 #include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
 #include <qzlib/soft/blend_tables.h>
 #include <qzlib/soft/shapes.h>
 #include "tests/support/guarded_surface.h"
