@@ -9,7 +9,9 @@ const PlainSimdOps& PlainSimdSse2() {
 
 int PlainSimdForceSse2 = 0;
 
-const PlainSimdOps& PlainSimd() {
+bool PlainSimdUseAvx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 && !PlainSimdForceSse2 ? PlainSimdAvx2() : PlainSimdSse2();
+  return avx2 && !PlainSimdForceSse2;
 }
+
+const PlainSimdOps& PlainSimd() { return PlainSimdUseAvx2() ? PlainSimdAvx2() : PlainSimdSse2(); }
