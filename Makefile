@@ -49,7 +49,7 @@ package-check: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
 	bash scripts/check_package.sh build/release
 
-# Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the shared test data.
+# Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the test data.
 fuzz: deps build/fuzz/build.ninja
 	cmake --build build/fuzz -j $(JOBS)
 	bash scripts/run_fuzz.sh build/fuzz $(FUZZ_SECONDS)

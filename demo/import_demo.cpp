@@ -1,4 +1,4 @@
-// The importer part of the demonstration: X and PMD files of the shared test data loaded with
+// The importer part of the demonstration: X and PMD files of the test data loaded with
 // MV1LoadModel, posed through the animation runtime and drawn with MV1DrawModel in Direct3D mode
 // over the stand-in device; the recorded draws are replayed into pictures.
 #include <cmath>
@@ -22,11 +22,8 @@
 
 namespace {
 
-// The shared test data beside the source tree.
-const std::string kModels = [] {
-  std::string src = __FILE__;
-  return src.substr(0, src.rfind('/')) + "/../../shared/testdata/models/";
-}();
+// The model files of the test data.
+const std::string kModels = std::string(DEMO_TESTDATA_DIR) + "/models/";
 
 constexpr int kTileW = 640, kTileH = 480;
 

@@ -21,5 +21,5 @@ cmake -S "$root/examples" -B "$stage/examples" -G Ninja -DCMAKE_BUILD_TYPE=Relea
 cmake --build "$stage/examples" > /dev/null
 mkdir -p "$stage/run"
 cd "$stage/run"
-"$stage/examples/qzlib_example_draw_and_save" "$root/../shared/testdata/images/png/basn6a08.png" example.png
+"$stage/examples/qzlib_example_draw_and_save" "$root/tests/data/images/png/basn6a08.png" example.png
 echo "outside project built against $prefix and ran: $stage/run/example.png"

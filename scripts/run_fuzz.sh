@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # run_fuzz.sh BUILD_DIR SECONDS: runs each fuzz target for a bounded time.
 # Seeds: fuzz/corpus/<name>/ (committed, crash regressions included) and fuzz/seeds/<name>.dirs,
-# a list of folders below ../shared/testdata to seed from when that folder exists.
+# a list of folders below tests/data to seed from (a listed folder that is missing is an error).
 # New inputs go to a scratch folder, so the committed corpus only grows by hand. A crash stops
 # the run; its input is kept in BUILD_DIR/artifacts/<name>/ (copy it into fuzz/corpus/<name>/
 # as a regression once the cause is fixed).
@@ -19,7 +19,9 @@ for bin in "$build"/*_fuzz; do
   [ -d "$root/fuzz/corpus/$name" ] && dirs+=("$root/fuzz/corpus/$name")
   if [ -f "$root/fuzz/seeds/$name.dirs" ]; then
     while read -r d; do
-      [ -n "$d" ] && [ -d "$root/../shared/testdata/$d" ] && dirs+=("$root/../shared/testdata/$d")
+      [ -z "$d" ] && continue
+      [ -d "$root/tests/data/$d" ] || { echo "!! seed folder tests/data/$d missing" >&2; exit 1; }
+      dirs+=("$root/tests/data/$d")
     done < "$root/fuzz/seeds/$name.dirs"
   fi
   artifacts="$build/artifacts/$name"

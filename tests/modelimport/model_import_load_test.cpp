@@ -132,7 +132,6 @@ void PlayEverySet(int model, const std::vector<int>& minMoving) {
 }
 
 TEST_F(ImportLoadTest, TinyLoadsWithItsTextureAndPlaysItsFourSets) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/x/tiny_4anim.x");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 48);
@@ -148,7 +147,6 @@ TEST_F(ImportLoadTest, TinyLoadsWithItsTextureAndPlaysItsFourSets) {
 }
 
 TEST_F(ImportLoadTest, LobbySkyboxFindsItsTexturesDespiteTheirCase) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/x/lobby_skybox.x");
   ASSERT_GE(h, 0) << log_;
   // the file names "LobbyYPos.jpg" and the like; the files are "lobbyypos.JPG"
@@ -159,7 +157,6 @@ TEST_F(ImportLoadTest, LobbySkyboxFindsItsTexturesDespiteTheirCase) {
 }
 
 TEST_F(ImportLoadTest, EveryXFileLoadsOrIsRefusedThroughTheLoader) {
-  SKIP_WITHOUT_TESTDATA();
   struct Row {
     const char* file;
     int frames;  // -1: refused
@@ -180,7 +177,6 @@ TEST_F(ImportLoadTest, EveryXFileLoadsOrIsRefusedThroughTheLoader) {
 }
 
 TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/pmd/Gene.pmd");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 225);
@@ -215,7 +211,6 @@ TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
 }
 
 TEST_F(ImportLoadTest, MenuTurnsThroughItsMotion) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/pmd/menu.pmd");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 19);

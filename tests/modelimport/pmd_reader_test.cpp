@@ -392,7 +392,6 @@ const ModelManifest kModels[] = {
 };
 
 TEST_F(PmdReader, RealModelsAsRecordedInTheManifest) {
-  SKIP_WITHOUT_TESTDATA();
   MemoryFiles files(true);
   for (const ModelManifest& mf : kModels) {
     std::vector<uint8_t> bytes = ReadTestDataBytes(std::string("models/pmd/") + mf.name + ".pmd");
@@ -421,7 +420,6 @@ TEST_F(PmdReader, RealModelsAsRecordedInTheManifest) {
 }
 
 TEST_F(PmdReader, GeneBoneFramesAreTheFramesOwnIndices) {
-  SKIP_WITHOUT_TESTDATA();
   MemoryFiles files(true);
   std::vector<uint8_t> bytes = ReadTestDataBytes("models/pmd/Gene.pmd");
   Load(bytes, [&](const ReadModel& rm) {
@@ -467,7 +465,6 @@ const MotionManifest kMotions[] = {
 };
 
 TEST_F(PmdReader, EveryMotionLoadsAgainstGene) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<uint8_t> gene = ReadTestDataBytes("models/pmd/Gene.pmd");
   for (const MotionManifest& mm : kMotions) {
     std::vector<uint8_t> motion = ReadTestDataBytes(std::string("models/vmd/") + mm.file);
@@ -537,7 +534,6 @@ void AllocationFailuresOf(const std::vector<uint8_t>& model, const char* name, c
 }
 
 TEST_F(PmdReader, AllocationFailuresOverMenuWithItsMotion) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<uint8_t> model = ReadTestDataBytes("models/pmd/menu.pmd");
   std::vector<uint8_t> motion = ReadTestDataBytes("models/pmd/menu000.vmd");
   MemoryFiles files;

@@ -548,7 +548,6 @@ TEST_F(ConvertTest, TexturesReachTheBaseOrFailTheConversion) {
 }
 
 TEST_F(ConvertTest, TextureFilesBecomeGraphs) {
-  SKIP_WITHOUT_TESTDATA();
   // the file name is resolved against the current directory, then made full against the folder
   std::string os = TestDataPath("images/png/basn6a08.png");
   std::string path, folder;
