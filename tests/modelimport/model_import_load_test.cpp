@@ -170,7 +170,7 @@ TEST_F(ImportLoadTest, EveryXFileLoadsOrIsRefusedThroughTheLoader) {
       continue;
     }
     ASSERT_GE(h, 0) << r.file << "\n" << log_;
-    if (r.frames >= 0) EXPECT_EQ(MV1GetFrameNum(h), r.frames) << r.file;
+    if (r.frames >= 0) { EXPECT_EQ(MV1GetFrameNum(h), r.frames) << r.file; }
   }
   // the tiger's texture is the bitmap beside it
   ExpectTexturesAreTheFiles(models_[0], "models/x", {"tiger.bmp"});
@@ -195,8 +195,9 @@ TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
       // iraira.png (610 x 605) is stretched to the next powers of two
       EXPECT_EQ(w, name == "tex/pale.png" ? fw : 1024) << name;
       EXPECT_EQ(hh, name == "tex/pale.png" ? fh : 1024) << name;
-      if (w == fw && hh == fh)
+      if (w == fw && hh == fh) {
         EXPECT_EQ(std::memcmp(GetGraphRecord(g)->HostPixels, want.data(), want.size() * 4), 0) << name;
+      }
       ++found;
     } else {
       EXPECT_EQ(w, 8) << name;

@@ -612,7 +612,7 @@ TEST_F(MqoTest, AllocationFailuresLeaveNothingBehind) {
           handle = LoadMqoModel(doc.data(), doc.size(), "m.mqo", "m", folder.c_str());
           std::string text = LogCaptureTextWithoutStamps();
           LogCaptureEnd();
-          if (handle < 0) EXPECT_NE(text, "");
+          if (handle < 0) { EXPECT_NE(text, ""); }
           return handle < 0;
         },
         [&] {

@@ -434,8 +434,9 @@ TEST_F(PmdReader, GeneBoneFramesAreTheFramesOwnIndices) {
     EXPECT_EQ(f->Index, 166);
     for (const ReadModelMesh* m = rm.FirstMesh; m; m = m->Next)
       for (int b = 0; b < m->SkinWeightCount; ++b)
-        if (m->SkinWeights[b]->BoneFrame == 166)
+        if (m->SkinWeights[b]->BoneFrame == 166) {
           EXPECT_EQ(m->SkinWeights[b]->OffsetMatrix.m[3][1], -bone.head.y);
+        }
     // the three bones named by one 15-byte key name (three keys at frame 0): the first in frame
     // order, ...xcIK, gets the keys, the later key winning; the other two are IK-involved and
     // baked from the rest pose over the whole motion
