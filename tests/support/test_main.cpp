@@ -3,13 +3,14 @@
 //   (TempWorkFolder), so that a run from any folder leaves nothing behind, the engine's Log.txt
 //   included. A death test's child process (re-started in the program's first directory) goes
 //   to the folder of its test, named in ENGINE_TEST_FOLDER.
-// - A run in which every selected test skipped returns 77, which ctest reports as skipped rather
-//   than passed. No test skips for want of a data file (a missing one fails); a skip gives its
-//   reason in the test's output. A failure always wins over skips.
+// - A run in which any test skipped returns 77, which ctest's summary reports as skipped rather
+//   than passed, and the program's output ends with each skipped test and its reason. No test
+//   skips for want of a data file (a missing one fails). A failure always wins over skips.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -47,8 +48,18 @@ int main(int argc, char** argv) {
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshFolderPerTest);
     result = RUN_ALL_TESTS();
   }
-  if (result == 0 && unit.test_to_run_count() > 0 &&
-      unit.skipped_test_count() == unit.test_to_run_count())
-    return 77;
-  return result;
+  if (result != 0 || unit.skipped_test_count() == 0) return result;
+  for (int s = 0; s < unit.total_test_suite_count(); ++s) {
+    const ::testing::TestSuite& suite = *unit.GetTestSuite(s);
+    for (int t = 0; t < suite.total_test_count(); ++t) {
+      const ::testing::TestInfo& info = *suite.GetTestInfo(t);
+      const ::testing::TestResult& r = *info.result();
+      if (!r.Skipped()) continue;
+      std::printf("skipped: %s.%s:", suite.name(), info.name());
+      for (int p = 0; p < r.total_part_count(); ++p)
+        if (r.GetTestPartResult(p).skipped()) std::printf(" %s", r.GetTestPartResult(p).message());
+      std::printf("\n");
+    }
+  }
+  return 77;
 }
