@@ -2,11 +2,12 @@
 # run_fuzz.sh BUILD_DIR SECONDS: runs each fuzz target for a bounded time.
 # Seeds: fuzz/corpus/<name>/ (committed, crash regressions included) and fuzz/seeds/<name>.dirs,
 # a list of folders below tests/data to seed from (a listed folder that is missing is an error).
-# New inputs go to a scratch folder, so the committed corpus only grows by hand. A crash stops
+# New inputs go to a scratch folder, so the committed corpus only grows by hand; each target runs
+# in a scratch folder of its own too, where the engine writes its Log.txt. A crash stops
 # the run; its input is kept in BUILD_DIR/artifacts/<name>/ (copy it into fuzz/corpus/<name>/
 # as a regression once the cause is fixed).
 set -eu
-build=$1; secs=$2
+build=$(cd "$1" && pwd); secs=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=""
 trap '[ -n "$work" ] && rm -rf "$work"' EXIT
@@ -15,7 +16,8 @@ for bin in "$build"/*_fuzz; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
   work=$(mktemp -d)
-  dirs=("$work")
+  mkdir "$work/new" "$work/run"
+  dirs=("$work/new")
   [ -d "$root/fuzz/corpus/$name" ] && dirs+=("$root/fuzz/corpus/$name")
   if [ -f "$root/fuzz/seeds/$name.dirs" ]; then
     while read -r d; do
@@ -27,8 +29,8 @@ for bin in "$build"/*_fuzz; do
   artifacts="$build/artifacts/$name"
   mkdir -p "$artifacts"
   echo "== $name for ${secs}s"
-  if ! "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
-       -artifact_prefix="$artifacts/" "${dirs[@]}"; then
+  if ! (cd "$work/run" && "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
+       -artifact_prefix="$artifacts/" "${dirs[@]}"); then
     echo "!! $name failed; its input is in $artifacts/" >&2
     status=1
   fi
