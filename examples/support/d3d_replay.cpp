@@ -6,11 +6,6 @@
 #include <map>
 #include <memory>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/model/math3d.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/polygon.h"
-
 namespace {
 
 // Where the parts of a vertex lie in a vertex of a flexible format.

@@ -17,8 +17,7 @@
 #pragma once
 #include <vector>
 
-#include "engine/soft/memimg.h"
-#include "platform/d3d_device.h"
+#include <qzlib/qzlib.h>
 
 struct ReplayStats {
   int Triangles = 0;  // drawn
