@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/popcount.h"
 #include "engine/image/baseimage.h"
 #include "engine/image/pixel_codec.h"
 
 namespace {
 
 int LowestBit(uint32_t m) { return m == 0 ? 0 : __builtin_ctz(m); }
-int BitCount(uint32_t m) { return __builtin_popcount(m); }
+int BitCount(uint32_t m) { return PopCount(m); }
 
 }  // namespace
 

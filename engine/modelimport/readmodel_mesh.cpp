@@ -4,6 +4,7 @@
 
 #include "engine/base/log.h"
 #include "engine/base/memory.h"
+#include "engine/base/popcount.h"
 #include "engine_texts.h"
 #include "engine/modelimport/readmodel_convert.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 constexpr float kDefaultLoadSmoothingAngle = 1.5620697f;
 
-int SetCount(uint32_t sets) { return __builtin_popcount(sets); }
+int SetCount(uint32_t sets) { return PopCount(sets); }
 
 // Copies corner `from` of every stored set of src (IndexCount n) into corner `to` of dst's layout
 // (IndexCount m, same sets).
