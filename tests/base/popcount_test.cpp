@@ -1,4 +1,4 @@
-#include "engine/base/popcount.h"
+#include <qzlib/base/popcount.h>
 
 #include <gtest/gtest.h>
 

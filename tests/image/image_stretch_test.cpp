@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/image/baseimage.h"
-#include "engine/image/pixel_codec.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/image/pixel_codec.h>
 #include "tests/support/ref_image_stretch.h"
 #include "tests/support/test_support.h"
 

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "engine/base/memory.h"
-#include "engine/image/pixel_codec.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/image/pixel_codec.h>
 
 
 namespace {
