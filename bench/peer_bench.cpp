@@ -3,7 +3,8 @@
 // every figure reads as a ratio taken in one run. Each work item has up to three benchmarks named
 // "<work>/engine", "<work>/peer" and "<work>/bound"; scripts/bench_table.py prints them as a
 // table. Items are destination pixels; 640 x 480 surfaces, 32-bit unless named 16. The texture
-// stretch rows scale a model texture to the next powers of two (A8R8G8B8, bilinear). An engine
+// stretch rows scale a model texture to the next powers of two (bilinear; A8R8G8B8, or 24-bit
+// B, G, R bytes when named 24). An engine
 // benchmark may carry a "target" counter: the ratio to the peer it is meant to reach.
 #include <benchmark/benchmark.h>
 
@@ -90,19 +91,18 @@ void EnginePlain(benchmark::State& state, int format, int mode, int p) {
   Loop(state, kPixels, [&] { DrawMemImg(&dst.img, &src.img, 0, 0, 0, nullptr); });
 }
 
-// A texture of srcW x srcH random A8R8G8B8 pixels stretched bilinearly over a destW x destH image.
-void EngineTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH) {
-  PIXELFORMAT argb{};
-  BuildPixelFormatFromMasks(&argb, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+// A texture of srcW x srcH random pixels stretched bilinearly over a destW x destH image of the
+// same format: A8R8G8B8, or B8G8R8 (bytes B, G, R) when bgr24.
+void EngineTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH,
+                          bool bgr24 = false) {
+  PIXELFORMAT format{};
+  BuildPixelFormatFromMasks(&format, bgr24 ? 24 : 32, 0xFF0000, 0xFF00, 0xFF, bgr24 ? 0 : 0xFF000000u);
   BASEIMAGE src, dst;
-  if (CreateBaseImageOfFormat(srcW, srcH, &argb, &src) != 0 ||
-      CreateBaseImageOfFormat(destW, destH, &argb, &dst) != 0)
+  if (CreateBaseImageOfFormat(srcW, srcH, &format, &src) != 0 ||
+      CreateBaseImageOfFormat(destW, destH, &format, &dst) != 0)
     std::abort();
   std::mt19937 rng(77);
-  for (int y = 0; y < srcH; ++y) {
-    uint32_t* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(src.GraphData) + size_t(y) * src.Pitch);
-    for (int x = 0; x < srcW; ++x) row[x] = rng();
-  }
+  for (size_t i = 0; i < size_t(src.Pitch) * srcH; ++i) static_cast<uint8_t*>(src.GraphData)[i] = uint8_t(rng());
   Loop(state, int64_t(destW) * destH, [&] {
     if (BltBaseImageStretch(0, 0, srcW, srcH, &src, 0, 0, destW, destH, &dst, 1) != 0) std::abort();
   });
@@ -291,8 +291,10 @@ void PeerRota(benchmark::State& state, bool blend) {
 }
 
 // The same texture stretch: SRC, bilinear, pad repeat, pixel centres aligned.
-void PeerTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH) {
-  PixImage dst(PIXMAN_a8r8g8b8, destW, destH, 1), src(PIXMAN_a8r8g8b8, srcW, srcH, 2);
+void PeerTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH,
+                        bool bgr24 = false) {
+  const pixman_format_code_t f = bgr24 ? PIXMAN_r8g8b8 : PIXMAN_a8r8g8b8;
+  PixImage dst(f, destW, destH, 1), src(f, srcW, srcH, 2);
   pixman_transform_t t;
   pixman_transform_init_scale(&t, pixman_double_to_fixed(double(srcW) / destW),
                               pixman_double_to_fixed(double(srcH) / destH));
@@ -359,6 +361,7 @@ BENCHMARK_CAPTURE(BoundTriangles, triangles_ALPHA_p128/bound, 1);
 // Texture stretch to the next powers of two
 BENCHMARK_CAPTURE(EngineTextureStretch, texture_2500_to_4096/engine, 2500, 2500, 4096, 4096)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(EngineTextureStretch, texture_610x605_to_1024/engine, 610, 605, 1024, 1024);
+BENCHMARK_CAPTURE(EngineTextureStretch, texture24_2500_to_4096/engine, 2500, 2500, 4096, 4096, true)->Unit(benchmark::kMillisecond);
 
 #ifdef ENGINE_BENCH_PIXMAN
 BENCHMARK(PeerBox)->Name("box_ALPHA_p128/peer");
@@ -376,4 +379,5 @@ BENCHMARK_CAPTURE(PeerPlain, plain16_ALPHA_p200/peer, PIXMAN_r5g6b5, PIXMAN_OP_O
 BENCHMARK_CAPTURE(PeerPlain, plain16_SUB_p255/peer, PIXMAN_r5g6b5, PIXMAN_OP_ADD, -1);
 BENCHMARK_CAPTURE(PeerTextureStretch, texture_2500_to_4096/peer, 2500, 2500, 4096, 4096)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(PeerTextureStretch, texture_610x605_to_1024/peer, 610, 605, 1024, 1024);
+BENCHMARK_CAPTURE(PeerTextureStretch, texture24_2500_to_4096/peer, 2500, 2500, 4096, 4096, true)->Unit(benchmark::kMillisecond);
 #endif

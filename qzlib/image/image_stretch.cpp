@@ -87,14 +87,19 @@ void AcrossScalar(uint16_t* out, const uint8_t* row, const int32_t* first, const
   }
 }
 
+// Columns k and k + 1: their first pixels and the ones after, as four 32-bit words.
+__m128i LoadPairs(const uint8_t* row, const int32_t* first, int k) {
+  const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[k])));
+  const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[k + 1])));
+  return _mm_unpacklo_epi64(p0, p1);
+}
+
 // Two columns at a time; every column's first index is at most the row's width - 2.
 int AcrossSse2(uint16_t* out, const uint8_t* row, const int32_t* first, const uint16_t* w4, int n) {
   const __m128i zero = _mm_setzero_si128(), flip = _mm_set1_epi16(int16_t(0x8000));
   int i = 0;
   for (; i + 2 <= n; i += 2) {
-    const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[i])));
-    const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[i + 1])));
-    const __m128i v = _mm_shuffle_epi32(_mm_unpacklo_epi64(p0, p1), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i v = _mm_shuffle_epi32(LoadPairs(row, first, i), _MM_SHUFFLE(3, 1, 2, 0));
     const __m128i a = _mm_unpacklo_epi8(v, zero), b = _mm_unpackhi_epi8(v, zero);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w4 + 4 * i));
     const __m128i t = _mm_add_epi16(_mm_slli_epi16(a, 8), _mm_mullo_epi16(_mm_sub_epi16(b, a), w));
@@ -103,18 +108,13 @@ int AcrossSse2(uint16_t* out, const uint8_t* row, const int32_t* first, const ui
   return i;
 }
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
-int AcrossAvx2(uint16_t* out, const uint8_t* row, const int32_t* first, const uint16_t* w4, int n) {
+__attribute__((target("avx2"))) int AcrossAvx2(uint16_t* out, const uint8_t* row,
+                                               const int32_t* first, const uint16_t* w4, int n) {
   const __m256i zero = _mm256_setzero_si256(), flip = _mm256_set1_epi16(int16_t(0x8000));
   int i = 0;
-  auto pair = [&](int k) {
-    const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[k])));
-    const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 4 * size_t(first[k + 1])));
-    return _mm_unpacklo_epi64(p0, p1);
-  };
   for (; i + 4 <= n; i += 4) {
-    __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(pair(i)), pair(i + 2), 1);
+    __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadPairs(row, first, i)),
+                                        LoadPairs(row, first, i + 2), 1);
     v = _mm256_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
     const __m256i a = _mm256_unpacklo_epi8(v, zero), b = _mm256_unpackhi_epi8(v, zero);
     const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w4 + 4 * i));
@@ -124,7 +124,6 @@ int AcrossAvx2(uint16_t* out, const uint8_t* row, const int32_t* first, const ui
   }
   return i;
 }
-#pragma GCC pop_options
 
 // ---- the pass down: byte c of pixel i = (t (256 - f) + b f + 32768) >> 16 from the two rows of
 // flipped sums, then ANDed with keep.
@@ -146,48 +145,52 @@ void DownScalar(uint8_t* d, const uint16_t* top, const uint16_t* bottom, uint32_
 // the rounding.
 constexpr int32_t kDownBias = 32768 * 256 + 32768;
 
+// Pixels k and k + 1 mixed down, as eight 16-bit values.
+__m128i DownTwo(const uint16_t* top, const uint16_t* bottom, __m128i w, __m128i bias, int k) {
+  const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * k));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * k));
+  const __m128i lo = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(t, b), w), bias), 16);
+  const __m128i hi = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(t, b), w), bias), 16);
+  return _mm_packs_epi32(lo, hi);
+}
+
 int DownSse2(uint8_t* d, const uint16_t* top, const uint16_t* bottom, uint32_t f, uint32_t keep, int n) {
   const __m128i w = _mm_set1_epi32(int32_t((f << 16) | (256 - f)));
   const __m128i bias = _mm_set1_epi32(kDownBias), mask = _mm_set1_epi32(int32_t(keep));
-  auto two = [&](int k) {  // pixels k and k + 1 as eight 16-bit values
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * k));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * k));
-    const __m128i lo = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(t, b), w), bias), 16);
-    const __m128i hi = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(t, b), w), bias), 16);
-    return _mm_packs_epi32(lo, hi);
-  };
   int i = 0;
   for (; i + 4 <= n; i += 4) {
-    const __m128i px = _mm_and_si128(_mm_packus_epi16(two(i), two(i + 2)), mask);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * size_t(i)), px);
+    const __m128i px = _mm_packus_epi16(DownTwo(top, bottom, w, bias, i), DownTwo(top, bottom, w, bias, i + 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * size_t(i)), _mm_and_si128(px, mask));
   }
   return i;
 }
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
-int DownAvx2(uint8_t* d, const uint16_t* top, const uint16_t* bottom, uint32_t f, uint32_t keep, int n) {
+// Pixels k to k + 3 mixed down, as sixteen 16-bit values; each lane holds two pixels.
+__attribute__((target("avx2"))) __m256i DownFour(const uint16_t* top, const uint16_t* bottom,
+                                                 __m256i w, __m256i bias, int k) {
+  const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * k));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * k));
+  const __m256i lo =
+      _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(t, b), w), bias), 16);
+  const __m256i hi =
+      _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(t, b), w), bias), 16);
+  return _mm256_packs_epi32(lo, hi);
+}
+
+__attribute__((target("avx2"))) int DownAvx2(uint8_t* d, const uint16_t* top,
+                                             const uint16_t* bottom, uint32_t f, uint32_t keep, int n) {
   const __m256i w = _mm256_set1_epi32(int32_t((f << 16) | (256 - f)));
   const __m256i bias = _mm256_set1_epi32(kDownBias), mask = _mm256_set1_epi32(int32_t(keep));
-  auto four = [&](int k) {  // pixels k to k + 3; each lane holds two
-    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * k));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * k));
-    const __m256i lo = _mm256_srli_epi32(
-        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(t, b), w), bias), 16);
-    const __m256i hi = _mm256_srli_epi32(
-        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(t, b), w), bias), 16);
-    return _mm256_packs_epi32(lo, hi);
-  };
   int i = 0;
   for (; i + 8 <= n; i += 8) {
     // Lanes hold pixels 0, 1, 4, 5 | 2, 3, 6, 7: put them in order.
-    const __m256i px = _mm256_permute4x64_epi64(_mm256_packus_epi16(four(i), four(i + 4)),
-                                                _MM_SHUFFLE(3, 1, 2, 0));
+    const __m256i px = _mm256_permute4x64_epi64(
+        _mm256_packus_epi16(DownFour(top, bottom, w, bias, i), DownFour(top, bottom, w, bias, i + 4)),
+        _MM_SHUFFLE(3, 1, 2, 0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * size_t(i)), _mm256_and_si256(px, mask));
   }
   return i;
 }
-#pragma GCC pop_options
 
 struct Kernels {
   int (*Across)(uint16_t*, const uint8_t*, const int32_t*, const uint16_t*, int);
