@@ -23,7 +23,7 @@ TEST(PopCount, BothPathsAgreeWithTheBitLoop) {
     values.push_back(~((1u << i) - 1u));
   }
   std::mt19937 rng(4242);
-  for (int i = 0; i < 20000; ++i) values.push_back(rng() & rng() | (i & 1 ? rng() : 0u));
+  for (int i = 0; i < 20000; ++i) values.push_back((rng() & rng()) | (i & 1 ? rng() : 0u));
   const int saved = CpuHasPopcnt;
   for (int hardware : {saved, 0}) {
     CpuHasPopcnt = hardware;
