@@ -7,16 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include <qzlib/base/log.h>
-#include <qzlib/base/memory.h>
-#include <qzlib/file/file.h>
-#include <qzlib/graphics/draw_shapes.h>
-#include <qzlib/base/draw_state.h>
-#include <qzlib/graphics/graph.h>
-#include <qzlib/graphics/graphics.h>
-#include <qzlib/image/baseimage.h>
-#include <qzlib/system/library.h>
-#include <qzlib/soft/entry_points.h>
+#include <qzlib/qzlib.h>
 
 // The engine's log (Log.txt, and the capture) is Shift_JIS (CP932): print it as UTF-8.
 static void PrintLog(const char* failedCall) {

@@ -3,7 +3,7 @@
 # tree (no build, no git needed). Every folder of qzlib/ belongs to one layer, as CMakeLists.txt
 # lists them (QZLIB_LAYERS, lowest first, and each layer's QZLIB_<layer>_FOLDERS); a file may
 # include the folders of its own layer and the layers below, never a higher one, and nothing
-# outside qzlib/. Prints every offending include as file:line and exits 1; exits 0 when none.
+# outside qzlib/. The umbrella header qzlib/qzlib.h stands above every layer. Prints every offending include as file:line and exits 1; exits 0 when none.
 set -uo pipefail
 [ -f CMakeLists.txt ] && [ -d qzlib ] || { echo "check_layers.sh: run it from the repository root" >&2; exit 2; }
 
