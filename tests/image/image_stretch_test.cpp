@@ -26,14 +26,14 @@ class ImageStretch : public LeakCheckedTest {
   }
 };
 
-struct FormatSpec {
+struct FormatDesc {
   const char* name;
   int depth;
   uint32_t r, g, b, a;
   int dxt;  // block-compressed source (destinations never are)
 };
 
-PIXELFORMAT Make(const FormatSpec& s) {
+PIXELFORMAT Make(const FormatDesc& s) {
   PIXELFORMAT f;
   std::memset(&f, 0, sizeof(f));
   BuildPixelFormatFromMasks(&f, s.depth, s.r, s.g, s.b, s.a);
@@ -42,12 +42,12 @@ PIXELFORMAT Make(const FormatSpec& s) {
 }
 
 // An image of random bytes (and a random palette) of the given size.
-BASEIMAGE RandomImage(const FormatSpec& spec, int w, int h, std::mt19937& rng) {
-  PIXELFORMAT f = Make(spec);
+BASEIMAGE RandomImage(const FormatDesc& desc, int w, int h, std::mt19937& rng) {
+  PIXELFORMAT f = Make(desc);
   for (auto& e : f.Palette) e = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
   BASEIMAGE img;
   EXPECT_EQ(AllocBaseImagePixels(&img, w, h, &f), 0);
-  const size_t rows = spec.dxt ? size_t(h + 3) / 4 : size_t(h);
+  const size_t rows = desc.dxt ? size_t(h + 3) / 4 : size_t(h);
   uint8_t* p = static_cast<uint8_t*>(img.GraphData);
   for (size_t i = 0; i < rows * size_t(img.Pitch); ++i) p[i] = uint8_t(rng());
   return img;
@@ -55,25 +55,25 @@ BASEIMAGE RandomImage(const FormatSpec& spec, int w, int h, std::mt19937& rng) {
 
 size_t ImageBytes(const BASEIMAGE& img) { return size_t(img.Pitch) * img.Height; }
 
-const FormatSpec kARGB = {"A8R8G8B8", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 0};
-const FormatSpec kXRGB = {"X8R8G8B8", 32, 0xFF0000, 0xFF00, 0xFF, 0, 0};
-const FormatSpec kABGR = {"A8B8G8R8", 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000u, 0};
-const FormatSpec kRGBX = {"R8G8B8X8", 32, 0xFF000000u, 0xFF0000, 0xFF00, 0, 0};
-const FormatSpec kBGR24 = {"B8G8R8", 24, 0xFF0000, 0xFF00, 0xFF, 0, 0};
-const FormatSpec kRGB24 = {"R8G8B8", 24, 0xFF, 0xFF00, 0xFF0000, 0, 0};
-const FormatSpec kGA24 = {"G8A8 and a spare byte", 24, 0, 0xFF00, 0, 0xFF, 0};
-const FormatSpec kA2R10 = {"A2R10G10B10", 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000u, 0};
-const FormatSpec kR6G8B8 = {"R6G8B8 in 24 bits", 24, 0xFC0000, 0xFF00, 0xFF, 0, 0};
-const FormatSpec k565 = {"R5G6B5", 16, 0xF800, 0x7E0, 0x1F, 0, 0};
-const FormatSpec k1555 = {"A1R5G5B5", 16, 0x7C00, 0x3E0, 0x1F, 0x8000, 0};
-const FormatSpec kGrey8 = {"single channel 8", 8, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-const FormatSpec kGrey32 = {"single channel 32", 32, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-const FormatSpec kPal = {"palette", 8, 0xFF0000, 0xFF00, 0xFF, 0, 0};
-const FormatSpec kDxt1 = {"DXT1", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 1};
-const FormatSpec kDxt5 = {"DXT5", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 5};
+const FormatDesc kARGB = {"A8R8G8B8", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 0};
+const FormatDesc kXRGB = {"X8R8G8B8", 32, 0xFF0000, 0xFF00, 0xFF, 0, 0};
+const FormatDesc kABGR = {"A8B8G8R8", 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000u, 0};
+const FormatDesc kRGBX = {"R8G8B8X8", 32, 0xFF000000u, 0xFF0000, 0xFF00, 0, 0};
+const FormatDesc kBGR24 = {"B8G8R8", 24, 0xFF0000, 0xFF00, 0xFF, 0, 0};
+const FormatDesc kRGB24 = {"R8G8B8", 24, 0xFF, 0xFF00, 0xFF0000, 0, 0};
+const FormatDesc kGA24 = {"G8A8 and a spare byte", 24, 0, 0xFF00, 0, 0xFF, 0};
+const FormatDesc kA2R10 = {"A2R10G10B10", 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000u, 0};
+const FormatDesc kR6G8B8 = {"R6G8B8 in 24 bits", 24, 0xFC0000, 0xFF00, 0xFF, 0, 0};
+const FormatDesc k565 = {"R5G6B5", 16, 0xF800, 0x7E0, 0x1F, 0, 0};
+const FormatDesc k1555 = {"A1R5G5B5", 16, 0x7C00, 0x3E0, 0x1F, 0x8000, 0};
+const FormatDesc kGrey8 = {"single channel 8", 8, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+const FormatDesc kGrey32 = {"single channel 32", 32, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+const FormatDesc kPal = {"palette", 8, 0xFF0000, 0xFF00, 0xFF, 0, 0};
+const FormatDesc kDxt1 = {"DXT1", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 1};
+const FormatDesc kDxt5 = {"DXT5", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 5};
 
 struct Pair {
-  FormatSpec src, dest;
+  FormatDesc src, dest;
 };
 const Pair kPairs[] = {
     // the same byte-channel format: mixed in place
@@ -157,7 +157,7 @@ TEST_F(ImageStretch, TextureSizesOnEveryKernel) {
 #else
   const Size kSizes[] = {{610, 605, 1024, 1024}, {1000, 3, 1024, 4}, {3000, 2, 333, 7}};
 #endif
-  for (const FormatSpec& format : {kARGB, kBGR24}) {
+  for (const FormatDesc& format : {kARGB, kBGR24}) {
     for (const Size& s : kSizes) {
       for (int kernels = 0; kernels < 3; ++kernels) {
         SCOPED_TRACE(std::string(format.name) + " " + std::to_string(s.sw) + " kernels " +
@@ -184,7 +184,7 @@ TEST_F(ImageStretch, TextureSizesOnEveryKernel) {
 TEST_F(ImageStretch, AllocationFailures) {
   std::mt19937 rng(5);
   const struct {
-    FormatSpec src, dest;
+    FormatDesc src, dest;
     int points;
   } kCases[] = {{kARGB, kARGB, 1}, {kBGR24, kBGR24, 1}, {k565, k565, 3}, {kARGB, kBGR24, 3}};
   for (const auto& c : kCases) {
