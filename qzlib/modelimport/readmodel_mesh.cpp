@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/modelimport/readmodel_convert.h>
@@ -11,7 +12,7 @@ namespace {
 
 constexpr float kDefaultLoadSmoothingAngle = 1.5620697f;
 
-int SetCount(uint32_t sets) { return __builtin_popcount(sets); }
+int SetCount(uint32_t sets) { return PopCount(sets); }
 
 // Copies corner `from` of every stored set of src (IndexCount n) into corner `to` of dst's layout
 // (IndexCount m, same sets).
