@@ -1,0 +1,230 @@
+// Automatic normals: the same normals as the literal fan walk (tests/support/ref_normals), bit for
+// bit, on seeded random meshes and on the shapes that made the walk quadratic; and the work the
+// walk does stays proportional to the faces on those shapes.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/modelimport/readmodel_convert.h"
+#include "tests/support/readmodel_builder.h"
+#include "tests/support/ref_normals.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+class ReadModelNormalsTest : public LeakCheckedTest {};
+
+// A mesh to make normals for: positions, polygons (triangulated before the normals) and the
+// frame's smoothing angle.
+struct MeshCase {
+  std::string name;
+  std::vector<VECTOR> pos;
+  std::vector<std::vector<int>> faces;
+  float angle = 0.0f;
+  bool reverse = false;
+};
+
+// Builds the case into rm, triangulates it and makes its normals with make.
+ReadModelMesh* Make(ReadModel* rm, const MeshCase& c, int (*make)(ReadModel*, ReadModelMesh*)) {
+  ReadModelBuilder b(rm);
+  ReadModelFrame* f = b.Frame("f");
+  f->SmoothingAngle = c.angle;
+  rm->ReverseWinding = c.reverse;
+  ReadModelMesh* m = b.Mesh(f, c.pos);
+  std::vector<FaceSpec> specs(c.faces.size());
+  for (size_t i = 0; i < c.faces.size(); ++i) specs[i].pos = c.faces[i];
+  if (!b.Faces(m, specs) || !TriangulateReadModelMesh(rm, m) || make(rm, m) != 1) return nullptr;
+  return m;
+}
+
+uint32_t Bits(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  return u;
+}
+
+// Face normals, normals and every corner's normal index, as exact bits.
+std::vector<uint32_t> Outcome(const ReadModelMesh* m) {
+  std::vector<uint32_t> out{static_cast<uint32_t>(m->FaceCount), static_cast<uint32_t>(m->NormalCount)};
+  for (int i = 0; i < m->FaceCount; ++i) {
+    for (float v : m->Faces[i].Normal) out.push_back(Bits(v));
+    const int* n = ReadModelFaceIndices(&m->Faces[i], READMODEL_SET_NORMAL);
+    for (int k = 0; k < 3; ++k) out.push_back(static_cast<uint32_t>(n[k]));
+  }
+  for (int i = 0; i < m->NormalCount; ++i)
+    for (float v : {m->Normals[i].x, m->Normals[i].y, m->Normals[i].z}) out.push_back(Bits(v));
+  return out;
+}
+
+// Makes the normals both ways and expects the same bits.
+void ExpectSameAsReference(const MeshCase& c) {
+  OwnedReadModel fast, ref;
+  ReadModelMesh* a = Make(fast.get(), c, MakeReadModelNormals);
+  ReadModelMesh* b = Make(ref.get(), c, RefMakeReadModelNormals);
+  EXPECT_TRUE(a && b) << c.name;
+  if (a && b) EXPECT_TRUE(Outcome(a) == Outcome(b)) << c.name;
+}
+
+// The fast walk's work on the case.
+uint64_t WalkWork(const MeshCase& c) {
+  OwnedReadModel rm;
+  const uint64_t before = ReadModelWorkCount().NormalSteps;
+  EXPECT_TRUE(Make(rm.get(), c, MakeReadModelNormals)) << c.name;
+  return ReadModelWorkCount().NormalSteps - before;
+}
+
+// Random meshes over few positions, so that edges are shared by many faces, triangles repeat
+// with either winding, faces hold a position twice, and some positions coincide, lie on a line,
+// or are not finite.
+MeshCase RandomCase(uint32_t seed) {
+  std::mt19937 rng(seed);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  MeshCase c;
+  c.name = "seed " + std::to_string(seed);
+  const int positions = 3 + below(12);
+  for (int i = 0; i < positions; ++i) {
+    switch (below(12)) {
+      case 0: c.pos.push_back(c.pos.empty() ? VECTOR{0, 0, 0} : c.pos[below(static_cast<int>(c.pos.size()))]); break;
+      case 1: c.pos.push_back({static_cast<float>(below(3)), 0, 0}); break;
+      case 2: c.pos.push_back({below(2) ? NAN : INFINITY, 1, 0}); break;
+      default:
+        c.pos.push_back({static_cast<float>(below(5)) - 2, static_cast<float>(below(5)) - 2,
+                         below(3) ? 0.0f : static_cast<float>(below(7)) * 0.3f});
+    }
+  }
+  if (below(8)) {  // keep most cases finite, where the walk goes far
+    for (VECTOR& v : c.pos)
+      if (!std::isfinite(v.x)) v.x = 0.5f;
+  }
+  const int faces = 1 + below(40);
+  std::vector<std::vector<int>> made;
+  for (int i = 0; i < faces; ++i) {
+    std::vector<int> f;
+    if (!made.empty() && below(3) == 0) {
+      f = made[below(static_cast<int>(made.size()))];  // a repeat, maybe turned or reversed
+      if (below(2)) std::reverse(f.begin(), f.end());
+      if (below(2)) std::rotate(f.begin(), f.begin() + 1, f.end());
+    } else {
+      const int n = below(6) ? 3 : 3 + below(4);
+      for (int k = 0; k < n; ++k) f.push_back(below(positions));
+    }
+    made.push_back(f);
+  }
+  c.faces = made;
+  const float angles[] = {0.0f, 1.5207964f, 0.5f, 2.0f, 3.2f, 1.0f};
+  c.angle = angles[below(6)];
+  c.reverse = below(5) == 0;
+  return c;
+}
+
+TEST_F(ReadModelNormalsTest, RandomMeshesGiveTheReferenceNormals) {
+  for (uint32_t seed = 1; seed <= 4000; ++seed) {
+    ExpectSameAsReference(RandomCase(seed));
+    if (HasFailure()) break;
+  }
+}
+
+// ---- the shapes that made the walk quadratic, at sizes where it took seconds ----
+
+// One triangle repeated, the copies alternately wound both ways when asked.
+MeshCase RepeatedTriangle(int copies, bool bothWays) {
+  MeshCase c;
+  c.name = "repeated triangle";
+  c.pos = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  for (int i = 0; i < copies; ++i)
+    c.faces.push_back(bothWays && i % 2 ? std::vector<int>{0, 2, 1} : std::vector<int>{0, 1, 2});
+  return c;
+}
+
+// Polygons of `corners` corners over the same corners positions of a circle.
+MeshCase RepeatedPolygon(int copies, int corners) {
+  MeshCase c;
+  c.name = "repeated polygon";
+  for (int i = 0; i < corners; ++i) {
+    float a = 6.2831853f * i / corners;
+    c.pos.push_back({std::cos(a), std::sin(a), 0.05f * (i % 3)});
+  }
+  std::vector<int> f;
+  for (int i = 0; i < corners; ++i) f.push_back(i);
+  c.faces.assign(copies, f);
+  return c;
+}
+
+// Identical quadrangles mirrored on the three axes: eight copies of each position, the mirrored
+// copies wound the other way as the MQO reader makes them.
+MeshCase MirroredQuads(int copies) {
+  MeshCase c;
+  c.name = "mirrored quads";
+  const VECTOR quad[4] = {{1, 1, 1}, {2, 1, 1.2f}, {2, 2, 1}, {1, 2, 1.1f}};
+  for (int m = 0; m < 8; ++m) {
+    const float sx = m & 1 ? -1.0f : 1.0f, sy = m & 2 ? -1.0f : 1.0f, sz = m & 4 ? -1.0f : 1.0f;
+    for (const VECTOR& v : quad) c.pos.push_back({v.x * sx, v.y * sy, v.z * sz});
+  }
+  for (int i = 0; i < copies; ++i)
+    for (int m = 0; m < 8; ++m) {
+      const int b = m * 4;
+      const bool odd = ((m & 1) + ((m >> 1) & 1) + ((m >> 2) & 1)) % 2 == 1;
+      c.faces.push_back(odd ? std::vector<int>{b + 3, b + 2, b + 1, b} : std::vector<int>{b, b + 1, b + 2, b + 3});
+    }
+  c.angle = 1.0385f;
+  return c;
+}
+
+// A disc of triangles around one centre, rippled so that neighbours bend a little.
+MeshCase Disc(int segments) {
+  MeshCase c;
+  c.name = "disc";
+  c.pos.push_back({0, 0, 0});
+  for (int i = 0; i < segments; ++i) {
+    float a = 6.2831853f * i / segments;
+    c.pos.push_back({std::cos(a), std::sin(a), 0.1f * std::sin(7.0f * a)});
+  }
+  for (int i = 0; i < segments; ++i) c.faces.push_back({0, 1 + (i + 1) % segments, 1 + i});
+  return c;
+}
+
+// A closed ring of triangles around one centre, the whole ring repeated: every fan goes round
+// the copies.
+MeshCase RepeatedRing(int copies, int segments) {
+  MeshCase c = Disc(segments);
+  c.name = "repeated ring";
+  std::vector<std::vector<int>> ring = c.faces;
+  for (int i = 1; i < copies; ++i) c.faces.insert(c.faces.end(), ring.begin(), ring.end());
+  return c;
+}
+
+// Each shape at a size the literal walk takes a moment for (compared with it) and at a size it
+// takes well over ten seconds for (its work counted instead).
+struct Shape {
+  std::function<MeshCase(int)> make;
+  int small, large;
+  uint64_t perTriangle;  // most walk steps allowed per triangle
+};
+
+const Shape kShapes[] = {
+    {[](int n) { return RepeatedTriangle(n, false); }, 400, 60000, 16},
+    {[](int n) { return RepeatedTriangle(n, true); }, 400, 60000, 16},
+    {[](int n) { return RepeatedPolygon(n, 32); }, 40, 3000, 60},
+    {[](int n) { return MirroredQuads(n); }, 60, 60000, 24},
+    {[](int n) { return Disc(n); }, 500, 100000, 16},
+    {[](int n) { return RepeatedRing(n, 50); }, 12, 2400, 24},
+};
+
+TEST_F(ReadModelNormalsTest, SharedPositionsGiveTheReferenceNormals) {
+  for (const Shape& s : kShapes) ExpectSameAsReference(s.make(s.small));
+}
+
+TEST_F(ReadModelNormalsTest, SharedPositionsKeepTheWalkLinearInTheFaces) {
+  for (const Shape& s : kShapes) {
+    const MeshCase c = s.make(s.large);
+    uint64_t triangles = 0;
+    for (const auto& f : c.faces) triangles += f.size() - 2;
+    EXPECT_LE(WalkWork(c), s.perTriangle * triangles) << c.name;
+  }
+}
+
+}  // namespace
