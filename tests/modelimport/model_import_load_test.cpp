@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/file/file.h"
-#include "engine/graphics/graph.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_matrix.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/file/file.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/model_files.h"
