@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/model_readers.h"
+#include <qzlib/model/model_readers.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/base/memory.h"
-#include "engine/modelimport/readmodel_convert.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/modelimport/readmodel_convert.h>
 
 namespace {
 
