@@ -12,7 +12,15 @@ namespace {
 
 constexpr float kDefaultLoadSmoothingAngle = 1.5620697f;
 
-int SetCount(uint32_t sets) { return __builtin_popcount(sets); }
+// Number of index sets in a mask (bits counted by halves, no library call).
+int SetCount(uint32_t sets) {
+  sets = sets - ((sets >> 1) & 0x55555555u);
+  sets = (sets & 0x33333333u) + ((sets >> 2) & 0x33333333u);
+  return static_cast<int>((((sets + (sets >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
+}
+
+constexpr uint32_t kPositionSet = READMODEL_SET_BIT(READMODEL_SET_POSITION);
+constexpr uint32_t kNormalSet = READMODEL_SET_BIT(READMODEL_SET_NORMAL);
 
 // Copies corner `from` of every stored set of src (IndexCount n) into corner `to` of dst's layout
 // (IndexCount m, same sets).
@@ -444,9 +452,9 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   const VECTOR* P = mesh->Positions;
 
   // 3, 4. one slot per corner; work: the corners' positions, normals, state, slot of each corner,
-  // final number, fan
+  // and the fan, whose room numbers the used slots once the fans are done
   const uint64_t corners = static_cast<uint64_t>(faceCount) * 3;
-  auto* work = static_cast<uint8_t*>(MEM_ALLOC(corners * (sizeof(VECTOR) + 1 + 4 * sizeof(int)) + 16));
+  auto* work = static_cast<uint8_t*>(MEM_ALLOC(corners * (sizeof(VECTOR) + 1 + 3 * sizeof(int)) + 16));
   if (!work) {
     WriteLog("Read Model Convert Error : " TEXT_RM_NORMAL_ALLOC_FAILED "\n");
     return 0;
@@ -454,18 +462,19 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   VECTOR* slotNormal = reinterpret_cast<VECTOR*>(work);
   int* tri = reinterpret_cast<int*>(slotNormal + corners);
   int* slotOf = tri + corners;
-  int* number = slotOf + corners;
-  int* fan = number + corners;
+  int* fan = slotOf + corners;
   uint8_t* state = reinterpret_cast<uint8_t*>(fan + corners);  // 1 in the current fan, 2 done
+  static const int kZeros[3] = {};
   for (int f = 0; f < faceCount; ++f) {
-    const int* p = ReadModelFaceIndicesOrZero(&mesh->Faces[f], READMODEL_SET_POSITION);
+    // the position set comes first in a face's stored sets
+    const ReadModelFace& face = mesh->Faces[f];
+    const int* p = (face.Sets & kPositionSet) && face.Index ? face.Index : kZeros;
     tri[f * 3] = p[0];
     tri[f * 3 + 1] = p[1];
     tri[f * 3 + 2] = p[2];
   }
   for (uint64_t i = 0; i < corners; ++i) {
     slotOf[i] = static_cast<int>(i);
-    number[i] = -1;
     state[i] = 0;
   }
 
@@ -626,6 +635,8 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   ReadModelWorkCount().NormalSteps += steps;
 
   // 7. compact the used slots into the mesh's normals
+  int* number = fan;
+  for (uint64_t i = 0; i < corners; ++i) number[i] = -1;
   int used = 0;
   for (uint64_t i = 0; i < corners; ++i) {
     int slot = slotOf[i];
@@ -633,7 +644,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   }
   int64_t missingInts = 0;
   for (int f = 0; f < faceCount; ++f)
-    if (!(mesh->Faces[f].Sets & READMODEL_SET_BIT(READMODEL_SET_NORMAL)))
+    if (!(mesh->Faces[f].Sets & kNormalSet))
       missingInts += 3 * (SetCount(mesh->Faces[f].Sets) + 1);
   auto* normals = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * static_cast<uint64_t>(used)));
   int* store = missingInts > 0
@@ -648,25 +659,26 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
     int slot = slotOf[i];
     normals[number[slot]] = slotNormal[slot];
   }
+  // faces are triangles: each stored set is three ints, in set order, the normal set right
+  // behind the position set when the face has one
   for (int f = 0; f < faceCount; ++f) {
     ReadModelFace& face = mesh->Faces[f];
-    if (!(face.Sets & READMODEL_SET_BIT(READMODEL_SET_NORMAL))) {
+    const int before = face.Sets & kPositionSet ? 3 : 0;
+    if (!(face.Sets & kNormalSet)) {
       // give the face a normal set: the stored sets move to a layout with the normal set added
-      uint32_t sets = face.Sets | READMODEL_SET_BIT(READMODEL_SET_NORMAL);
+      const uint32_t sets = face.Sets | kNormalSet;
+      const int count = SetCount(sets);
       int* idx = store;
-      store += 3 * SetCount(sets);
-      ReadModelFace moved = face;
-      moved.Sets = sets;
-      moved.Index = idx;
-      moved.IndexStorage = 3 * SetCount(sets);
-      for (int s = 0; s < READMODEL_SET_COUNT; ++s) {
-        const int* src = ReadModelFaceIndices(&face, s);
-        int* dst = ReadModelFaceIndices(&moved, s);
-        if (src && dst) std::memcpy(dst, src, sizeof(int) * 3);
+      store += 3 * count;
+      if (face.Index) {
+        std::memcpy(idx, face.Index, sizeof(int) * static_cast<size_t>(before));
+        std::memcpy(idx + before + 3, face.Index + before, sizeof(int) * static_cast<size_t>(3 * (count - 1) - before));
       }
-      face = moved;
+      face.Sets = sets;
+      face.Index = idx;
+      face.IndexStorage = 3 * count;
     }
-    int* idx = ReadModelFaceIndices(&face, READMODEL_SET_NORMAL);
+    int* idx = face.Index + before;
     for (int k = 0; k < 3; ++k) idx[k] = number[slotOf[f * 3 + k]];
   }
   mesh->Normals = normals;
