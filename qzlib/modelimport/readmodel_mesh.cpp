@@ -257,12 +257,14 @@ class EdgeGroups {
   // to *work.
   template <class InFan>
   int FirstOutside(int group, int run, int fan, const InFan& inFan, uint64_t* work) {
+    const int begin = run ? groupMid_[group] : groupBegin_[group];
+    const int end = run ? groupBegin_[group + 1] : groupMid_[group];
+    if (end - begin <= 1) return begin < end && !inFan(faces_[begin]) ? faces_[begin] : -1;
     if (stamp_[group] != fan) {
       stamp_[group] = fan;
       cursor_[group * 2] = groupBegin_[group];
       cursor_[group * 2 + 1] = groupMid_[group];
     }
-    const int end = run ? groupBegin_[group + 1] : groupMid_[group];
     int i = cursor_[group * 2 + run];
     const int from = i;
     while (i < end && inFan(faces_[i])) ++i;
@@ -655,10 +657,8 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
     WriteLog("Read Model Convert Error : " TEXT_RM_NORMAL_ALLOC_FAILED " _ 2\n");
     return 0;
   }
-  for (uint64_t i = 0; i < corners; ++i) {
-    int slot = slotOf[i];
-    normals[number[slot]] = slotNormal[slot];
-  }
+  for (uint64_t i = 0; i < corners; ++i)
+    if (number[i] >= 0) normals[number[i]] = slotNormal[i];
   // faces are triangles: each stored set is three ints, in set order, the normal set right
   // behind the position set when the face has one
   for (int f = 0; f < faceCount; ++f) {
