@@ -439,6 +439,7 @@ struct Offer {
   int first;
   int face;
   int dir;
+  int third;
   bool doubled;
   bool front;
   float value;
@@ -539,17 +540,6 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
           // of the edge's groups when the walk runs from the lower position to the higher one
           const bool walkUp = dir == 0 ? center < other : other < center;
           const int against = walkUp ? 1 : 0;
-          // plane at right angles to the edge: S towards the current face's third corner, N
-          VECTOR N = faceNormal(cur);
-          VECTOR E = Sub(P[other], P[center]);
-          VECTOR toThird = Sub(P[curThird], P[center]);
-          VECTOR S = toThird;
-          float ee = Dot(E, E);
-          if (ee > 0.0f && std::isfinite(ee)) {
-            float k = Dot(toThird, E) / ee;
-            S = VECTOR{toThird.x - E.x * k, toThird.y - E.y * k, toThird.z - E.z * k};
-          }
-          Normalize(&S);
           // each group but the current face's own: its first face outside the fan and its
           // choice (a face that runs against the walk, else its first face)
           const int edge = edges.HalfEdge(cur, dir == 0 ? curCorner : prevCorner);
@@ -567,15 +557,35 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
             // a face that holds a position of the edge twice runs both ways: along the walk
             o.face = a >= 0 && !o.doubled ? a : o.first;
             o.dir = a >= 0 && !o.doubled ? -1 : 1;
-            VECTOR t = Sub(P[third], P[center]);
-            float s = Dot(t, S), n = Dot(t, N);
-            float len = std::sqrt(s * s + n * n);
-            if (len > 0.0f && std::isfinite(len)) {
-              s /= len;
-              n /= len;
+            o.third = third;
+            o.front = false;
+            o.value = 0.0f;
+          }
+          // with several groups, where each one's third corner lies around the edge decides
+          if (offered > 1) {
+            // plane at right angles to the edge: S towards the current face's third corner, N
+            VECTOR N = faceNormal(cur);
+            VECTOR E = Sub(P[other], P[center]);
+            VECTOR toThird = Sub(P[curThird], P[center]);
+            VECTOR S = toThird;
+            float ee = Dot(E, E);
+            if (ee > 0.0f && std::isfinite(ee)) {
+              float k = Dot(toThird, E) / ee;
+              S = VECTOR{toThird.x - E.x * k, toThird.y - E.y * k, toThird.z - E.z * k};
             }
-            o.front = n >= 0.0f;
-            o.value = o.front ? s : -s;
+            Normalize(&S);
+            for (int i = 0; i < offered; ++i) {
+              Offer& o = offer[i];
+              VECTOR t = Sub(P[o.third], P[center]);
+              float s = Dot(t, S), n = Dot(t, N);
+              float len = std::sqrt(s * s + n * n);
+              if (len > 0.0f && std::isfinite(len)) {
+                s /= len;
+                n /= len;
+              }
+              o.front = n >= 0.0f;
+              o.value = o.front ? s : -s;
+            }
           }
           // in the order the faces come around the position: the last face first
           if (offered > 8) {
