@@ -385,15 +385,44 @@ bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
       placed = end;
       edgeGroup_[e++] = groups;
       const int g0 = groups;
-      for (int j = begin; j < end; ++j) {
-        const int* x = tri + faces_[j] * 3;
-        int third, run = 0;
+      // the third position and run of a face of the edge
+      auto classify = [&](int face, int* run) {
+        const int* x = tri + face * 3;
+        *run = 0;
         if (x[0] != x[1] && x[1] != x[2] && x[0] != x[2]) {
-          third = x[0] != lo && x[0] != hi ? x[0] : x[1] != lo && x[1] != hi ? x[1] : x[2];
-          run = (x[0] == lo && x[1] == hi) || (x[1] == lo && x[2] == hi) || (x[2] == lo && x[0] == hi) ? 0 : 1;
-        } else {
-          third = x[0] == x[1] || x[0] == x[2] ? x[0] : x[1];
+          if ((x[0] == hi && x[1] == lo) || (x[1] == hi && x[2] == lo) || (x[2] == hi && x[0] == lo)) *run = 1;
+          return x[0] != lo && x[0] != hi ? x[0] : x[1] != lo && x[1] != hi ? x[1] : x[2];
         }
+        return x[0] == x[1] || x[0] == x[2] ? x[0] : x[1];
+      };
+      if (end - begin <= 2) {
+        // one or two faces, as around most edges: their groups directly
+        int run0, run1 = 0;
+        const int f0 = faces_[begin], t0 = classify(f0, &run0);
+        const int f1 = end - begin == 2 ? faces_[begin + 1] : -1, t1 = f1 >= 0 ? classify(f1, &run1) : t0;
+        groupThird_[groups] = t0;
+        groupBegin_[groups] = begin;
+        if (f1 < 0) {
+          groupMid_[groups++] = run0 ? begin : end;
+        } else if (t1 != t0) {
+          groupMid_[groups++] = run0 ? begin : begin + 1;
+          groupThird_[groups] = t1;
+          groupBegin_[groups] = begin + 1;
+          groupMid_[groups++] = run1 ? begin + 1 : end;
+        } else {
+          // one group: the face that runs lo -> hi first
+          if (run0 && !run1) {
+            faces_[begin] = f1;
+            faces_[begin + 1] = f0;
+          }
+          groupMid_[groups++] = begin + (run0 ? 0 : 1) + (run1 ? 0 : 1);
+        }
+        if (groups - g0 > mostGroups_) mostGroups_ = groups - g0;
+        continue;
+      }
+      for (int j = begin; j < end; ++j) {
+        int run;
+        const int third = classify(faces_[j], &run);
         if (groupMark[third] < 0) {
           groupMark[third] = groups;
           groupThird_[groups] = third;
