@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include <qzlib/model/model_readers.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/mesh_shapes.h"
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/ref_normals.h"
 #include "tests/support/test_support.h"
+#include "tests/support/x_test_files.h"
 
 namespace {
 
@@ -32,13 +34,17 @@ uint32_t Bits(float v) {
   return u;
 }
 
-// Face normals, normals and every corner's normal index, as exact bits.
+// Face normals, normals and every corner's index of every set (the normal indices among them),
+// as exact bits.
 std::vector<uint32_t> Outcome(const ReadModelMesh* m) {
   std::vector<uint32_t> out{static_cast<uint32_t>(m->FaceCount), static_cast<uint32_t>(m->NormalCount)};
   for (int i = 0; i < m->FaceCount; ++i) {
     for (float v : m->Faces[i].Normal) out.push_back(Bits(v));
-    const int* n = ReadModelFaceIndices(&m->Faces[i], READMODEL_SET_NORMAL);
-    for (int k = 0; k < 3; ++k) out.push_back(static_cast<uint32_t>(n[k]));
+    out.push_back(m->Faces[i].Sets);
+    for (int set = 0; set < READMODEL_SET_COUNT; ++set) {
+      const int* n = ReadModelFaceIndices(&m->Faces[i], set);
+      for (int k = 0; n && k < 3; ++k) out.push_back(static_cast<uint32_t>(n[k]));
+    }
   }
   for (int i = 0; i < m->NormalCount; ++i)
     for (float v : {m->Normals[i].x, m->Normals[i].y, m->Normals[i].z}) out.push_back(Bits(v));
@@ -111,6 +117,75 @@ TEST_F(ReadModelNormalsTest, RandomMeshesGiveTheReferenceNormals) {
     ExpectSameAsReference(RandomCase(seed));
     if (HasFailure()) break;
   }
+}
+
+// Every mesh of the test data's X, MQO and PMD files that have meshes, its faces with all their
+// index sets, copied out of the read model each reader makes (the conversion stopped).
+TEST_F(ReadModelNormalsTest, TestDataMeshesGiveTheReferenceNormals) {
+  SKIP_WITHOUT_TESTDATA();
+  struct Reader {
+    const char* folder;
+    std::vector<std::string> files;
+    int (*load)(const void*, size_t, const char*, const char*, const char*);
+  } readers[] = {
+      {"models/x", {"BCN_Epileptic.X", "anim_test.x", "arrow.x", "ball.x", "configsystem_ball.x", "fromtruespace_bin32.x",
+                    "kwxport_test_cubewithvcolors.x", "lobby_skybox.x", "teapot.x", "test.x", "test_cube_binary.x",
+                    "test_cube_text.x", "testentities_cool_guy.x", "tiger.x", "tiny_4anim.x"},
+       LoadXFileModel},
+      {"models/mqo", {"mirrored_multiple_axes.mqo", "multiple_materials.mqo", "multiple_objects.mqo", "normal.mqo",
+                      "single_material_with_materialex2.mqo", "single_object_with_edge.mqo", "texture.mqo"},
+       LoadMqoModel},
+      {"models/pmd", {"Gene.pmd", "bootscreen.pmd", "menu.pmd"}, LoadPmdModel},
+  };
+  struct Seen {
+    int meshes = 0;
+  } seen;
+  SetReadModelObserver(
+      [](const ReadModel* rm, const char*, void* user) {
+        for (const ReadModelMesh* m = rm->FirstMesh; m; m = m->Next) {
+          MeshCase c;
+          c.name = "mesh " + std::to_string(m->Index);
+          c.pos.assign(m->Positions, m->Positions + m->PositionCount);
+          c.angle = rm->UseFrameSmoothingAngles && m->Frame ? m->Frame->SmoothingAngle : 1.5620697f;
+          std::vector<FaceSpec> specs(m->FaceCount);
+          for (int i = 0; i < m->FaceCount; ++i) {
+            const ReadModelFace& f = m->Faces[i];
+            auto copy = [&](int set, std::vector<int>* to) {
+              if (const int* p = ReadModelFaceIndices(&f, set)) to->assign(p, p + f.IndexCount);
+            };
+            copy(READMODEL_SET_POSITION, &specs[i].pos);
+            copy(READMODEL_SET_NORMAL, &specs[i].nrm);
+            copy(READMODEL_SET_COLOR, &specs[i].col);
+            for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k) copy(READMODEL_SET_UV0 + k, &specs[i].uv[k]);
+          }
+          OwnedReadModel fast, ref;
+          std::vector<uint32_t> outcome[2];
+          int n = 0;
+          for (OwnedReadModel* to : {&fast, &ref}) {
+            ReadModelBuilder b(to->get());
+            ReadModelFrame* frame = b.Frame("f");
+            frame->SmoothingAngle = c.angle;
+            ReadModelMesh* copy = b.Mesh(frame, c.pos);
+            EXPECT_TRUE(b.Faces(copy, specs));
+            EXPECT_EQ(TriangulateReadModelMesh(to->get(), copy), 1);
+            EXPECT_EQ((to == &fast ? MakeReadModelNormals : RefMakeReadModelNormals)(to->get(), copy), 1);
+            outcome[n++] = Outcome(copy);
+          }
+          EXPECT_TRUE(outcome[0] == outcome[1]) << c.name;
+          ++static_cast<Seen*>(user)->meshes;
+        }
+        return 1;
+      },
+      &seen);
+  for (const Reader& r : readers)
+    for (const std::string& name : r.files) {
+      const std::string data = XTestReadFile(TestDataPath(std::string(r.folder) + "/" + name));
+      ASSERT_FALSE(data.empty()) << name;
+      const int meshesBefore = seen.meshes;
+      r.load(data.data(), data.size(), name.c_str(), "model", TestDataPath(r.folder).c_str());
+      EXPECT_GT(seen.meshes, meshesBefore) << name;
+    }
+  SetReadModelObserver(nullptr, nullptr);
 }
 
 // Each shape at a size the literal walk takes a moment for (compared with it) and at a size it
