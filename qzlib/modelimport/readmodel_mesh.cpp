@@ -467,10 +467,10 @@ bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
 struct Offer {
   int first;
   int face;
-  int dir;
-  int third;
-  bool doubled;
-  bool front;
+  int dir;       // -1 against the walk, 1 along it
+  int third;     // the group's third position
+  bool doubled;  // the group's faces hold a position of the edge twice
+  bool front;    // where the third corner lies around the edge (set with several groups)
   float value;
 };
 
@@ -627,6 +627,11 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
               offer[j] = o;
             }
           }
+          // The choice taken face by face in that order: the first face, replaced by a later one
+          // that bends more to the front (or is the same triangle and runs against the walk
+          // where the best runs along). Faces of one group share the third corner and so the
+          // bend: a later face of the group can only replace the group's own earlier face, so
+          // each group counts once, with its choice, where its first face comes.
           int best = -1, bestDir = 0;
           bool bestFront = false;
           float bestValue = 0.0f;
