@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <qzlib/base/memory.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/strutil.h>
 #include <qzlib/file/file.h>
 #include <qzlib/file/path.h>
@@ -326,7 +327,7 @@ int ReadModelSetFaceIndexCount(ReadModel* rm, ReadModelMesh* mesh, ReadModelFace
                                int indexCount) {
   if (indexCount < 0) return -1;
   uint32_t sets = mesh->FaceSets & ((1u << READMODEL_SET_COUNT) - 1);
-  int setCount = __builtin_popcount(sets);
+  int setCount = PopCount(sets);
   int* store = nullptr;
   if (indexCount > 0 && setCount > 0) {
     store = static_cast<int*>(
@@ -344,7 +345,7 @@ int* ReadModelFaceIndices(const ReadModelFace* face, int set) {
   if (set < 0 || set >= READMODEL_SET_COUNT || !face->Index) return nullptr;
   uint32_t bit = READMODEL_SET_BIT(set);
   if (!(face->Sets & bit)) return nullptr;
-  int slot = __builtin_popcount(face->Sets & (bit - 1));
+  int slot = PopCount(face->Sets & (bit - 1));
   return face->Index + static_cast<size_t>(slot) * static_cast<size_t>(face->IndexCount);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/modelimport/readmodel_convert.h>
@@ -12,12 +13,7 @@ namespace {
 
 constexpr float kDefaultLoadSmoothingAngle = 1.5620697f;
 
-// Number of index sets in a mask (bits counted by halves, no library call).
-int SetCount(uint32_t sets) {
-  sets = sets - ((sets >> 1) & 0x55555555u);
-  sets = (sets & 0x33333333u) + ((sets >> 2) & 0x33333333u);
-  return static_cast<int>((((sets + (sets >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
-}
+int SetCount(uint32_t sets) { return PopCount(sets); }
 
 constexpr uint32_t kPositionSet = READMODEL_SET_BIT(READMODEL_SET_POSITION);
 constexpr uint32_t kNormalSet = READMODEL_SET_BIT(READMODEL_SET_NORMAL);

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include <qzlib/base/memory.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 
 namespace {
 
 constexpr float kDefaultLoadSmoothingAngle = 1.5620697f;
 
-int SetCount(uint32_t sets) { return __builtin_popcount(sets); }
+int SetCount(uint32_t sets) { return PopCount(sets); }
 
 VECTOR Sub(const VECTOR& a, const VECTOR& b) { return VECTOR{a.x - b.x, a.y - b.y, a.z - b.z}; }
 VECTOR Cross(const VECTOR& a, const VECTOR& b) {
