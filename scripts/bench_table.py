@@ -5,8 +5,9 @@ Usage: bench_table.py BINARY [--repetitions N] [--cpu C] [--json OUT] [--filter 
        bench_table.py --from-json FILE
 
 Benchmarks are named [<function>/]<work>/engine, .../peer and .../bound; each figure is the median
-of the repetitions, in millions of destination pixels per second. With --cpu the binary runs
-pinned to that core (taskset)."""
+of the repetitions, in millions of destination pixels per second. An engine benchmark's "target"
+counter is the engine-to-peer ratio it is meant to reach; the target column shows it, with "met"
+or "missed". With --cpu the binary runs pinned to that core (taskset)."""
 import argparse
 import json
 import shutil
@@ -50,6 +51,7 @@ def main():
 
 def print_table(data, args):
     rates = {}  # work -> {engine|peer|bound: Mpix/s}
+    targets = {}  # work -> the engine-to-peer ratio to reach
     order = []
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
@@ -63,23 +65,33 @@ def print_table(data, args):
             rates[work] = {}
             order.append(work)
         rates[work][kind] = b["items_per_second"] / 1e6
+        if kind == "engine" and "target" in b:
+            targets[work] = b["target"]
 
     def fmt(v, style):
         return format(v, style) if v is not None else "-"
 
-    rows = [("work", "engine Mpix/s", "peer Mpix/s", "ratio", "ratio to bound")]
+    def target(work, ratio):
+        t = targets.get(work)
+        if t is None:
+            return "-"
+        verdict = "" if ratio is None else (" met" if ratio >= t else " missed")
+        return format(t, ".2f") + verdict
+
+    rows = [("work", "engine Mpix/s", "peer Mpix/s", "ratio", "target", "ratio to bound")]
     for work in order:
         r = rates[work]
         e, p, bnd = r.get("engine"), r.get("peer"), r.get("bound")
-        rows.append((work, fmt(e, ",.0f"), fmt(p, ",.0f"),
-                     fmt(e / p if e and p else None, ".2f"),
+        ratio = e / p if e and p else None
+        rows.append((work, fmt(e, ",.0f"), fmt(p, ",.0f"), fmt(ratio, ".2f"), target(work, ratio),
                      fmt(e / bnd if e and bnd else None, ".2f")))
-    widths = [max(len(row[i]) for row in rows) for i in range(5)]
-    print("| " + " | ".join(rows[0][i].ljust(widths[i]) for i in range(5)) + " |")
+    cols = len(rows[0])
+    widths = [max(len(row[i]) for row in rows) for i in range(cols)]
+    print("| " + " | ".join(rows[0][i].ljust(widths[i]) for i in range(cols)) + " |")
     print("|" + "|".join("-" * (w + 1) + (":" if i else "-") for i, w in enumerate(widths)) + "|")
     for row in rows[1:]:
         print("| " + row[0].ljust(widths[0]) + " | " +
-              " | ".join(row[i].rjust(widths[i]) for i in range(1, 5)) + " |")
+              " | ".join(row[i].rjust(widths[i]) for i in range(1, cols)) + " |")
     ctx = data.get("context", {})
     print(f"\n{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz, "
           f"{b_reps(data)} repetitions, medians"
