@@ -406,11 +406,13 @@ int ReadModelKeySize(int dataType);
 int ReadModelAllocKeys(ReadModel* rm, ReadModelAnimKeySet* keySet, int count);
 
 // Work done by the operations whose cost could outgrow their input, counted for the tests that
-// guard it: the steps of the normals' fan walk (steps, face groups looked at, faces passed over)
-// and the frames visited while adding frames. Only ever added to.
+// guard it: the steps of the normals' fan walk (steps, face groups looked at, faces passed over),
+// the frames visited while adding frames and the vertices compared while the mesh parts find
+// each corner's vertex. Only ever added to.
 struct ReadModelWork {
   uint64_t NormalSteps;
   uint64_t FrameVisits;
+  uint64_t VertexProbes;
 };
 ReadModelWork& ReadModelWorkCount();
 

@@ -38,6 +38,20 @@ int Fail(const char* text) {
   return -1;
 }
 
+// A part's vertices are unique; a corner finds its vertex by its bytes in an open-addressed table
+// (linear probing, at most half full, slot value = vertex index + 1, 0 empty), so a position that
+// many distinct vertices share costs no more per corner than one that few do.
+uint64_t VertexHash(const uint8_t* bytes, int stride) {
+  uint64_t h = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < stride; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, bytes + i, 8);
+    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  return h;
+}
+
 bool GroupHas(const Group* g, int bone) { return (g->Has[bone >> 6] >> (bone & 63)) & 1; }
 
 // Places a face of `bones` (increasing order) into a group of the set; its number, -1 when the
@@ -219,8 +233,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
   // faces bucketed by material, in face order
   int* order = PoolArray<int>(rm, static_cast<uint64_t>(faceCount));
   int* partStart = PoolArray<int>(rm, static_cast<uint64_t>(partCount) + 1);
-  int* posHead = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
-  if (!order || !partStart || !posHead) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  if (!order || !partStart) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
   for (int f = 0; f < faceCount; ++f) ++partStart[mesh->Faces[f].MaterialIndex + 1];
   for (int p = 0; p < partCount; ++p) partStart[p + 1] += partStart[p];
   {
@@ -229,8 +242,8 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     for (int p = 0; p < partCount; ++p) fill[p] = partStart[p];
     for (int f = 0; f < faceCount; ++f) order[fill[mesh->Faces[f].MaterialIndex]++] = f;
   }
-  for (int p = 0; p < posCount; ++p) posHead[p] = -1;
 
+  uint64_t probes = 0;  // vertices compared while finding corners' vertices
   for (int part = 0; part < partCount; ++part) {
     RMPartWork& pw = parts[part];
     pw.Material = mesh->Materials[part];
@@ -239,10 +252,13 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const int n = partStart[part + 1] - partStart[part];
     const int* faces = order + partStart[part];
     const uint64_t maxVerts = 3ull * static_cast<uint64_t>(n);
+    uint64_t tableSize = 16;
+    while (tableSize < 2 * maxVerts) tableSize *= 2;
+    const uint64_t mask = tableSize - 1;
     pw.Vertices = PoolArray<uint8_t>(rm, maxVerts * static_cast<uint64_t>(pw.VertexStride));
-    int* next = PoolArray<int>(rm, maxVerts);
+    int* table = PoolArray<int>(rm, tableSize);
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
-    if (!pw.Vertices || !next || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    if (!pw.Vertices || !table || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
     uint8_t vbuf[16 + READMODEL_MAX_UV_SETS * 8];
     for (int i = 0; i < n; ++i) {
@@ -275,22 +291,23 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           uv[s * 2 + 1] = t.v;
         }
         int found = -1;
-        for (int e = posHead[pos[c]]; e >= 0; e = next[e])
+        uint64_t slot = VertexHash(vbuf, pw.VertexStride) & mask;
+        for (; table[slot] != 0; slot = (slot + 1) & mask) {
+          ++probes;
+          const int e = table[slot] - 1;
           if (std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
             found = e;
             break;
           }
+        }
         if (found < 0) {
           found = pw.VertexCount++;
           std::memcpy(pw.Vertices + static_cast<size_t>(found) * pw.VertexStride, vbuf, pw.VertexStride);
-          next[found] = posHead[pos[c]];
-          posHead[pos[c]] = found;
+          table[slot] = found + 1;
         }
         out.VertexIndex[k] = static_cast<uint32_t>(found);
       }
     }
-    for (int v = 0; v < pw.VertexCount; ++v)
-      posHead[reinterpret_cast<MV1MeshVertex*>(pw.Vertices + static_cast<size_t>(v) * pw.VertexStride)->PositionIndex] = -1;
 
     // lists: rigid, four-bone groups, eight-bone groups, free-bone
     const int64_t* counts = partCounts + part * 4;
@@ -363,5 +380,6 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     }
     if (pw.BonesPerVertex > work->BonesPerVertex) work->BonesPerVertex = pw.BonesPerVertex;
   }
+  ReadModelWorkCount().VertexProbes += probes;
   return 0;
 }

@@ -362,6 +362,25 @@ TEST_F(MqoTest, MirrorAxisXSharesThePlaneVertices) {
   });
 }
 
+// Many distinct vertices over one position (a degenerate quad repeated and mirrored on three
+// axes: every copy's fan has normals of its own) once made the mesh parts compare each corner
+// with every vertex of its position; each corner now compares with a handful.
+TEST_F(MqoTest, CornersOfRepeatedMirroredQuadsFindTheirVerticesInProportion) {
+  const int quads = 10000;
+  std::string faces;
+  for (int i = 0; i < quads; ++i) faces += "\t\t4 V(0 1 2 0)\r\n";
+  const std::string doc = Doc(Object("o", "\tdepth 0\r\n\tmirror 1\r\n\tmirror_axis 7\r\n"
+                                          "\tvertex 3 {\r\n\t\t0 0 0\r\n\t\t1 0 0\r\n\t\t0 1 0\r\n\t}\r\n"
+                                          "\tface " + std::to_string(quads) + " {\r\n" + faces + "\t}\r\n")) +
+                          "Eof\r\n";
+  const uint64_t before = ReadModelWorkCount().VertexProbes;
+  const int h = Load(doc, nullptr, true);
+  ASSERT_GE(h, 0) << log;
+  const uint64_t corners = 8ull * 2 * 3 * quads;  // eight copies of two triangles
+  EXPECT_LE(ReadModelWorkCount().VertexProbes - before, 4 * corners);
+  EXPECT_EQ(ConvertedBase(h)->TriangleCount, 8 * 2 * quads);
+}
+
 TEST_F(MqoTest, OtherMirrorModesAreNotExpanded) {
   std::string doc = Doc(Object("o", "\tdepth 0\r\n\tmirror 2\r\n\tmirror_axis 7\r\n" +
                                         std::string(kSquare) +
