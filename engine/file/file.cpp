@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/base/memory.h"
@@ -104,6 +106,57 @@ bool FoldEqual(const char* a, const char* b) {
   }
 }
 
+std::string Folded(const char* s) {
+  std::string f(s);
+  for (char& c : f)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return f;
+}
+
+// The entry of an operating-system folder ("" is the current one) that matches comp with ASCII
+// letters in either case, the least such name when several match; empty when none does.
+std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
+  std::string best;
+  DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+  if (d) {
+    while (dirent* e = readdir(d)) {
+      if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name)) best = e->d_name;
+    }
+    closedir(d);
+  }
+  return best;
+}
+
+// Folder listings kept while a listing scope is open: per folder, its entries as (folded name,
+// name) pairs sorted, so that the first of equal folded names is the least name. A folder that
+// cannot be read is kept as an empty listing.
+struct ListingCache {
+  std::mutex lock;
+  int scopes = 0;
+  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> folders;
+};
+ListingCache g_listings;
+
+// As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
+// listing scope is open.
+std::string MatchInFolder(const std::string& folder, const std::string& comp) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+  auto it = g_listings.folders.find(folder);
+  if (it == g_listings.folders.end()) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
+      while (dirent* e = readdir(d)) entries.emplace_back(Folded(e->d_name), e->d_name);
+      closedir(d);
+    }
+    std::sort(entries.begin(), entries.end());
+    it = g_listings.folders.emplace(folder, std::move(entries)).first;
+  }
+  const std::string key = Folded(comp.c_str());
+  auto hit = std::lower_bound(it->second.begin(), it->second.end(), std::make_pair(key, std::string()));
+  return hit != it->second.end() && hit->first == key ? hit->second : std::string();
+}
+
 // The operating-system path for an engine path: as written when it exists, else with each
 // missing component replaced by the entry of its folder that matches it with ASCII letters in
 // either case (the least such name when several match). UTF-8 names hold bytes 0x80 and above
@@ -125,15 +178,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
     if (comp.empty()) continue;
     std::string candidate = resolved + comp;
     if (comp != "." && comp != ".." && !Exists(candidate)) {
-      DIR* d = opendir(resolved.empty() ? "." : resolved.c_str());
-      std::string best;
-      if (d) {
-        while (dirent* e = readdir(d)) {
-          if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name))
-            best = e->d_name;
-        }
-        closedir(d);
-      }
+      std::string best = MatchInFolder(resolved, comp);
       if (!best.empty()) candidate = resolved + best;
     }
     resolved = candidate;
@@ -227,7 +272,11 @@ int PlainSetCurrentDir(const char* path) {
   if (!path) return -1;
   std::string os;
   if (!ResolveOsPath(path, &os)) return -1;
-  return chdir(os.c_str()) == 0 ? 0 : -1;
+  if (chdir(os.c_str()) != 0) return -1;
+  // kept listings of relative folders named the old current directory's
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  g_listings.folders.clear();
+  return 0;
 }
 
 int PlainGetCurrentDir(char* buffer, size_t bufferSize) {
@@ -334,6 +383,16 @@ const FileFunctionTable* GetPlainFileFunctionTable() { return &kPlainTable; }
 int SetFileFunctionTable(const FileFunctionTable* table) {
   g_table = table ? table : &kDefaultTable;
   return 0;
+}
+
+void FileListingScopeBegin() {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  ++g_listings.scopes;
+}
+
+void FileListingScopeEnd() {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes > 0 && --g_listings.scopes == 0) g_listings.folders.clear();
 }
 
 FileHandle FileOpen(const char* path, int cacheFlag, int blockReadFlag, int asyncFlag) {

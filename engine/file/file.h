@@ -45,6 +45,14 @@ const FileFunctionTable* GetPlainFileFunctionTable();
 // Handles opened through one set must be closed before another is installed. Returns 0.
 int SetFileFunctionTable(const FileFunctionTable* table);
 
+// A listing scope: while one is open, the plain-file set reads a folder's entries once, at the
+// first name it must match there in either case, and matches every later name in that folder
+// against that listing (a name written exactly as it exists is found as before). Ending the
+// outermost scope, or changing the current directory, drops the listings; entries made meanwhile
+// are matched in either case only after that. MV1LoadModel holds a scope for the length of a load.
+void FileListingScopeBegin();
+void FileListingScopeEnd();
+
 // Opens a file for reading: a handle, or 0 when it cannot be opened. cacheFlag and asyncFlag ask
 // for read-ahead and background reading, which the plain-file set does without.
 FileHandle FileOpen(const char* path, int cacheFlag = 0, int blockReadFlag = 1, int asyncFlag = 0);

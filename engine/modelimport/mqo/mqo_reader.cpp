@@ -622,6 +622,7 @@ int Load(MqoLoad* L, const char* path, const char* modelName, const char* folder
   for (int i = 0; i < L->materialCount; ++i) {
     if (!L->used[i]) L->materials[i]->DiffuseTextures.Count = 0;
   }
+  MV1ReleaseLoadImage(L->r.start);  // the read model holds all of the document
   return ConvertReadModelToModelBase(rm, folder);
 }
 

@@ -7,6 +7,7 @@
 #include "engine/base/memory.h"
 #include "engine/base/strutil.h"
 #include "engine/file/file.h"
+#include "engine/model/model_readers.h"
 #include "engine/model/math3d.h"
 #include "engine/modelimport/readmodel.h"
 #include "engine_texts.h"
@@ -363,5 +364,6 @@ int LoadPmdModel(const void* image, size_t size, const char* path, const char* m
   }
   if (L.file.morphCount >= 2 && BuildMorphs(L) != 0) return -1;
   LoadMotions(L, folder, modelName);
+  MV1ReleaseLoadImage(image);  // the read model holds all of the file
   return ConvertReadModelToModelBase(rm, folder);
 }

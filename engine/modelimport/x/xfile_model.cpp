@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/base/log.h"
+#include "engine/model/model_readers.h"
 #include "engine/modelimport/x/xfile_names.h"
 #include "engine_texts.h"
 
@@ -414,9 +415,12 @@ int LoadXFileModel(const void* image, size_t size, const char* path, const char*
   rm.Name = rm.FilePath ? ReadModelAddString(&rm, modelName) : nullptr;
   if (!rm.Name) {
     WriteLogFmt(TEXT_X_ALLOC_STRING "\n", rm.FilePath ? modelName : path);
-  } else if (XFileAddObject(&list, XOBJ_FRAME, "XTopFrame", nullptr) && ParseXFile(image, size, &list) == 0 &&
-             ConvertXFileObjects(&list, &rm) == 0) {
-    result = ConvertReadModelToModelBase(&rm, folder);
+  } else if (XFileAddObject(&list, XOBJ_FRAME, "XTopFrame", nullptr) && ParseXFile(image, size, &list) == 0) {
+    // the tree holds all of the file, and the read model all of the tree
+    MV1ReleaseLoadImage(image);
+    const bool converted = ConvertXFileObjects(&list, &rm) == 0;
+    FreeXFileObjectList(&list);
+    if (converted) result = ConvertReadModelToModelBase(&rm, folder);
   }
   TerminateReadModel(&rm);
   FreeXFileObjectList(&list);
