@@ -7,11 +7,11 @@
 //   mem/<work>/<kind>     the same load once in a fresh child process: the peak resident memory
 //                         above the child's resident memory just before the load (counter peak_KiB)
 //
-// Inputs: the test data's X files under 100 KB copied alone into a scratch folder (their texture
-// files stay behind, so every texture name is looked up and missed), the X files of 100 KB and
-// more as found (with their textures) and copied alone the same way, and generated grids of
-// 1,000 to 1,000,000 triangles written as MQO, as text X without normals and as binary X without
-// normals. Counters say what scripts/bench_table.py needs for its ratio and target columns:
+// Inputs: the test data's X files under 100 KB, each copied alone into a folder of its own below
+// a scratch folder (their texture files stay behind, so every texture name is looked up and
+// missed), the X files of 100 KB and more as found (with their textures) and copied alone the
+// same way, and generated grids of 1,000 to 1,000,000 triangles written as MQO, as text X without
+// normals and as binary X without normals (a folder per size). Counters say what scripts/bench_table.py needs for its ratio and target columns:
 // group (0 small X, 1 large X as found, 2 large X untextured, 3 grid), has_normals, triangles.
 // The scratch folder is the current directory while the benchmarks run and is removed at exit.
 #include <benchmark/benchmark.h>
@@ -216,8 +216,9 @@ const std::vector<Input>& Inputs() {
       bool normals;
       int64_t triangles;
       if (bytes.empty() || !InspectX(bytes, &normals, &triangles) || triangles == 0) continue;
-      const std::string copy = g_scratch + "/" + name;
-      if (!WriteBytes(copy, bytes)) continue;
+      const std::string folder = g_scratch + "/" + Stem(name);
+      const std::string copy = folder + "/" + name;
+      if (mkdir(folder.c_str(), 0755) != 0 || !WriteBytes(copy, bytes)) continue;
       if (bytes.size() < 100 * 1024) {
         in.push_back({"x_small_" + Stem(name), copy, kSmallX, normals, true, triangles});
       } else {
@@ -228,7 +229,9 @@ const std::vector<Input>& Inputs() {
     for (int side : {22, 71, 224, 707}) {  // 968 to 999,698 triangles
       const Grid g{side, side};
       const std::string tag = std::to_string(int64_t(side) * side * 2);
-      const std::string base = g_scratch + "/grid" + tag;
+      const std::string folder = g_scratch + "/grid" + tag;
+      const std::string base = folder + "/grid" + tag;
+      if (mkdir(folder.c_str(), 0755) != 0) continue;
       const std::string text = GridXText(g);
       const int64_t triangles = int64_t(side) * side * 2;
       if (WriteBytes(base + ".mqo", GridMqo(g)))

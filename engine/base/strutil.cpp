@@ -135,16 +135,19 @@ const char* StrStr(const char* s, const char* part) {
   }
 }
 
-int AsciiToInt(const char* text) {
+int AsciiToInt(const char* text) { return AsciiToIntN(text, std::strlen(text)); }
+
+int AsciiToIntN(const char* text, size_t length) {
   const char* p = text;
-  while (*p && *p != '-' && !(*p >= '0' && *p <= '9')) ++p;
+  const char* end = text + length;
+  while (p < end && *p && *p != '-' && !(*p >= '0' && *p <= '9')) ++p;
   bool negative = false;
-  if (*p == '-') {
+  if (p < end && *p == '-') {
     negative = true;
     ++p;
   }
   uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') value = value * 10u + uint32_t(*p++ - '0');
+  while (p < end && *p >= '0' && *p <= '9') value = value * 10u + uint32_t(*p++ - '0');
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
 }

@@ -91,9 +91,41 @@ int64_t CurrentSize(const PlainFile* f) {
   return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+// What a listing scope keeps: per folder, its entries as (folded name, name) pairs sorted, so
+// that the first of equal folded names is the least name (a folder that cannot be read is kept
+// as an empty listing); per path asked about, whether it exists; the current directory.
+struct ListingCache {
+  std::mutex lock;
+  int scopes = 0;
+  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> folders;
+  std::unordered_map<std::string, bool> exists;
+  std::string currentDir;  // empty until asked
+  void Clear() {
+    folders.clear();
+    exists.clear();
+    currentDir.clear();
+  }
+};
+ListingCache g_listings;
+
 bool Exists(const std::string& p) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes > 0) {
+    auto it = g_listings.exists.find(p);
+    if (it != g_listings.exists.end()) return it->second;
+  }
   struct stat st;
-  return lstat(p.c_str(), &st) == 0;
+  const bool found = lstat(p.c_str(), &st) == 0;
+  if (g_listings.scopes > 0) g_listings.exists.emplace(p, found);
+  return found;
+}
+
+// True when a listing scope already found that the path does not exist.
+bool KnownMissing(const std::string& p) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return false;
+  auto it = g_listings.exists.find(p);
+  return it != g_listings.exists.end() && !it->second;
 }
 
 bool FoldEqual(const char* a, const char* b) {
@@ -126,16 +158,6 @@ std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
   }
   return best;
 }
-
-// Folder listings kept while a listing scope is open: per folder, its entries as (folded name,
-// name) pairs sorted, so that the first of equal folded names is the least name. A folder that
-// cannot be read is kept as an empty listing.
-struct ListingCache {
-  std::mutex lock;
-  int scopes = 0;
-  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> folders;
-};
-ListingCache g_listings;
 
 // As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
 // listing scope is open.
@@ -193,7 +215,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
 FileHandle PlainOpen(const char* path, int, int, int) {
   if (!path) return 0;
   std::string os;
-  if (!ResolveOsPath(path, &os)) return 0;
+  if (!ResolveOsPath(path, &os) || KnownMissing(os)) return 0;
   // Opened without blocking and checked before use: a FIFO or device never stalls the open.
   int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
@@ -273,20 +295,22 @@ int PlainSetCurrentDir(const char* path) {
   std::string os;
   if (!ResolveOsPath(path, &os)) return -1;
   if (chdir(os.c_str()) != 0) return -1;
-  // kept listings of relative folders named the old current directory's
+  // what a scope kept was found from the old current directory
   std::lock_guard<std::mutex> guard(g_listings.lock);
-  g_listings.folders.clear();
+  g_listings.Clear();
   return 0;
 }
 
 int PlainGetCurrentDir(char* buffer, size_t bufferSize) {
   if (!buffer || bufferSize == 0) return -1;
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  std::string engine = g_listings.currentDir;
   char cwd[PATH_MAX];
-  std::string engine;
-  if (!getcwd(cwd, sizeof(cwd)) || !OsPathToEngine(cwd, &engine)) {
+  if (engine.empty() && (!getcwd(cwd, sizeof(cwd)) || !OsPathToEngine(cwd, &engine))) {
     buffer[0] = 0;
     return -1;
   }
+  if (g_listings.scopes > 0) g_listings.currentDir = engine;
   return StrCopy(buffer, bufferSize, engine.c_str());
 }
 
@@ -392,7 +416,7 @@ void FileListingScopeBegin() {
 
 void FileListingScopeEnd() {
   std::lock_guard<std::mutex> guard(g_listings.lock);
-  if (g_listings.scopes > 0 && --g_listings.scopes == 0) g_listings.folders.clear();
+  if (g_listings.scopes > 0 && --g_listings.scopes == 0) g_listings.Clear();
 }
 
 FileHandle FileOpen(const char* path, int cacheFlag, int blockReadFlag, int asyncFlag) {

@@ -125,7 +125,7 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
   const bool keepNormals = MeshKeepsNormals(rm, m);
   int kept = 0;
   for (int i = 0; i < m->FaceCount; ++i) {
-    ReadModelFace f = m->Faces[i];
+    ReadModelFace& f = m->Faces[i];  // checked in place, moved down only past dropped faces
     if (f.IndexCount < 3) continue;
     f.Sets &= (1u << READMODEL_SET_COUNT) - 1;  // bits of no set name nothing
     if (f.IndexCount > READMODEL_MAX_FACE_INDICES) return Refusef("mesh %d has a face of %d vertices", m->Index, f.IndexCount);
@@ -147,7 +147,8 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
     int uvSets = ReadModelMaterialUVSets(m->Materials[f.MaterialIndex]);
     for (int k = 0; k < uvSets; ++k)
       if (m->UVs[k] && !check(READMODEL_SET_UV0 + k, m->UVCount[k])) return Refusef("mesh %d face %d: UV index", m->Index, i);
-    m->Faces[kept++] = f;
+    if (kept != i) m->Faces[kept] = f;
+    ++kept;
   }
   m->FaceCount = kept;
   return 0;

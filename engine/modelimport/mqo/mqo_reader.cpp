@@ -42,13 +42,13 @@ struct MqoMaterialLine {
 
 // "(" n numbers ")" after a material word; 0 or -1 (logged).
 int MaterialValues(MqoLoad* L, int no, const char* word, float* v, int n) {
-  if (MqoExpect(&L->r, "(") != 0) {
+  if (MqoExpect(&L->r, '(') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_OPEN, no, word);
   }
   for (int i = 0; i < n; ++i) {
     if (MqoGetFloat(&L->r, &v[i]) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_READ, no);
   }
-  if (MqoExpect(&L->r, ")") != 0) {
+  if (MqoExpect(&L->r, ')') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_CLOSE, no, word);
   }
   return 0;
@@ -56,11 +56,11 @@ int MaterialValues(MqoLoad* L, int no, const char* word, float* v, int n) {
 
 // "(" "file" ")" after a material word; 0 or -1 (logged; stringMessage for a bad string).
 int MaterialFile(MqoLoad* L, int no, const char* word, char* file, const char* stringMessage) {
-  if (MqoExpect(&L->r, "(") != 0) {
+  if (MqoExpect(&L->r, '(') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_OPEN, no, word);
   }
   if (MqoGetString(&L->r, file) != 0) return WriteLogFmt(stringMessage, no);
-  if (MqoExpect(&L->r, ")") != 0) {
+  if (MqoExpect(&L->r, ')') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_CLOSE, no, word);
   }
   return 0;
@@ -148,7 +148,7 @@ int ReadMaterialChunk(MqoLoad* L) {
       static_cast<size_t>(n) > (L->r.size - L->r.position) / 2) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_COUNT, n);
   }
-  if (MqoExpect(&L->r, "{") != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_OPEN "\n");
+  if (MqoExpect(&L->r, '{') != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_OPEN "\n");
   L->materials = static_cast<ReadModelMaterial**>(
       ReadModelAlloc(L->rm, sizeof(ReadModelMaterial*) * (static_cast<uint64_t>(n) + 1)));
   if (!L->materials) return -1;
@@ -156,7 +156,7 @@ int ReadMaterialChunk(MqoLoad* L) {
   for (int i = 0; i < n; ++i) {
     if (ReadMaterialLine(L, i) != 0) return -1;
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_CLOSE "\n");
+  if (MqoExpect(&L->r, '}') != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_CLOSE "\n");
   return 0;
 }
 
@@ -165,12 +165,13 @@ int ReadMaterialChunk(MqoLoad* L) {
 // ends the pass. A token error logs tokenMessage. 0 or -1.
 int ChunkPass(MqoLoad* L, const char* keyword, int (*read)(MqoLoad*), bool once,
               const char* tokenMessage) {
-  char word[MQO_TOKEN_MAX];
+  const size_t keywordLength = std::strlen(keyword);
+  MqoToken word;
   L->r.position = MQO_BODY_START;
   while (!MqoAtEnd(&L->r)) {
-    if (MqoGetToken(&L->r, word) != 0) return WriteLog(tokenMessage);
-    if (std::strcmp(word, "Eof") == 0) break;
-    if (std::strcmp(word, keyword) == 0) {
+    if (MqoNextToken(&L->r, &word) != 0) return WriteLog(tokenMessage);
+    if (MqoTokenIs(word, "Eof")) break;
+    if (word.length == keywordLength && std::memcmp(word.text, keyword, keywordLength) == 0) {
       if (read(L) != 0) return -1;
       if (once) break;
       continue;
@@ -222,7 +223,7 @@ int ReadVertices(MqoLoad* L, MqoObject* o) {
   }
   auto* pos = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * static_cast<uint64_t>(n)));
   if (!pos && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_ALLOC, o->name);
-  if (MqoExpect(&L->r, "{") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_OPEN, o->name);
+  if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_OPEN, o->name);
   for (int i = 0; i < n; ++i) {
     float v[3];
     for (float& x : v) {
@@ -230,7 +231,7 @@ int ReadVertices(MqoLoad* L, MqoObject* o) {
     }
     pos[i] = VECTOR{v[0], v[1], -v[2]};
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_CLOSE, o->name);
+  if (MqoExpect(&L->r, '}') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_CLOSE, o->name);
   mesh->Positions = pos;
   mesh->PositionCount = n;
   return 0;
@@ -250,27 +251,27 @@ struct MqoFaceLine {
 template <typename T, typename Get>
 int FaceValues(MqoLoad* L, MqoObject* o, int n, T* out, int keep, const char* openMsg,
                const char* closeMsg, Get get) {
-  if (MqoExpect(&L->r, "(") != 0) return WriteLogFmt(openMsg, o->name);
+  if (MqoExpect(&L->r, '(') != 0) return WriteLogFmt(openMsg, o->name);
   for (int i = 0; i < n; ++i) {
     T v;
     if (get(&v) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
     if (i < keep) out[i] = v;
   }
-  if (MqoExpect(&L->r, ")") != 0) return WriteLogFmt(closeMsg, o->name);
+  if (MqoExpect(&L->r, ')') != 0) return WriteLogFmt(closeMsg, o->name);
   return 0;
 }
 
 // Reads one face line; 0 or -1 (logged).
 int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
-  char word[MQO_TOKEN_MAX];
+  MqoToken word;
   if (MqoGetInt(&L->r, &f->count) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
   const bool kept = f->count == 3 || f->count == 4;
   const int keep = kept ? f->count : 0;
   f->material = -1;
   f->hasUV = f->hasCol = false;
-  if (MqoGetToken(&L->r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-  if (word[0] != 'V') return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_V, o->name);
-  if (MqoExpect(&L->r, "(") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_OPEN, o->name);
+  if (MqoNextToken(&L->r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+  if (word.text[0] != 'V') return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_V, o->name);
+  if (MqoExpect(&L->r, '(') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_OPEN, o->name);
   const int positions = o->mesh->PositionCount;
   for (int i = 0; i < f->count; ++i) {
     int v = -1;
@@ -279,11 +280,11 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
     }
     if (i < keep) f->index[i] = v;
   }
-  if (MqoExpect(&L->r, ")") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_CLOSE, o->name);
+  if (MqoExpect(&L->r, ')') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_CLOSE, o->name);
   MqoTextReader* r = &L->r;
   while (!MqoSkipToLineEnd(r)) {
-    if (MqoGetToken(r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-    if (std::strcmp(word, "M") == 0) {
+    if (MqoNextToken(r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+    if (MqoTokenIs(word, "M")) {
       int m = -1;
       if (FaceValues(L, o, 1, &m, 1, MQO_ERR TEXT_MQO_FACE_M_OPEN, MQO_ERR TEXT_MQO_FACE_M_CLOSE,
                      [r](int* v) { return MqoGetInt(r, v); }) != 0) {
@@ -293,7 +294,7 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_BAD_MATERIAL, o->name, m);
       }
       f->material = m;
-    } else if (std::strcmp(word, "UV") == 0) {
+    } else if (MqoTokenIs(word, "UV")) {
       if (FaceValues(L, o, f->count, f->uv, keep, MQO_ERR TEXT_MQO_FACE_UV_OPEN,
                      MQO_ERR TEXT_MQO_FACE_UV_CLOSE, [r](ReadModelUV* v) {
                        return MqoGetFloat(r, &v->u) != 0 || MqoGetFloat(r, &v->v) != 0 ? -1 : 0;
@@ -301,7 +302,7 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return -1;
       }
       f->hasUV = true;
-    } else if (std::strcmp(word, "COL") == 0) {
+    } else if (MqoTokenIs(word, "COL")) {
       // a missing ")" after the colours is reported with the UV message
       if (FaceValues(L, o, f->count, f->col, keep, MQO_ERR TEXT_MQO_FACE_COL_OPEN,
                      MQO_ERR TEXT_MQO_FACE_UV_CLOSE, [r](uint32_t* v) {
@@ -313,11 +314,11 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return -1;
       }
       f->hasCol = true;
-    } else if (std::strcmp(word, "(") == 0) {
+    } else if (MqoTokenIs(word, "(")) {
       // the values of a word this reader does not know
       do {
-        if (MqoGetToken(r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-      } while (std::strcmp(word, ")") != 0);
+        if (MqoNextToken(r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+      } while (!MqoTokenIs(word, ")"));
     }
   }
   return 0;
@@ -392,7 +393,7 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
   for (uint64_t i = 0; i < corners; ++i) mesh->VertexColors[i] = COLOR_F{1, 1, 1, 1};
   mesh->FaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) |
                    READMODEL_SET_BIT(READMODEL_SET_COLOR) | READMODEL_SET_BIT(READMODEL_SET_UV0);
-  if (MqoExpect(&L->r, "{") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
+  if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
   for (int i = 0; i <= L->materialCount; ++i) L->meshNumber[i] = -1;
   int kept = 0, uvNext = 0, colNext = 0;
   for (int i = 0; i < n; ++i) {
@@ -402,7 +403,7 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
     if (StoreFace(L, o, f, kept, &uvNext, &colNext) != 0) return -1;
     ++kept;
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_CLOSE, o->name);
+  if (MqoExpect(&L->r, '}') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_CLOSE, o->name);
   mesh->FaceCount = kept;
   return 0;
 }
@@ -580,7 +581,7 @@ int ReadObjectChunk(MqoLoad* L) {
   o.mirrorAxis = 0;
   o.hasVertex = o.hasFace = false;
   if (MqoGetString(&L->r, o.name) != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NAME "\n");
-  if (MqoExpect(&L->r, "{") != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NO_OPEN "\n");
+  if (MqoExpect(&L->r, '{') != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NO_OPEN "\n");
   char word[MQO_TOKEN_MAX];
   if (MqoGetToken(&L->r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o.name);
   int depth = 0;
