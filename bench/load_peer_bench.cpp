@@ -1,7 +1,7 @@
 // Whole model loads beside the distribution's peer importer (libassimp, when the build found it),
 // in one binary so that every figure reads as a ratio taken in one run:
 //
-//   load/<work>/engine    MV1LoadModel of the file from disk, then MV1DeleteModel
+//   load/<work>/engine    MV1LoadModel of the file from disk, then MV1DeleteModel (CPU time)
 //   load/<work>/peer      the peer's ReadFile of the same file without post-processing
 //   load/<work>/peer_pp   the same with triangulation, identical-vertex joining and smooth normals
 //   mem/<work>/<kind>     the same load once in a fresh child process: the peak resident memory
@@ -358,9 +358,10 @@ void MemoryPeak(benchmark::State& state, const Input& in, const char* kind) {
 void RegisterAll() {
   for (const Input& in : Inputs()) {
     const std::string load = "load/" + in.work + "/";
-    benchmark::RegisterBenchmark((load + "engine").c_str(), EngineLoad, in)->Unit(benchmark::kMicrosecond);
+    if (in.group != kLargeXUntextured)
+      benchmark::RegisterBenchmark((load + "engine").c_str(), EngineLoad, in)->Unit(benchmark::kMicrosecond);
 #ifdef HAVE_ASSIMP
-    if (in.peerReads) {
+    if (in.peerReads && in.group != kLargeXUntextured) {
       benchmark::RegisterBenchmark((load + "peer").c_str(), PeerLoad, in, 0u)->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark((load + "peer_pp").c_str(), PeerLoad, in, kPeerPostProcess)
           ->Unit(benchmark::kMicrosecond);
