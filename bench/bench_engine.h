@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/library.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/system/library.h>
+#include <qzlib/platform/d3d_device.h>
 
 // Unless needed (a test file, say) is missing, starts the engine in Direct3D mode over the
 // stand-in device; otherwise, or when the start fails, the benchmark is skipped and false

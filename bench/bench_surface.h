@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "engine/soft/memimg.h"
+#include <qzlib/soft/memimg.h>
 
 struct BenchSurface {
   MEMIMG img{};

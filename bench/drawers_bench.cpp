@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "bench/bench_surface.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/memimg.h"
-#include "engine/soft/rota_blit.h"
-#include "engine/soft/stretch_blit.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/memimg.h>
+#include <qzlib/soft/rota_blit.h>
+#include <qzlib/soft/stretch_blit.h>
 
 namespace {
 

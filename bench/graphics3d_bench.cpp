@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/library.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/draw3d.h"
+#include <qzlib/system/library.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/draw3d.h>
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/baseimage.h"
+#include <qzlib/image/baseimage.h>
 
 namespace {
 

@@ -31,10 +31,10 @@
 #include <vector>
 
 #include "bench/bench_engine.h"
-#include "engine/file/file.h"
-#include "engine/model/model.h"
-#include "engine/model/model_load.h"
-#include "engine/modelimport/x/xfile_parser.h"
+#include <qzlib/file/file.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/modelimport/x/xfile_parser.h>
 #include "tests/support/x_test_files.h"
 
 #ifdef HAVE_ASSIMP

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "engine/model/geometry.h"
-#include "engine/model/math3d.h"
-#include "engine/model/matrix3x4.h"
+#include <qzlib/math/geometry.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/math/matrix3x4.h>
 
 namespace {
 

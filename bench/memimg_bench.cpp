@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/image/baseimage.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/image/baseimage.h>
+#include <qzlib/soft/memimg.h>
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <random>
 #include <vector>
 
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
 #include "tests/support/model_builder.h"
 
 namespace {

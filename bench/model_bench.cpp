@@ -6,14 +6,14 @@
 #include <random>
 #include <vector>
 
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/math3d.h"
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model.h"
-#include "engine/model/model_bounds.h"
-#include "engine/model/model_draw_state.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_bounds.h>
+#include <qzlib/model/model_draw_state.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
 #include "tests/support/model_builder.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <random>
 #include <vector>
 
-#include "engine/model/model.h"
-#include "engine/model/model_collision.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/model/model_refmesh.h"
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_collision.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/model/model_refmesh.h>
 #include "tests/support/collision_oracle.h"
 #include "tests/support/model_builder.h"
 

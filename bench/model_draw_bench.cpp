@@ -6,14 +6,14 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_draw.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_draw.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/platform/d3d_device.h>
 #include "tests/support/model_builder.h"
 
 namespace {

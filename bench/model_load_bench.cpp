@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/image/baseimage.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_buffers.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_mesh_process.h"
-#include "engine/model/model_texture.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_mesh_process.h>
+#include <qzlib/model/model_texture.h>
 #include "tests/support/model_builder.h"
 
 namespace {

@@ -10,15 +10,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_readers.h"
-#include "engine/modelimport/readmodel.h"
-#include "engine/modelimport/readmodel_convert.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/modelimport/readmodel.h>
+#include <qzlib/modelimport/readmodel_convert.h>
+#include <qzlib/platform/d3d_device.h>
 
 namespace {
 

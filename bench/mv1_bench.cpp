@@ -11,18 +11,18 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/file/lz.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_buffers.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_mesh_process.h"
-#include "engine/model/model_readers.h"
-#include "engine/model/model_texture.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/file/lz.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_mesh_process.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/model/model_texture.h>
+#include <qzlib/platform/d3d_device.h>
 #include "tests/support/mv1_writer.h"
 
 namespace {

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "bench/bench_surface.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/plain_blit.h"
-#include "engine/soft/polygon.h"
-#include "engine/soft/polygon_walk.h"
-#include "engine/soft/rota_blit.h"
-#include "engine/soft/shapes.h"
-#include "engine/soft/stretch_blit.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/plain_blit.h>
+#include <qzlib/soft/polygon.h>
+#include <qzlib/soft/polygon_walk.h>
+#include <qzlib/soft/rota_blit.h>
+#include <qzlib/soft/shapes.h>
+#include <qzlib/soft/stretch_blit.h>
 
 #ifdef ENGINE_BENCH_PIXMAN
 #include <pixman.h>

@@ -7,10 +7,10 @@
 #include <random>
 #include <vector>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/plain_blit.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/plain_blit.h>
 
 namespace {
 

@@ -8,19 +8,19 @@
 #include <vector>
 
 #include "bench/bench_engine.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/base/log.h"
-#include "engine/graphics/graph.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_texture.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/pmd/pmd_reader.h"
-#include "engine/modelimport/readmodel.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/base/log.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_texture.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/pmd/pmd_reader.h>
+#include <qzlib/modelimport/readmodel.h>
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "bench/bench_surface.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/polygon.h"
-#include "engine/soft/polygon_walk.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/polygon.h>
+#include <qzlib/soft/polygon_walk.h>
 
 namespace {
 

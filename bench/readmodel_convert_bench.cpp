@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
 #include "tests/support/readmodel_builder.cpp"
 
 namespace {

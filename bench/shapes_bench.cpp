@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "bench/bench_surface.h"
-#include "engine/base/types.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/shapes.h"
+#include <qzlib/base/types.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/shapes.h>
 
 namespace {
 

@@ -11,16 +11,16 @@
 #include <sstream>
 #include <string>
 
-#include "engine/base/log.h"
+#include <qzlib/base/log.h>
 #include "bench/bench_engine.h"
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_load.h"
-#include "engine/modelimport/x/xfile_model.h"
-#include "engine/modelimport/x/xfile_parser.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/modelimport/x/xfile_model.h>
+#include <qzlib/modelimport/x/xfile_parser.h>
 
 #ifdef HAVE_ASSIMP
 #include <assimp/Importer.hpp>

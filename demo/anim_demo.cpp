@@ -7,13 +7,13 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/model/model.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/memimg.h>
 #include "tests/support/model_builder.h"
 
 namespace {

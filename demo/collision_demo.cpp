@@ -9,15 +9,15 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_collision.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/model/model_refmesh.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/memimg.h"
-#include "engine/soft/polygon.h"
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_collision.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/model/model_refmesh.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/memimg.h>
+#include <qzlib/soft/polygon.h>
 #include "tests/support/model_builder.h"
 
 namespace {

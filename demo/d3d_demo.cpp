@@ -5,13 +5,13 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/library.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/camera.h"
-#include "engine/model/draw3d.h"
-#include "engine/model/light.h"
+#include <qzlib/system/library.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/graphics/draw3d.h>
+#include <qzlib/graphics/light.h>
 #include "tests/support/d3d_replay.h"
 
 namespace {

@@ -7,14 +7,14 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/library.h"
-#include "engine/base/memory.h"
-#include "engine/base/types.h"
-#include "engine/graphics/draw_shapes.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graph.h"
-#include "engine/image/baseimage.h"
-#include "engine/soft/entry_points.h"
+#include <qzlib/system/library.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/base/types.h>
+#include <qzlib/graphics/draw_shapes.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/soft/entry_points.h>
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/image/baseimage.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
+#include <qzlib/image/baseimage.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
 
 bool SaveMemImgPicture(const MEMIMG* img, const char* path) {
   if (!img || !img->Base || img->Base->PaletteFlag) return false;

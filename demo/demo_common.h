@@ -1,6 +1,6 @@
 // What the demonstration parts share.
 #pragma once
-#include "engine/soft/memimg.h"
+#include <qzlib/soft/memimg.h>
 
 #include <cstdint>
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/camera.h"
-#include "engine/model/model_refmesh.h"
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/model/model_refmesh.h>
 #include "tests/support/d3d_replay.h"
 
 void PosedBox(int h, VECTOR* lo, VECTOR* hi) {

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/base/types.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/types.h>
+#include <qzlib/soft/memimg.h>
 
 // The dark blue-grey the model pictures are drawn over (0x00RRGGBB).
 constexpr uint32_t kModelBackground = 0x00303844;

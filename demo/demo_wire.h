@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "demo/demo_common.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/memimg.h>
 
 // An orthographic view: turned by yaw about y, then pitch about x; scale pixels per unit around
 // the centre (cx, cy).

@@ -10,15 +10,15 @@
 #include "demo/demo_common.h"
 #include "demo/demo_model.h"
 #include "demo/demos.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/camera.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_draw.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_matrix.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_draw.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/soft/memimg.h>
 
 namespace {
 

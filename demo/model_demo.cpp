@@ -9,20 +9,20 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/library.h"
-#include "engine/model/camera.h"
-#include "engine/model/draw3d.h"
-#include "engine/model/math3d.h"
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model.h"
-#include "engine/model/model_bounds.h"
-#include "engine/model/model_draw_state.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/system/library.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/graphics/draw3d.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_bounds.h>
+#include <qzlib/model/model_draw_state.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/soft/memimg.h>
 #include "tests/support/d3d_replay.h"
 #include "tests/support/model_builder.h"
 

@@ -8,18 +8,18 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/image/baseimage.h"
-#include "engine/model/camera.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_draw.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_draw.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/soft/memimg.h>
 #include "tests/support/d3d_replay.h"
 #include "tests/support/model_builder.h"
 

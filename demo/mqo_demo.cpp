@@ -9,12 +9,12 @@
 #include "demo/demo_common.h"
 #include "demo/demo_model.h"
 #include "demo/demos.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/light.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_draw.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_matrix.h"
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/light.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_draw.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_matrix.h>
 
 namespace {
 

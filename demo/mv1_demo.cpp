@@ -10,14 +10,14 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/file/file.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/camera.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_readers.h"
-#include "platform/d3d_device.h"
+#include <qzlib/file/file.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/platform/d3d_device.h>
 #include "tests/support/d3d_replay.h"
 #include "tests/support/model_files.h"
 #include "tests/support/mv1_writer.h"

@@ -12,13 +12,13 @@
 #include "demo/demo_common.h"
 #include "demo/demo_wire.h"
 #include "demo/demos.h"
-#include "engine/base/log.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/readmodel.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/readmodel.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/memimg.h>
 
 namespace {
 

@@ -6,13 +6,14 @@
 
 #include "demo/demo_common.h"
 #include "demo/demos.h"
-#include "engine/base/types.h"
-#include "engine/graphics/draw_shapes.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/image/baseimage.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/entry_points.h"
-#include "engine/soft/memimg.h"
+#include <qzlib/base/types.h>
+#include <qzlib/graphics/draw_shapes.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/entry_points.h>
+#include <qzlib/soft/memimg.h>
 
 namespace {
 

@@ -7,16 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/graphics/draw_shapes.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics.h"
-#include "engine/image/baseimage.h"
-#include "engine/library.h"
-#include "engine/soft/entry_points.h"
+#include <qzlib/qzlib.h>
 
 // The engine's log (Log.txt, and the capture) is Shift_JIS (CP932): print it as UTF-8.
 static void PrintLog(const char* failedCall) {

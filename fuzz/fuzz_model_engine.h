@@ -2,10 +2,10 @@
 #pragma once
 #include <cstdlib>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics.h"
-#include "engine/library.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model_handles.h>
 
 // The engine in Direct3D mode over the stand-in device (the model system exists only then, and
 // textures become graphs), with the base table grown once so that block counts repeat.

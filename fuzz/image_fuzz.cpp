@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/image/baseimage.h"
-#include "engine/image/pixel_codec.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/image/pixel_codec.h>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Images up to 4 MB: beyond that a few bytes of run-length data spend the run on clearing

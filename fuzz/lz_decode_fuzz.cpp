@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/file/lz.h"
+#include <qzlib/file/lz.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int claimed = LzDecode(data, size, nullptr, 0);

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/image/baseimage.h"
-#include "engine/image/pixel_codec.h"
-#include "engine/model/model_texture.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/image/pixel_codec.h>
+#include <qzlib/model/model_texture.h>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SetImageMemoryLimit(4u << 20);  // as the image reader target sets it

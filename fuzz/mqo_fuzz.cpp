@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_readers.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_readers.h>
 #include "fuzz/fuzz_model_engine.h"
 // The test helpers have no test-framework dependency; they are compiled into the target.
 #include "tests/support/converted_base_check.cpp"

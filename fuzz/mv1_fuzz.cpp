@@ -10,14 +10,14 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_readers.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/platform/d3d_device.h>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SetGraphMode(640, 480, 32);

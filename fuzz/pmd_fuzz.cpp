@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/file/file.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/pmd/pmd_file.h"
-#include "engine/modelimport/pmd/pmd_reader.h"
+#include <qzlib/file/file.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/pmd/pmd_file.h>
+#include <qzlib/modelimport/pmd/pmd_reader.h>
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/modelimport/pmd/pmd_reader.h"
-#include "engine/modelimport/readmodel.h"
-#include "engine_texts.h"
+#include <qzlib/modelimport/pmd/pmd_reader.h>
+#include <qzlib/modelimport/readmodel.h>
+#include <qzlib/base/engine_texts.h>
 
 namespace {
 

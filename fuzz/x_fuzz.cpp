@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/modelimport/x/xfile_parser.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/modelimport/x/xfile_parser.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t blocksBefore = MemLiveBlockCount();

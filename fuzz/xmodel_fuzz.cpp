@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/x/xfile_model.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/x/xfile_model.h>
 // The check has no test-framework dependency; it is compiled into the target.
 #include "tests/support/converted_base_check.cpp"
 

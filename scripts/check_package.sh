@@ -9,10 +9,10 @@ stage=$build/package-check
 prefix=$stage/prefix
 rm -rf "$stage"
 cmake --install "$build" --prefix "$prefix" > /dev/null
-inc=$prefix/include/qzlib
-headers=$(cd "$inc" && find . -name '*.h' | sed 's#^\./##' | sort)
+inc=$prefix/include
+headers=$(cd "$inc" && find qzlib -name '*.h' | sort)
 for h in $headers; do
-  printf '#include "%s"\n' "$h" | ${CXX:-c++} -std=c++17 -fsyntax-only -I"$inc" -x c++ - ||
+  printf '#include <%s>\n' "$h" | ${CXX:-c++} -std=c++17 -fsyntax-only -I"$inc" -x c++ - ||
     { echo "installed header $h does not compile on its own" >&2; exit 1; }
 done
 echo "$(echo "$headers" | wc -l) installed headers compile on their own"

@@ -11,7 +11,7 @@ trap 'rm -f "$tmp"' EXIT
 declare -A seen=()
 lineno=0
 {
-  echo "// Generated from engine/base/texts_ja.txt; do not edit."
+  echo "// Generated from qzlib/base/texts_ja.txt; do not edit."
   echo "#pragma once"
   while IFS=$'\t' read -r name text || [ -n "$name" ]; do
     lineno=$((lineno + 1))

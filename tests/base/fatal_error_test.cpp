@@ -1,11 +1,11 @@
 // The fatal-error exit on its own: the log line, the test hook, and the end function engine start
 // registers (base knows nothing of what it ends).
-#include "engine/base/fatal_error.h"
+#include <qzlib/base/fatal_error.h>
 
 #include <cstdio>
 #include <stdexcept>
 
-#include "engine/base/log.h"
+#include <qzlib/base/log.h>
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/base/log.h"
+#include <qzlib/base/log.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "engine/base/mathutil.h"
+#include <qzlib/base/mathutil.h>
 
 #include <gtest/gtest.h>
 

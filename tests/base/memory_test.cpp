@@ -1,8 +1,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
 #include "tests/support/test_support.h"
 
 class MemoryTest : public LeakCheckedTest {};

@@ -1,4 +1,4 @@
-#include "engine/base/strutil.h"
+#include <qzlib/base/strutil.h>
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "engine_texts.h"
+#include <qzlib/base/engine_texts.h>
 
 namespace {
 // "表" (0x95 0x5C): trail byte "\". "ア" (0x83 0x41) and "ヂ" (0x83 0x61): trail bytes "A", "a".

@@ -1,4 +1,4 @@
-#include "engine/file/file.h"
+#include <qzlib/file/file.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file/path.h"
-#include "engine/file/stream.h"
+#include <qzlib/file/path.h>
+#include <qzlib/file/stream.h>
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/file/lz.h"
+#include <qzlib/file/lz.h>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "engine/file/path.h"
+#include <qzlib/file/path.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/file/file.h"
+#include <qzlib/file/file.h>
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <random>
 #include <vector>
 
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics.h"
-#include "engine/image/baseimage.h"
-#include "engine/model/camera.h"
-#include "engine/model/draw3d.h"
-#include "engine/model/light.h"
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/graphics/draw3d.h>
+#include <qzlib/graphics/light.h>
 #include "tests/support/d3d_engine.h"
 
 namespace {

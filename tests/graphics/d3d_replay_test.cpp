@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/model/camera.h"
-#include "engine/model/draw3d.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/graphics/draw3d.h>
 #include "tests/support/d3d_engine.h"
 
 namespace {

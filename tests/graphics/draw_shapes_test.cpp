@@ -2,11 +2,12 @@
 // drawers draw, and nothing for negative radii or an empty draw area.
 #include <gtest/gtest.h>
 
-#include "engine/base/types.h"
-#include "engine/graphics/draw_shapes.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/shapes.h"
+#include <qzlib/base/types.h>
+#include <qzlib/graphics/draw_shapes.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/shapes.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/test_support.h"
 

@@ -1,6 +1,6 @@
 // Software graphs: the handle table, surface formats, the blend graph, the draw screen and the
 // software screen made at graphics start.
-#include "engine/graphics/graph.h"
+#include <qzlib/graphics/graph.h>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/base/fatal_error.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics.h"
-#include "engine/soft/blend_tables.h"
+#include <qzlib/base/fatal_error.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics.h>
+#include <qzlib/soft/blend_tables.h>
 #include "tests/support/test_support.h"
 
 namespace {

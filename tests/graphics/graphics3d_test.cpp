@@ -1,16 +1,16 @@
 // The graphics core's 3-D share: Direct3D start and end, draw settings, the draw-screen view and
 // the transforms the device receives.
-#include "engine/graphics/graphics3d.h"
+#include <qzlib/graphics/graphics3d.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 
-#include "engine/graphics/graph.h"
-#include "engine/model/camera.h"
-#include "engine/model/light.h"
-#include "engine/model/math3d.h"
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/camera.h>
+#include <qzlib/graphics/light.h>
+#include <qzlib/math/math3d.h>
 #include "tests/support/d3d_engine.h"
 
 namespace {

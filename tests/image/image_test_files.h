@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/baseimage.h"
+#include <qzlib/image/baseimage.h>
 
 struct Bytes {
   std::vector<uint8_t> v;

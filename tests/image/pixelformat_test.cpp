@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image/baseimage.h"
+#include <qzlib/image/baseimage.h>
 #include "tests/support/test_support.h"
 
 namespace {

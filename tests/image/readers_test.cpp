@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/image/baseimage.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/image/baseimage.h>
 #include "tests/image/image_test_files.h"
 #include "tests/support/test_support.h"
 

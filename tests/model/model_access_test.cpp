@@ -6,12 +6,12 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/image/baseimage.h"
-#include "engine/graphics/graph.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_draw_state.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/image/baseimage.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_draw_state.h>
+#include <qzlib/model/model_handles.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_test.h"
 

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <random>
 
-#include "engine/base/memory.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
 #include "tests/support/model_test.h"
 
 namespace {

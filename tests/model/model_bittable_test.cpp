@@ -1,10 +1,10 @@
 // Bit tables.
 #include <gtest/gtest.h>
 
-#include "engine/base/log.h"
-#include "engine/model/model_bittable.h"
-#include "engine/model/model_handles.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/model/model_bittable.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_bounds.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_bounds.h>
+#include <qzlib/model/model_handles.h>
 #include "tests/support/model_test.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_buffers.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_texture.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_texture.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/model_files.h"

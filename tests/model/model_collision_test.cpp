@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/model/model.h"
-#include "engine/model/model_collision.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/model/model_refmesh.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_collision.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/model/model_refmesh.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/collision_oracle.h"
 #include "tests/support/model_test.h"
 

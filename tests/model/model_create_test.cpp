@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "engine/base/memory.h"
-#include "engine/model/model.h"
-#include "engine/model/model_build.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_build.h>
+#include <qzlib/model/model_handles.h>
 #include "tests/support/model_test.h"
 
 namespace {

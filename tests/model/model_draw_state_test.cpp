@@ -5,9 +5,9 @@
 #include <cstring>
 #include <random>
 
-#include "engine/model/model.h"
-#include "engine/model/model_draw_state.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_draw_state.h>
+#include <qzlib/model/model_handles.h>
 #include "tests/support/model_test.h"
 
 namespace {

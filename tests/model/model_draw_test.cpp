@@ -9,18 +9,18 @@
 #include <random>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/graphics/graph.h"
-#include "engine/graphics/graphics3d.h"
-#include "engine/model/light.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_access.h"
-#include "engine/model/model_buffers.h"
-#include "engine/model/model_draw.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/model/model_texture.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/light.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_access.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/model/model_draw.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/model/model_texture.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_builder.h"
 

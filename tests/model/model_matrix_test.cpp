@@ -6,11 +6,11 @@
 #include <cstring>
 #include <random>
 
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_draw_state.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_draw_state.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
 #include "tests/support/model_test.h"
 
 namespace {

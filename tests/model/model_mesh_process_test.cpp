@@ -7,12 +7,12 @@
 #include <random>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_mesh_process.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_mesh_process.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/model_test.h"
 
 namespace {

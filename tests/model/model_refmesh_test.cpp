@@ -7,13 +7,13 @@
 #include <cstring>
 #include <string>
 
-#include "engine/base/log.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/model/model_refmesh.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/model/model_refmesh.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/model_test.h"
 
 namespace {

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/base/log.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/library.h"
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/system/library.h>
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/model_test.h"
 #include "tests/support/test_support.h"
 

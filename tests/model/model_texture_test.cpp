@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/graphics/graph.h"
-#include "engine/image/baseimage.h"
-#include "engine/model/model_texture.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/image/baseimage.h>
+#include <qzlib/model/model_texture.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_files.h"
 

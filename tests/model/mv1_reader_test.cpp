@@ -1,7 +1,7 @@
 // The MV1 reader: round trips through the test writer for every packed form and layout, every
 // refusal rule, hostile input (truncation, off-by-one counts, random damage), allocation failure,
 // textures and the decoding edge cases.
-#include "engine/model/mv1_reader.h"
+#include <qzlib/model/mv1_reader.h>
 
 #include <gtest/gtest.h>
 
@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/model/model.h"
-#include "engine/model/model_build.h"
-#include "engine/model/model_buffers.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_readers.h"
-#include "engine_texts.h"
-#include "platform/d3d_device.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_build.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/base/engine_texts.h>
+#include <qzlib/platform/d3d_device.h>
 #include "tests/support/d3d_engine.h"
 #include "tests/support/lz_encoder.h"
 #include "tests/support/model_files.h"

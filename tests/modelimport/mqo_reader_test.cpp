@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/model/model.h"
-#include "engine/model/model_base.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_load.h"
-#include "engine/model/model_readers.h"
-#include "engine/modelimport/readmodel.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_base.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_load.h>
+#include <qzlib/model/model_readers.h>
+#include <qzlib/modelimport/readmodel.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/converted_base_check.h"
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_files.h"

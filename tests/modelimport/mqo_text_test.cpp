@@ -1,12 +1,12 @@
 // The MQO tokens against a slow reference written from the token rules, over random texts.
-#include "engine/modelimport/mqo/mqo_text.h"
+#include <qzlib/modelimport/mqo/mqo_text.h>
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "engine/base/strutil.h"
+#include <qzlib/base/strutil.h>
 
 namespace {
 

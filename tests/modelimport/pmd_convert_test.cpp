@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/pmd/pmd_reader.h"
+#include <qzlib/base/log.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/pmd/pmd_reader.h>
 #include "tests/support/converted_base_check.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/d3d_engine.h"

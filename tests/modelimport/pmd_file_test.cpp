@@ -1,13 +1,13 @@
 // The PMD file at the byte level: sniffing, bounds and the refusals, each with its one log line.
-#include "engine/modelimport/pmd/pmd_file.h"
+#include <qzlib/modelimport/pmd/pmd_file.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "engine/base/log.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/pmd_writer.h"
 
 namespace {

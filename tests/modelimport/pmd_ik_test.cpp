@@ -1,6 +1,6 @@
 // The skeleton at load time: bone set-up, quaternions, key sampling and the CCD solver against
 // analytic cases.
-#include "engine/modelimport/pmd/pmd_ik.h"
+#include <qzlib/modelimport/pmd/pmd_ik.h>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/math3d.h"
-#include "engine_texts.h"
+#include <qzlib/math/math3d.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/pmd_writer.h"
 
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/modelimport/pmd/pmd_file.h"
-#include "engine/modelimport/pmd/pmd_ik.h"
-#include "engine/modelimport/pmd/vmd_file.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/modelimport/pmd/pmd_file.h>
+#include <qzlib/modelimport/pmd/pmd_ik.h>
+#include <qzlib/modelimport/pmd/vmd_file.h>
 #include "tests/support/memory_files.h"
 #include "tests/support/test_support.h"
 

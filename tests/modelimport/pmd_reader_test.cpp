@@ -1,6 +1,6 @@
 // The PMD reader and its motions into the read model, checked on the read model handed to the
 // converter (its records, and its dump for the morph split).
-#include "engine/modelimport/pmd/pmd_reader.h"
+#include <qzlib/modelimport/pmd/pmd_reader.h>
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
-#include "engine/modelimport/readmodel.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
+#include <qzlib/modelimport/readmodel.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/memory_files.h"
 #include "tests/support/pmd_writer.h"
 #include "tests/support/readmodel_builder.h"

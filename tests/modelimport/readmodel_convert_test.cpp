@@ -7,16 +7,16 @@
 #include <random>
 #include <set>
 
-#include "engine/base/log.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_anim.h"
-#include "engine/model/model_handles.h"
-#include "engine/model/model_matrix.h"
-#include "engine/modelimport/readmodel_convert.h"
-#include "engine_texts.h"
-#include "engine/file/file.h"
-#include "engine/file/path.h"
+#include <qzlib/base/log.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_anim.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/model/model_matrix.h>
+#include <qzlib/modelimport/readmodel_convert.h>
+#include <qzlib/base/engine_texts.h>
+#include <qzlib/file/file.h>
+#include <qzlib/file/path.h>
 #include "tests/support/converted_base_check.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/d3d_engine.h"

@@ -2,9 +2,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/base/log.h"
-#include "engine/model/math3d.h"
-#include "engine/modelimport/readmodel_convert.h"
+#include <qzlib/base/log.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <set>
 
-#include "engine/base/log.h"
-#include "engine/modelimport/readmodel_convert.h"
+#include <qzlib/base/log.h>
+#include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/file/file.h"
+#include <qzlib/file/file.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 

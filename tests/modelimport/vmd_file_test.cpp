@@ -1,6 +1,6 @@
 // The VMD file at the byte level: header, bounds, limits, grouping by name, name matching and
 // the interpolation curves.
-#include "engine/modelimport/pmd/vmd_file.h"
+#include <qzlib/modelimport/pmd/vmd_file.h>
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine_texts.h"
+#include <qzlib/base/log.h>
+#include <qzlib/base/engine_texts.h>
 #include "tests/support/pmd_writer.h"
 
 namespace {

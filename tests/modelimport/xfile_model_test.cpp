@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/model/model.h"
-#include "engine/model/model_handles.h"
-#include "engine/modelimport/x/xfile_model.h"
+#include <qzlib/base/log.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/x/xfile_model.h>
 #include "tests/support/converted_base_check.h"
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_test.h"

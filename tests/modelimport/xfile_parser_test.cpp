@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/log.h"
-#include "engine/modelimport/x/xfile_parser.h"
+#include <qzlib/base/log.h>
+#include <qzlib/modelimport/x/xfile_parser.h>
 #include "tests/support/test_support.h"
 #include "tests/support/x_test_files.h"
 

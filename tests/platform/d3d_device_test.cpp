@@ -1,6 +1,6 @@
 // The recording stand-in device: refusals, reference counts, failure hooks, the call record and
 // the per-draw snapshots.
-#include "platform/d3d_device.h"
+#include <qzlib/platform/d3d_device.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The blend and colour tables, checked exhaustively against their formulas (computed here in
 // floating point, so the integer rounding of the tables is checked independently).
-#include "engine/soft/blend_tables.h"
+#include <qzlib/soft/blend_tables.h>
 
 #include <gtest/gtest.h>
 

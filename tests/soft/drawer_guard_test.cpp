@@ -1,6 +1,6 @@
 // What every MEMIMG drawer does with a record it must not use (closed, forged, without pixels or
 // format) and with a blend parameter set outside 0..255 behind the setter's back.
-#include "engine/soft/drawer_guard.h"
+#include <qzlib/soft/drawer_guard.h>
 
 #include <gtest/gtest.h>
 
@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/entry_points.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/plain_blit.h"
-#include "engine/soft/polygon.h"
-#include "engine/soft/rota_blit.h"
-#include "engine/soft/shapes.h"
-#include "engine/soft/stretch_blit.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/entry_points.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/plain_blit.h>
+#include <qzlib/soft/polygon.h>
+#include <qzlib/soft/rota_blit.h>
+#include <qzlib/soft/shapes.h>
+#include <qzlib/soft/stretch_blit.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/test_support.h"
 

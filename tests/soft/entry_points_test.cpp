@@ -1,6 +1,6 @@
 // The software draw entry points, with recording stand-ins of the drawers: every call's values
 // and the order of the calls.
-#include "engine/soft/entry_points.h"
+#include <qzlib/soft/entry_points.h>
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/plain_blit.h"
-#include "engine/soft/rota_blit.h"
-#include "engine/soft/stretch_blit.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/plain_blit.h>
+#include <qzlib/soft/rota_blit.h>
+#include <qzlib/soft/stretch_blit.h>
 
 namespace {
 

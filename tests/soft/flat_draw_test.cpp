@@ -1,15 +1,15 @@
 // The flat drawers (pixel, box, line): random cases against the reference model, the line walk's
 // worked cases, and the flat rules' edge cases pinned.
-#include "engine/soft/flat_draw.h"
+#include <qzlib/soft/flat_draw.h>
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <utility>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
 #include "tests/support/ref_drawers.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // MEMIMG surfaces: creation rules, views, descriptors, fills, copies, uploads, run map and
 // premultiplied plane.
-#include "engine/soft/memimg.h"
+#include <qzlib/soft/memimg.h>
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/graphics/draw_state.h"
+#include <qzlib/base/draw_state.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/test_support.h"
 

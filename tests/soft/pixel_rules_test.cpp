@@ -1,13 +1,13 @@
 // The rule layer against the reference model, for random family departures, and the dispatch
 // helper (a compiler-built table per family) against the runtime path.
-#include "engine/soft/pixel_rules.h"
+#include <qzlib/soft/pixel_rules.h>
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_pixel_rules.h"
 

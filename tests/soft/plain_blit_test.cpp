@@ -1,6 +1,6 @@
 // The plain blit against the reference model: random differential cases over every mode, source
 // kind, format, sub-variant and path, then the hand-computed cases.
-#include "engine/soft/plain_blit.h"
+#include <qzlib/soft/plain_blit.h>
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <random>
 #include <vector>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_plain_blit.h"
 

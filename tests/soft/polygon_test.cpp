@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
-#include "engine/soft/polygon.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
+#include <qzlib/soft/polygon.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_polygon.h"
 

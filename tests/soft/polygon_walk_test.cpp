@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/soft/polygon_walk.h"
+#include <qzlib/soft/polygon_walk.h>
 #include "tests/support/ref_polygon.h"
 
 namespace {

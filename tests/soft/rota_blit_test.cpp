@@ -1,6 +1,6 @@
 // The rotated blit: random cases against the reference model, then the mapping's exact cases,
 // the family's alpha and key rules, the mirrored hand-over and the limits pinned.
-#include "engine/soft/rota_blit.h"
+#include <qzlib/soft/rota_blit.h>
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,13 @@
 #include <limits>
 #include <utility>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
-#include "engine/soft/polygon.h"
-#include "engine/base/memory.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
+#include <qzlib/soft/polygon.h>
+#include <qzlib/base/memory.h>
 #include "tests/support/ref_drawers.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <tuple>
 #include <utility>
 
-#include "engine/base/types.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
-#include "engine/soft/shapes.h"
-#include "engine/soft/shapes_walk.h"
+#include <qzlib/base/types.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
+#include <qzlib/soft/shapes.h>
+#include <qzlib/soft/shapes_walk.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_shapes.h"
 #include "tests/support/test_support.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit_simd.h"
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit_simd.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The stretched blit: random cases against the reference model, then the sampling rule,
 // clipping, mirroring, the hand-over, the refusals and the MMX subtract pinned.
-#include "engine/soft/stretch_blit.h"
+#include <qzlib/soft/stretch_blit.h>
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/base/sysinfo.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/soft/blend_tables.h"
-#include "engine/soft/pixel_rules.h"
-#include "engine/soft/plain_blit.h"
-#include "engine/soft/plain_blit_simd.h"
-#include "engine/base/memory.h"
+#include <qzlib/base/sysinfo.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/soft/blend_tables.h>
+#include <qzlib/soft/pixel_rules.h>
+#include <qzlib/soft/plain_blit.h>
+#include <qzlib/soft/plain_blit_simd.h>
+#include <qzlib/base/memory.h>
 #include "tests/support/ref_drawers.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "tests/support/collision_oracle.h"
 
-#include "engine/model/geometry.h"
+#include <qzlib/math/geometry.h>
 
 namespace {
 

@@ -3,8 +3,8 @@
 #pragma once
 #include <set>
 
-#include "engine/base/types.h"
-#include "engine/model/model_refmesh.h"
+#include <qzlib/base/types.h>
+#include <qzlib/model/model_refmesh.h>
 
 struct CollisionOracle {
   MV1_REF_POLYGONLIST mesh;

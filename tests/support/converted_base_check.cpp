@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/base/memory.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/model/model_handles.h>
 
 namespace {
 

@@ -2,8 +2,8 @@
 #pragma once
 #include <string>
 
-#include "engine/model/model_base.h"
-#include "engine/modelimport/readmodel.h"
+#include <qzlib/model/model_base.h>
+#include <qzlib/modelimport/readmodel.h>
 
 // Counts every broken invariant (and describes the first ones in *report when given): counts and index ranges; triangle lists in type
 // order with at most 54 bones and 65535 indices (65532 for four- and eight-bone lists); every

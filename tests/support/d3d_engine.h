@@ -2,10 +2,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include "engine/library.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/graphics/graphics3d.h"
-#include "platform/d3d_device.h"
+#include <qzlib/system/library.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/graphics/graphics3d.h>
+#include <qzlib/platform/d3d_device.h>
 #include "tests/support/test_support.h"
 
 // Starts the engine in Direct3D mode at 640 x 480, 32-bit, and ends it after the test; checks

@@ -6,10 +6,10 @@
 #include <map>
 #include <memory>
 
-#include "engine/graphics/draw_state.h"
-#include "engine/model/math3d.h"
-#include "engine/soft/flat_draw.h"
-#include "engine/soft/polygon.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/soft/flat_draw.h>
+#include <qzlib/soft/polygon.h>
 
 namespace {
 

@@ -12,8 +12,8 @@
 #pragma once
 #include <vector>
 
-#include "engine/soft/memimg.h"
-#include "platform/d3d_device.h"
+#include <qzlib/soft/memimg.h>
+#include <qzlib/platform/d3d_device.h>
 
 struct ReplayStats {
   int Triangles = 0;  // drawn

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/soft/memimg.h"
+#include <qzlib/soft/memimg.h>
 
 struct SurfaceDesc {
   int32_t width = 16;

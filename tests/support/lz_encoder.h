@@ -1,4 +1,4 @@
-// Test-only encoder of the engine's LZ block (engine/file/lz.h), which the engine only decodes.
+// Test-only encoder of the engine's LZ block (qzlib/file/lz.h), which the engine only decodes.
 #pragma once
 #include <cstddef>
 #include <cstdint>

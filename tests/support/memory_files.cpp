@@ -4,8 +4,8 @@
 #include <cstring>
 #include <set>
 
-#include "engine/base/memory.h"
-#include "engine/file/file.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/file/file.h>
 #include "tests/support/test_support.h"
 
 namespace {

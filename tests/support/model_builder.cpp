@@ -5,12 +5,12 @@
 #include <cstring>
 #include <random>
 
-#include "engine/base/memory.h"
-#include "engine/graphics/draw_state.h"
-#include "engine/model/math3d.h"
-#include "engine/model/model.h"
-#include "engine/model/model_build.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/memory.h>
+#include <qzlib/base/draw_state.h>
+#include <qzlib/math/math3d.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_build.h>
+#include <qzlib/model/model_handles.h>
 
 ModelSystemScope::ModelSystemScope() {
   UseDirect3DFlag = 1;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/types.h"
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model_base.h"
+#include <qzlib/base/types.h>
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model_base.h>
 
 // Starts the model system as Direct3D mode does (UseDirect3DFlag set) and ends it again.
 class ModelSystemScope {

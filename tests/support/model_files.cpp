@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
-#include "engine/file/path.h"
-#include "engine/graphics/graph.h"
-#include "engine/model/model.h"
-#include "engine/model/model_buffers.h"
-#include "platform/d3d_device.h"
+#include <qzlib/file/path.h>
+#include <qzlib/graphics/graph.h>
+#include <qzlib/model/model.h>
+#include <qzlib/model/model_buffers.h>
+#include <qzlib/platform/d3d_device.h>
 
 std::vector<uint8_t> BgraFile(int width, int height, const std::vector<uint32_t>& argb) {
   std::vector<uint8_t> out = {'B', 'G', 'R', 'A'};

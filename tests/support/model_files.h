@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/model_base.h"
+#include <qzlib/model/model_base.h>
 #include "tests/support/test_support.h"
 
 struct MV1Model;

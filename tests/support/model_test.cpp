@@ -1,7 +1,7 @@
 #include "tests/support/model_test.h"
 
-#include "engine/graphics/draw_state.h"
-#include "engine/model/model_handles.h"
+#include <qzlib/base/draw_state.h>
+#include <qzlib/model/model_handles.h>
 
 void ModelTest::SetUp() {
   LeakCheckedTest::SetUp();

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/types.h"
-#include "engine/model/matrix3x4.h"
-#include "engine/model/model_base.h"
+#include <qzlib/base/types.h>
+#include <qzlib/math/matrix3x4.h>
+#include <qzlib/model/model_base.h>
 
 struct Mv1WFrame {
   int parent = -1;  // an earlier frame, or -1

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine_texts.h"
+#include <qzlib/base/engine_texts.h>
 
 namespace {
 

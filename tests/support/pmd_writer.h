@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/types.h"
+#include <qzlib/base/types.h>
 
 struct PmdTestVertex {
   VECTOR position{0, 0, 0};

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/modelimport/readmodel.h"
+#include <qzlib/modelimport/readmodel.h>
 
 // A read model that frees itself.
 struct OwnedReadModel {

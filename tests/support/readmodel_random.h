@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/modelimport/readmodel.h"
+#include <qzlib/modelimport/readmodel.h>
 
 // Fills rm (initialised) with values drawn from next().
 void BuildWildReadModel(ReadModel* rm, const std::function<uint32_t()>& next);

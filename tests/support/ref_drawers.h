@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/soft/memimg.h"
-#include "platform/wintypes.h"
+#include <qzlib/soft/memimg.h>
+#include <qzlib/platform/wintypes.h>
 #include "tests/support/guarded_surface.h"
 #include "tests/support/ref_pixel_rules.h"
 

@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/soft/memimg.h"
-#include "platform/wintypes.h"
+#include <qzlib/soft/memimg.h>
+#include <qzlib/platform/wintypes.h>
 #include "tests/support/ref_pixel_rules.h"
 
 // drawArea: the DrawArea of the call; graphTable: the 256 blend-graph weights.

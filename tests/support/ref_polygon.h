@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/soft/memimg.h"
-#include "engine/soft/polygon.h"
-#include "platform/wintypes.h"
+#include <qzlib/soft/memimg.h>
+#include <qzlib/soft/polygon.h>
+#include <qzlib/platform/wintypes.h>
 #include "tests/support/ref_pixel_rules.h"
 
 struct RefPolygonVisit {

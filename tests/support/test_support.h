@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/base/fatal_error.h"
-#include "engine/base/memory.h"
+#include <qzlib/base/fatal_error.h>
+#include <qzlib/base/memory.h>
 
 // Fails the test when tracked memory holds a different number of blocks at its end than at its
 // start, and turns off any pending allocation-failure hook.

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/modelimport/x/xfile_parser.h"
+#include <qzlib/modelimport/x/xfile_parser.h>
 
 std::string XTestSjis(const std::string& utf8) {
   iconv_t cd = iconv_open("CP932", "UTF-8");

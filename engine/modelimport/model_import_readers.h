@@ -1,5 +1,0 @@
-// Hands the import readers (MQO, X, PMD) to the model loader's reader table.
-#pragma once
-
-// Fills the MQO, X and PMD slots of the reader table (engine/model/model_readers.h). 0.
-int RegisterModelImportReaders();

@@ -1,4 +1,0 @@
-// Share 2 of the textured span loops into 16-bit destinations from direct-colour sources.
-#include "engine/soft/polygon_tex_share.h"
-
-POLYGON_TEXTURED_SHARE(1, 0, kSoftFamilyPolygon16Direct, 2, kPolygonTexturedDirectShares)

@@ -1,4 +1,0 @@
-// Share 0 of the textured span loops into 32-bit destinations from direct-colour sources.
-#include "engine/soft/polygon_tex_share.h"
-
-POLYGON_TEXTURED_SHARE(0, 0, kSoftFamilyPolygon32Direct, 0, kPolygonTexturedDirectShares)

@@ -1,0 +1,31 @@
+// The PMD model reader and the VMD motions read beside it.
+//
+// LoadPmdModel reads a PMD model (version 1.0) into a read model: a root frame "Mesh" and one
+// frame per bone, one skinned mesh, the materials, the morphs as shapes on a split-off morph mesh,
+// and the motions "<folder>\<model name>NNN.vmd" from 000 on as animation sets "AnimNNN", each
+// sampled per frame with its IK chains baked. Motion files are read through the current
+// file-function table.
+#pragma once
+#include <cstddef>
+
+#include <qzlib/modelimport/pmd/pmd_ik.h>
+
+struct ReadModel;
+
+// Reader interface of the model loader: a model-base handle, or -1. A file without the "Pmd"
+// magic gives -1 without a message; every other failure writes one "PMD Load Error : " line.
+int LoadPmdModel(const void* image, size_t size, const char* path, const char* modelName,
+                 const char* folder);
+
+// Reads one motion image of size bytes into an animation set named setName of rm, whose bone
+// frames are those of bones[boneCount] (the frames as PmdAddBoneFrames made them); ikList is the
+// ordered IK list over the same bones. 0; -1 for a wrong header (no message) or a refused or
+// failed motion (one log line). The bones' motion fields point into rm afterwards.
+int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList);
+
+// Adds one frame per bone of bones[count] (set up by PmdSetupBones) in bone order: the frame of
+// its parent bone as parent (top level for a root bone), the rest translation as translate and
+// the head as reader position; bones[i].frame is set. 0, or -1 (nothing logged) when the pool
+// runs out.
+int PmdAddBoneFrames(ReadModel* rm, PmdBoneInfo* bones, int count);

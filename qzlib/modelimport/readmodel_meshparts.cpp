@@ -1,0 +1,367 @@
+// The mesh half of the conversion: which bones move each position and face, face types, skinning
+// groups of at most 54 bones, and per material the mesh vertices, faces and triangle lists.
+//
+// Tables are sparse: each position keeps the list of its bones (block number and weight, in
+// increasing block order), each face its bone set only while it is placed; the result is the
+// same as that of the dense position x block tables.
+#include <cmath>
+#include <cstring>
+
+#include <qzlib/base/log.h>
+#include <qzlib/base/engine_texts.h>
+#include <qzlib/modelimport/readmodel_work.h>
+
+namespace {
+
+constexpr int kMaxListIndices = 65535;
+constexpr int kMaxGroups = 128;
+
+struct Group {
+  int Triangles;
+  int BoneCount;
+  uint16_t Bones[MV1_TRIANGLE_LIST_USE_BONE_MAX];
+  uint64_t* Has;  // one bit per skin-weight block
+};
+
+struct GroupSet {
+  int Count;
+  Group* Groups[kMaxGroups];
+};
+
+template <class T>
+T* PoolArray(ReadModel* rm, uint64_t count) {
+  return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
+}
+
+int Fail(const char* text) {
+  WriteLog(text);
+  return -1;
+}
+
+bool GroupHas(const Group* g, int bone) { return (g->Has[bone >> 6] >> (bone & 63)) & 1; }
+
+// Places a face of `bones` (increasing order) into a group of the set; its number, -1 when the
+// set is full (128 groups), -2 when memory runs out.
+int PlaceFace(ReadModel* rm, GroupSet* set, const uint16_t* bones, int count, int words) {
+  const int tris = 1;
+  for (int i = 0; i < set->Count; ++i) {
+    Group* g = set->Groups[i];
+    if ((g->Triangles + tris) * 3 >= kMaxListIndices) continue;
+    bool all = true;
+    for (int b = 0; b < count && all; ++b) all = GroupHas(g, bones[b]);
+    if (all) return i;
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < set->Count; ++i) {
+      Group* g = set->Groups[i];
+      if ((g->Triangles + tris) * 3 >= kMaxListIndices) continue;
+      for (int b = 0; b < count && g->BoneCount < MV1_TRIANGLE_LIST_USE_BONE_MAX; ++b) {
+        if (GroupHas(g, bones[b])) continue;
+        g->Bones[g->BoneCount++] = bones[b];
+        g->Has[bones[b] >> 6] |= uint64_t{1} << (bones[b] & 63);
+      }
+      bool all = true;
+      for (int b = 0; b < count && all; ++b) all = GroupHas(g, bones[b]);
+      if (all) return i;
+    }
+    if (pass == 1 || set->Count == kMaxGroups) break;
+    Group* g = PoolArray<Group>(rm, 1);
+    uint64_t* has = PoolArray<uint64_t>(rm, static_cast<uint64_t>(words));
+    if (!g || !has) return -2;
+    g->Has = has;
+    set->Groups[set->Count++] = g;
+  }
+  return -1;
+}
+
+uint8_t ColorChannel(float c) {
+  if (c >= 1.0f) return 255;
+  if (c < 0.0f || std::isnan(c)) return 0;
+  return static_cast<uint8_t>(std::nearbyint(static_cast<double>(c) * 255.0));
+}
+
+}  // namespace
+
+int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
+  const int faceCount = mesh->FaceCount;
+  const int posCount = mesh->PositionCount;
+  const int skinCount = mesh->SkinWeightCount;
+  auto* work = PoolArray<RMMeshWork>(rm, 1);
+  if (!work) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  mesh->Work = work;
+
+  // ---- bone tables ----
+  uint8_t* faceType = nullptr;
+  uint16_t* faceBoneCount = nullptr;
+  uint16_t* faceBones = nullptr;   // union of one face's bones
+  int words = (skinCount + 63) / 64;
+  if (skinCount > 0) {
+    faceType = PoolArray<uint8_t>(rm, static_cast<uint64_t>(faceCount));
+    faceBoneCount = PoolArray<uint16_t>(rm, static_cast<uint64_t>(faceCount));
+    if (!faceType || !faceBoneCount) return Fail("Read Model Convert Error : " TEXT_RM_FACE_TYPE_ALLOC_FAILED "\n");
+    int64_t pairs = 0;
+    for (int b = 0; b < skinCount; ++b) pairs += mesh->SkinWeights[b]->WeightCount;
+    work->PosBoneStart = PoolArray<int>(rm, static_cast<uint64_t>(posCount) + 1);
+    work->PosBone = PoolArray<uint16_t>(rm, static_cast<uint64_t>(pairs));
+    if (!work->PosBoneStart || !work->PosBone)
+      return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_BONE_INIT_FAILED "\n");
+    work->PosWeight = PoolArray<float>(rm, static_cast<uint64_t>(pairs));
+    if (!work->PosWeight) return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_WEIGHT_ALLOC_FAILED "\n");
+    faceBones = PoolArray<uint16_t>(rm, 3ull * static_cast<uint64_t>(skinCount));
+    if (!faceBones) return Fail("Read Model Convert Error : " TEXT_RM_FACE_BONE_INIT_FAILED "\n");
+    // CSR by position: count, then fill in block order (so each list is in increasing order)
+    int* start = work->PosBoneStart;
+    for (int b = 0; b < skinCount; ++b) {
+      const ReadModelSkinWeight* w = mesh->SkinWeights[b];
+      for (int j = 0; j < w->WeightCount; ++j)
+        if (w->Weights[j].Weight > 0.0f) ++start[w->Weights[j].Index + 1];
+    }
+    for (int p = 0; p < posCount; ++p) start[p + 1] += start[p];
+    int* fill = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
+    if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_BONE_INIT_FAILED "\n");
+    for (int p = 0; p < posCount; ++p) fill[p] = start[p];
+    for (int b = 0; b < skinCount; ++b) {
+      const ReadModelSkinWeight* w = mesh->SkinWeights[b];
+      for (int j = 0; j < w->WeightCount; ++j) {
+        float v = w->Weights[j].Weight;
+        if (!(v > 0.0f)) continue;
+        uint32_t p = w->Weights[j].Index;
+        // a block naming a position twice keeps its last weight, as one table cell would
+        if (fill[p] > start[p] && work->PosBone[fill[p] - 1] == b) {
+          work->PosWeight[fill[p] - 1] = v;
+          continue;
+        }
+        work->PosBone[fill[p]] = static_cast<uint16_t>(b);
+        work->PosWeight[fill[p]++] = v;
+      }
+    }
+    // close the gaps left by repeated cells: lists keep their start, the end is fill
+    for (int p = 0; p < posCount; ++p) start[p] = fill[p] - (fill[p] - start[p]);
+    // store the ends in a second pass: PosBoneStart[p + 1] must be the end of p's list
+    int* ends = fill;
+    int packed = 0;
+    for (int p = 0; p < posCount; ++p) {
+      int s = start[p], e = ends[p];
+      start[p] = packed;
+      for (int i = s; i < e; ++i) {
+        work->PosBone[packed] = work->PosBone[i];
+        work->PosWeight[packed++] = work->PosWeight[i];
+      }
+    }
+    start[posCount] = packed;
+  }
+
+  // ---- per-material tables and face placement ----
+  const int partCount = mesh->MaterialCount;
+  auto* parts = PoolArray<RMPartWork>(rm, static_cast<uint64_t>(partCount));
+  auto* partCounts = PoolArray<int64_t>(rm, 4ull * static_cast<uint64_t>(partCount));
+  if (!parts || !partCounts) return Fail("Read Model Convert Error : " TEXT_RM_MATERIAL_POLY_ALLOC_FAILED "\n");
+  work->Parts = parts;
+  work->PartCount = partCount;
+  GroupSet* groups = nullptr;
+  uint16_t* faceGroup = nullptr;
+  if (skinCount > 0) {
+    groups = PoolArray<GroupSet>(rm, 2ull * static_cast<uint64_t>(partCount));
+    faceGroup = PoolArray<uint16_t>(rm, static_cast<uint64_t>(faceCount));
+    if (!groups || !faceGroup) return Fail("Read Model Convert Error : " TEXT_RM_FACE_GROUP_ALLOC_FAILED "\n");
+  }
+  for (int f = 0; f < faceCount; ++f) {
+    const ReadModelFace& face = mesh->Faces[f];
+    const int part = face.MaterialIndex;
+    int type = 0;
+    if (skinCount > 0) {
+      const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
+      const int* start = work->PosBoneStart;
+      int most = 0, n = 0;
+      for (int k = 0; k < 3; ++k) {
+        int p = pos[k];
+        int c = start[p + 1] - start[p];
+        if (c > most) most = c;
+        // merge the position's bones into the sorted union
+        int merged = n;
+        for (int i = start[p]; i < start[p + 1]; ++i) faceBones[merged++] = work->PosBone[i];
+        // insertion into sorted order with duplicates removed (lists are short)
+        int out = 0;
+        for (int i = 0; i < merged; ++i) {
+          uint16_t v = faceBones[i];
+          int at = out;
+          while (at > 0 && faceBones[at - 1] > v) --at;
+          if (at > 0 && faceBones[at - 1] == v) continue;
+          std::memmove(faceBones + at + 1, faceBones + at, sizeof(uint16_t) * (out - at));
+          faceBones[at] = v;
+          ++out;
+        }
+        n = out;
+      }
+      type = most == 0 ? 0 : most <= 4 ? 1 : most <= 8 ? 2 : 3;
+      faceType[f] = static_cast<uint8_t>(type);
+      faceBoneCount[f] = static_cast<uint16_t>(n);
+      RMPartWork& pw = parts[part];
+      if (type == 1 || type == 2) {
+        int g = PlaceFace(rm, &groups[part * 2 + type - 1], faceBones, n, words);
+        if (g == -2) return Fail("Read Model Convert Error : " TEXT_RM_FACE_GROUP_ALLOC_FAILED "\n");
+        if (g < 0) {
+          WriteLogFmt("Read Model Convert Error : " TEXT_RM_TOO_MANY_GROUPS "\n", part);
+          return -1;
+        }
+        groups[part * 2 + type - 1].Groups[g]->Triangles += 1;
+        faceGroup[f] = static_cast<uint16_t>(g);
+        int need = type == 1 ? 4 : 8;
+        if (pw.BonesPerVertex < need) pw.BonesPerVertex = need;
+      } else if (type == 3) {
+        if (pw.BonesPerVertex < n) pw.BonesPerVertex = n;
+      }
+    }
+    partCounts[part * 4 + type] += 1;
+  }
+
+  // ---- mesh vertices, faces and triangle lists of each part ----
+  // faces bucketed by material, in face order
+  int* order = PoolArray<int>(rm, static_cast<uint64_t>(faceCount));
+  int* partStart = PoolArray<int>(rm, static_cast<uint64_t>(partCount) + 1);
+  int* posHead = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
+  if (!order || !partStart || !posHead) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  for (int f = 0; f < faceCount; ++f) ++partStart[mesh->Faces[f].MaterialIndex + 1];
+  for (int p = 0; p < partCount; ++p) partStart[p + 1] += partStart[p];
+  {
+    int* fill = PoolArray<int>(rm, static_cast<uint64_t>(partCount));
+    if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    for (int p = 0; p < partCount; ++p) fill[p] = partStart[p];
+    for (int f = 0; f < faceCount; ++f) order[fill[mesh->Faces[f].MaterialIndex]++] = f;
+  }
+  for (int p = 0; p < posCount; ++p) posHead[p] = -1;
+
+  for (int part = 0; part < partCount; ++part) {
+    RMPartWork& pw = parts[part];
+    pw.Material = mesh->Materials[part];
+    pw.UVSetCount = ReadModelMaterialUVSets(pw.Material);
+    pw.VertexStride = pw.UVSetCount * 8 + 16;
+    const int n = partStart[part + 1] - partStart[part];
+    const int* faces = order + partStart[part];
+    const uint64_t maxVerts = 3ull * static_cast<uint64_t>(n);
+    pw.Vertices = PoolArray<uint8_t>(rm, maxVerts * static_cast<uint64_t>(pw.VertexStride));
+    int* next = PoolArray<int>(rm, maxVerts);
+    pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
+    if (!pw.Vertices || !next || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    pw.FaceCount = n;
+    uint8_t vbuf[16 + READMODEL_MAX_UV_SETS * 8];
+    for (int i = 0; i < n; ++i) {
+      const ReadModelFace& face = mesh->Faces[faces[i]];
+      const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
+      const int* nrm = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_NORMAL);
+      const int* col = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_COLOR);
+      MV1MeshFace& out = pw.Faces[i];
+      int type = skinCount > 0 ? faceType[faces[i]] : 0;
+      out.TriangleListType = static_cast<uint16_t>(type);
+      out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
+      for (int k = 0; k < 3; ++k) {
+        int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
+        std::memset(vbuf, 0, sizeof(vbuf));
+        auto* v = reinterpret_cast<MV1MeshVertex*>(vbuf);
+        v->PositionIndex = static_cast<uint32_t>(pos[c]);
+        v->NormalIndex = static_cast<uint32_t>(nrm[c]);
+        if (mesh->VertexColors) {
+          const COLOR_F& cf = mesh->VertexColors[col[c]];
+          v->Diffuse = COLOR_U8{ColorChannel(cf.b), ColorChannel(cf.g), ColorChannel(cf.r), ColorChannel(cf.a)};
+        } else {
+          v->Diffuse = COLOR_U8{255, 255, 255, 255};
+        }
+        if (v->Diffuse.a != 255) pw.HasVertexAlpha = 1;
+        float* uv = MV1MeshVertexUV(v);
+        for (int s = 0; s < pw.UVSetCount; ++s) {
+          if (!mesh->UVs[s]) continue;
+          const ReadModelUV& t = mesh->UVs[s][ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s)[c]];
+          uv[s * 2] = t.u;
+          uv[s * 2 + 1] = t.v;
+        }
+        int found = -1;
+        for (int e = posHead[pos[c]]; e >= 0; e = next[e])
+          if (std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
+            found = e;
+            break;
+          }
+        if (found < 0) {
+          found = pw.VertexCount++;
+          std::memcpy(pw.Vertices + static_cast<size_t>(found) * pw.VertexStride, vbuf, pw.VertexStride);
+          next[found] = posHead[pos[c]];
+          posHead[pos[c]] = found;
+        }
+        out.VertexIndex[k] = static_cast<uint32_t>(found);
+      }
+    }
+    for (int v = 0; v < pw.VertexCount; ++v)
+      posHead[reinterpret_cast<MV1MeshVertex*>(pw.Vertices + static_cast<size_t>(v) * pw.VertexStride)->PositionIndex] = -1;
+
+    // lists: rigid, four-bone groups, eight-bone groups, free-bone
+    const int64_t* counts = partCounts + part * 4;
+    const int perList = kMaxListIndices / 3;
+    const int rigid = static_cast<int>((counts[0] + perList - 1) / perList);
+    const int g1 = groups ? groups[part * 2].Count : 0;
+    const int g2 = groups ? groups[part * 2 + 1].Count : 0;
+    const int free = static_cast<int>((counts[3] + perList - 1) / perList);
+    pw.ListCount = rigid + g1 + g2 + free;
+    pw.Lists = PoolArray<RMListWork>(rm, static_cast<uint64_t>(pw.ListCount));
+    int* listOf = PoolArray<int>(rm, static_cast<uint64_t>(n));
+    int* listStart = PoolArray<int>(rm, static_cast<uint64_t>(pw.ListCount) + 1);
+    int* listFaces = PoolArray<int>(rm, static_cast<uint64_t>(n));
+    int* local = PoolArray<int>(rm, static_cast<uint64_t>(pw.VertexCount));
+    int* stamp = PoolArray<int>(rm, static_cast<uint64_t>(pw.VertexCount));
+    if (!pw.Lists || !listOf || !listStart || !listFaces || !local || !stamp)
+      return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    int64_t seen0 = 0, seen3 = 0;
+    for (int i = 0; i < n; ++i) {
+      int type = pw.Faces[i].TriangleListType;
+      int l;
+      if (type == 0) l = static_cast<int>(seen0++ / perList);
+      else if (type == 1) l = rigid + pw.Faces[i].TriangleListIndex;
+      else if (type == 2) l = rigid + g1 + pw.Faces[i].TriangleListIndex;
+      else l = rigid + g1 + g2 + static_cast<int>(seen3++ / perList);
+      listOf[i] = l;
+      ++listStart[l + 1];
+    }
+    for (int l = 0; l < pw.ListCount; ++l) listStart[l + 1] += listStart[l];
+    {
+      int* fill = PoolArray<int>(rm, static_cast<uint64_t>(pw.ListCount));
+      if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      for (int l = 0; l < pw.ListCount; ++l) fill[l] = listStart[l];
+      for (int i = 0; i < n; ++i) listFaces[fill[listOf[i]]++] = i;
+    }
+    for (int l = 0; l < pw.ListCount; ++l) {
+      RMListWork& lw = pw.Lists[l];
+      if (l < rigid) {
+        lw.Type = MV1_VERTEX_TYPE_RIGID;
+        lw.Stride = 32;
+      } else if (l < rigid + g1 + g2) {
+        bool four = l < rigid + g1;
+        const Group* g = groups[part * 2 + (four ? 0 : 1)].Groups[l - rigid - (four ? 0 : g1)];
+        lw.Type = four ? MV1_VERTEX_TYPE_SKIN_4BONE : MV1_VERTEX_TYPE_SKIN_8BONE;
+        lw.Stride = four ? 48 : 64;
+        lw.UseBoneCount = g->BoneCount;
+        lw.UseBone = g->Bones;
+      } else {
+        lw.Type = MV1_VERTEX_TYPE_SKIN_FREEBONE;
+        lw.BonesPerVertex = pw.BonesPerVertex;
+        lw.Stride = MV1FreeBoneVertexStride(pw.BonesPerVertex);
+      }
+      const int lf = listStart[l + 1] - listStart[l];
+      lw.MeshVertexIndex = PoolArray<uint32_t>(rm, 3ull * static_cast<uint64_t>(lf));
+      lw.Index = PoolArray<uint16_t>(rm, 3ull * static_cast<uint64_t>(lf));
+      if (!lw.MeshVertexIndex || !lw.Index) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      for (int i = listStart[l]; i < listStart[l + 1]; ++i) {
+        MV1MeshFace& face = pw.Faces[listFaces[i]];
+        for (int k = 0; k < 3; ++k) {
+          int v = static_cast<int>(face.VertexIndex[k]);
+          if (stamp[v] != l + 1) {
+            stamp[v] = l + 1;
+            local[v] = lw.VertexCount;
+            lw.MeshVertexIndex[lw.VertexCount++] = static_cast<uint32_t>(v);
+          }
+          lw.Index[lw.IndexCount++] = static_cast<uint16_t>(local[v]);
+        }
+        face.TriangleListIndex = static_cast<uint16_t>(l);
+      }
+    }
+    if (pw.BonesPerVertex > work->BonesPerVertex) work->BonesPerVertex = pw.BonesPerVertex;
+  }
+  return 0;
+}

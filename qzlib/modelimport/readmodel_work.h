@@ -1,0 +1,83 @@
+// Working data of the read-model converter, kept in the read model's pool while one conversion
+// runs (mesh->Work, frame->Work).
+#pragma once
+#include <cstdint>
+
+#include <qzlib/model/model_base.h>
+#include <qzlib/modelimport/readmodel.h>
+
+// A triangle list being built: its faces' mesh vertices numbered locally.
+struct RMListWork {
+  int Type;                 // MV1_VERTEX_TYPE_*
+  int Stride;               // bytes per per-vertex record
+  int BonesPerVertex;       // type 3
+  int UseBoneCount;         // types 1 and 2
+  const uint16_t* UseBone;  // skin-weight block numbers of the mesh
+  int VertexCount;
+  uint32_t* MeshVertexIndex;  // part-local mesh-vertex index per list vertex
+  int IndexCount;
+  uint16_t* Index;
+};
+
+// One mesh base in the making: a material of a mesh.
+struct RMPartWork {
+  const ReadModelMaterial* Material;
+  int UVSetCount;
+  int VertexStride;
+  int VertexCount;
+  uint8_t* Vertices;        // VertexCount mesh vertices, position and normal indices mesh-local
+  int FaceCount;
+  MV1MeshFace* Faces;
+  int BonesPerVertex;
+  int HasVertexAlpha;
+  int ListCount;
+  RMListWork* Lists;
+  int HasShape;
+  int ShapeMeshCount;       // shape meshes of this part (filled when sizing shapes)
+};
+
+struct RMMeshWork {
+  int PartCount;
+  RMPartWork* Parts;
+  int BonesPerVertex;       // the largest of its parts
+  // Skinned meshes: the bones of each position, in increasing block order (CSR).
+  int* PosBoneStart;        // PositionCount + 1 entries, or null without skin weights
+  uint16_t* PosBone;
+  float* PosWeight;
+  int HasShapes;
+  // Offsets within the frame, set when the frame is sized.
+  int FramePositionBase;
+  int FrameNormalBase;
+  int FrameBoneBase;
+};
+
+struct RMFrameWork {
+  int BonesPerVertex;
+  int PartCount;            // mesh bases of its own meshes
+  int PositionCount;
+  int NormalCount;
+  int BoneCount;            // skin-weight blocks of its meshes: its bone-list length
+  MV1FrameBase* Base;
+};
+
+// The converter's tables of the whole read model (rm->Work).
+struct RMRootWork {
+  ReadModelFrame** Frames;        // by list position
+  ReadModelMaterial** Materials;
+  ReadModelTexture** Textures;
+};
+
+// UV sets of the mesh bases of a material: its diffuse texture count, 1 to 8.
+inline int ReadModelMaterialUVSets(const ReadModelMaterial* m) {
+  int n = m->DiffuseTextures.Count;
+  return n < 1 ? 1 : n > READMODEL_MAX_MAP_LAYERS ? READMODEL_MAX_MAP_LAYERS : n;
+}
+
+// Builds the mesh's parts, mesh vertices, faces and triangle lists (face types, skinning groups)
+// into the pool. 0, or -1 after logging.
+int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh);
+
+// Checks the read model before anything is sized and mends what the converter absorbs (drops
+// short faces, empty or unusable key sets and animations of unknown frames; gives meshes without
+// materials a default material). 0, or -1 after logging one line.
+int ValidateReadModel(ReadModel* rm);

@@ -1,0 +1,15 @@
+// The SSE2 row kernels of the plain blit, and the choice of kernel set.
+#define PLAIN_SIMD_KERNELS
+#include <qzlib/soft/plain_blit_simd.h>
+
+const PlainSimdOps& PlainSimdSse2() {
+  static constexpr PlainSimdOps ops = MakeOps<V128>();
+  return ops;
+}
+
+int PlainSimdForceSse2 = 0;
+
+const PlainSimdOps& PlainSimd() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 && !PlainSimdForceSse2 ? PlainSimdAvx2() : PlainSimdSse2();
+}
