@@ -78,24 +78,34 @@ TEST(MqoText, TokensAndValuesFollowTheRules) {
       MqoToken t{};
       ASSERT_EQ(MqoNextToken(&r, &t) == 0, ref.ok);
       EXPECT_EQ(r.position, ref.after);
-      if (ref.ok) EXPECT_EQ(std::string(t.text, t.length), ref.text);
+      if (ref.ok) {
+        EXPECT_EQ(std::string(t.text, t.length), ref.text);
+      }
       r.position = pos;
       char buf[MQO_TOKEN_MAX];
       ASSERT_EQ(MqoGetToken(&r, buf) == 0, ref.ok);
-      if (ref.ok) EXPECT_EQ(std::string(buf, ref.text.size()), ref.text);
+      if (ref.ok) {
+        EXPECT_EQ(std::string(buf, ref.text.size()), ref.text);
+      }
       r.position = pos;
       int iv = 7;
       ASSERT_EQ(MqoGetInt(&r, &iv) == 0, ref.ok);
-      if (ref.ok) EXPECT_EQ(iv, AsciiToInt(copy.c_str()));
+      if (ref.ok) {
+        EXPECT_EQ(iv, AsciiToInt(copy.c_str()));
+      }
       r.position = pos;
       float fv = 7;
       ASSERT_EQ(MqoGetFloat(&r, &fv) == 0, ref.ok);
-      if (ref.ok) EXPECT_EQ(fv, static_cast<float>(AsciiToDouble(copy.c_str())));
+      if (ref.ok) {
+        EXPECT_EQ(fv, static_cast<float>(AsciiToDouble(copy.c_str())));
+      }
       r.position = pos;
       const std::string zt = copy.c_str();  // the token as a zero-terminated string sees it
       const bool isString = ref.ok && zt.size() >= 2 && zt.front() == '"' && zt.back() == '"';
       ASSERT_EQ(MqoGetString(&r, buf) == 0, isString);
-      if (isString) EXPECT_EQ(std::string(buf), zt.substr(1, zt.size() - 2));
+      if (isString) {
+        EXPECT_EQ(std::string(buf), zt.substr(1, zt.size() - 2));
+      }
       for (char c : {'(', ')', '{', '}'}) {
         r.position = pos;
         EXPECT_EQ(MqoExpect(&r, c) == 0, ref.ok && ref.text == std::string(1, c));
