@@ -91,6 +91,13 @@ int64_t CurrentSize(const PlainFile* f) {
   return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+std::string Folded(const char* s) {
+  std::string f(s);
+  for (char& c : f)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return f;
+}
+
 // What a listing scope keeps: per folder, its entries as (folded name, name) pairs sorted, so
 // that the first of equal folded names is the least name (a folder that cannot be read is kept
 // as an empty listing); per path asked about, whether it exists; the current directory.
@@ -108,24 +115,36 @@ struct ListingCache {
 };
 ListingCache g_listings;
 
+// Whether a path exists as far as the open listing scope knows without asking the file system:
+// 1 or 0, or -1 when it does not know (or no scope is open). The caller holds the lock.
+int KnownExists(const std::string& p) {
+  if (g_listings.scopes == 0) return -1;
+  auto it = g_listings.exists.find(p);
+  if (it != g_listings.exists.end()) return it->second ? 1 : 0;
+  // an entry of a folder listed already is in its listing, exactly as written
+  const size_t slash = p.rfind('/');
+  const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+  auto listed = g_listings.folders.find(p.substr(0, cut));
+  if (cut == p.size() || listed == g_listings.folders.end()) return -1;
+  const auto key = std::make_pair(Folded(p.c_str() + cut), p.substr(cut));
+  auto hit = std::lower_bound(listed->second.begin(), listed->second.end(), key);
+  return hit != listed->second.end() && *hit == key ? 1 : 0;
+}
+
 bool Exists(const std::string& p) {
   std::lock_guard<std::mutex> guard(g_listings.lock);
-  if (g_listings.scopes > 0) {
-    auto it = g_listings.exists.find(p);
-    if (it != g_listings.exists.end()) return it->second;
-  }
+  const int known = KnownExists(p);
+  if (known >= 0) return known == 1;
   struct stat st;
   const bool found = lstat(p.c_str(), &st) == 0;
   if (g_listings.scopes > 0) g_listings.exists.emplace(p, found);
   return found;
 }
 
-// True when a listing scope already found that the path does not exist.
+// True when a listing scope knows that the path does not exist.
 bool KnownMissing(const std::string& p) {
   std::lock_guard<std::mutex> guard(g_listings.lock);
-  if (g_listings.scopes == 0) return false;
-  auto it = g_listings.exists.find(p);
-  return it != g_listings.exists.end() && !it->second;
+  return KnownExists(p) == 0;
 }
 
 bool FoldEqual(const char* a, const char* b) {
@@ -138,12 +157,6 @@ bool FoldEqual(const char* a, const char* b) {
   }
 }
 
-std::string Folded(const char* s) {
-  std::string f(s);
-  for (char& c : f)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return f;
-}
 
 // The entry of an operating-system folder ("" is the current one) that matches comp with ASCII
 // letters in either case, the least such name when several match; empty when none does.

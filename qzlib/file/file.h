@@ -46,9 +46,9 @@ const FileFunctionTable* GetPlainFileFunctionTable();
 int SetFileFunctionTable(const FileFunctionTable* table);
 
 // A listing scope: while one is open, the plain-file set reads a folder's entries once, at the
-// first name it must match there in either case, and matches every later name in that folder
-// against that listing; it also asks the file system once whether a path exists and what the
-// current directory is, and keeps the answers. Ending the outermost scope, or changing the
+// first name it must match there in either case, and answers every later name in that folder
+// from that listing; it also asks the file system once whether any other path exists and what
+// the current directory is, and keeps the answers. Ending the outermost scope, or changing the
 // current directory, drops what was kept; files made or removed meanwhile are seen only after
 // that. MV1LoadModel holds a scope for the length of a load (the model file, its textures and
 // its motions), during which the files it reads do not change.
