@@ -132,9 +132,10 @@ void BakeMotion(benchmark::State& state, const std::string& motionPath) {
     PmdSetupBones(file, bones.data());
     PmdAddBoneFrames(&rm, bones.data(), static_cast<int>(file.boneCount));
     PmdIkInfo* list = PmdSetupIkList(file, bones.data(), iks.data());
+    VmdKeyBudget budget{kVmdMaxSampledKeysPerLoad, 0};
     state.ResumeTiming();
     benchmark::DoNotOptimize(LoadVmdMotion(&rm, motion.data(), motion.size(), "Anim000", bones.data(),
-                                           static_cast<int>(file.boneCount), list));
+                                           static_cast<int>(file.boneCount), list, &budget));
     state.PauseTiming();
     TerminateReadModel(&rm);
     state.ResumeTiming();

@@ -1,6 +1,6 @@
 // The Direct3D-mode part of the demonstration: the engine runs over the recording stand-in
 // device, draws 3-D shapes under three views, and the recorded draws are turned into pictures by
-// the snapshot replayer of tests/support.
+// the snapshot replayer of examples/support.
 #include <cstdio>
 
 #include "demo/demo_common.h"
@@ -12,7 +12,7 @@
 #include <qzlib/graphics/camera.h>
 #include <qzlib/graphics/draw3d.h>
 #include <qzlib/graphics/light.h>
-#include "tests/support/d3d_replay.h"
+#include "examples/support/d3d_replay.h"
 
 namespace {
 
@@ -45,16 +45,34 @@ void DrawScene() {
   SetDrawBlendMode(BLENDMODE::NOBLEND, 255);
 }
 
-// Draws the scene, replays what reached the device and saves the picture.
-void RenderView(const char* path) {
+// What every picture of this part shows; %s takes the view.
+constexpr const char* kSceneLegend =
+    "3-D shapes drawn in Direct3D mode over the stand-in device and replayed over the\n"
+    "demonstration background, %s.\n"
+    "Columns, left to right: division counts 0, 1, 8 and 32.\n"
+    "Rows, top to bottom: a filled sphere of radius 45 (red to yellow) with a small white\n"
+    "wireframe sphere above its right; a capsule (green; filled in columns 1 and 3, wireframe\n"
+    "in 2 and 4); a cone (blue; filled, wireframe in column 4).\n"
+    "Bottom: a filled yellow triangle, a magenta outline triangle inside it and six lines,\n"
+    "drawn in NOBLEND at the left and in ALPHA at 128 at the right (half over the background).\n"
+    "Lit by a directional light along (0.4, -0.6, 1) of diffuse 0.8, a point light at\n"
+    "(600, 500, -200) and the global ambient (0.25, 0.25, 0.3); back faces culled. Wireframes\n"
+    "and lines are unlit, in their own colours; a shape near the picture's side is stretched\n"
+    "by the perspective.\n";
+
+// Draws the scene, replays what reached the device and saves the picture with its legend.
+void RenderView(const char* path, const char* view) {
   D3DObjects.Device->ClearRecord();
   DrawScene();
   MEMIMG picture{};
   if (MakeMemImg(&picture, 640, 480, 1) != 0) return;
   DrawDemoBackground(&picture, 1);
   const ReplayStats s = ReplayDraws(D3DObjects.Device->Draws(), &picture);
-  std::printf("%s: %d triangles, %d lines, %d back faces, %d behind: %s\n", path, s.Triangles,
-              s.Lines, s.Culled, s.Clipped, SaveMemImgPicture(&picture, path) ? "saved" : "NOT saved");
+  std::printf("%s: %d triangles, %d lines, %d back faces, %d behind\n", path, s.Triangles, s.Lines,
+              s.Culled, s.Clipped);
+  char legend[2048];
+  std::snprintf(legend, sizeof legend, kSceneLegend, view);
+  SaveDemoPicture(&picture, path, legend);
   TerminateMemImg(&picture);
 }
 
@@ -67,11 +85,16 @@ void RunDirect3DDemo() {
   CreatePointLightHandle(VECTOR{600, 500, -200}, 3000, 0.6f, 0.0005f, 0);
   SetGlobalAmbientLight(COLOR_F{0.25f, 0.25f, 0.3f, 1});
   SetCullMode(1);
-  RenderView("d3d_screen_view.png");
+  RenderView("d3d_screen_view.png",
+             "under the draw-screen view (world x, y in pixels, y up: the scene lies in the plane\n"
+             "z = 0 where one unit is one pixel)");
   SetCameraPositionAndTargetUpVecY(VECTOR{320, 900, -500}, VECTOR{320, 250, 0});
-  RenderView("d3d_from_above.png");
+  RenderView("d3d_from_above.png",
+             "seen from above and in front: the camera at (320, 900, -500) looking at (320, 250, 0)");
   SetDrawScreen(DX_SCREEN_BACK);
   SetCameraDotScreenCenter(220, 170);
-  RenderView("d3d_moved_centre.png");
+  RenderView("d3d_moved_centre.png",
+             "under the draw-screen view with the screen centre moved from (320, 240) to\n"
+             "(220, 170): the whole scene 100 pixels left and 70 up of the first picture");
   EndDirect3DDemo();
 }

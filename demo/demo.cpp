@@ -2,6 +2,8 @@
 // its own 32-bit and 16-bit surfaces and saves its pictures in the current folder), then draws one
 // frame on the software screen through the graphs and the draw entry points, saves it as
 // "screen.png" and ends the engine. Every picture gets a text legend beside it (demo_common.h).
+// The Direct3D-mode parts look at what reached the stand-in device, so its call record and draw
+// snapshots (off by default) are switched on for the whole run.
 #include <cmath>
 #include <cstdio>
 
@@ -15,6 +17,7 @@
 #include <qzlib/graphics/graph.h>
 #include <qzlib/image/baseimage.h>
 #include <qzlib/soft/entry_points.h>
+#include <qzlib/platform/d3d_device.h>
 
 namespace {
 
@@ -80,6 +83,8 @@ void DrawScreenFrame() {
 }  // namespace
 
 int main() {
+  D3DStandIn().Recording = true;
+  D3DStandIn().Snapshots = true;
   SetUse3DFlag(0);
   if (InitLibrary() != 0) {
     std::fprintf(stderr, "engine start failed; see Log.txt\n");

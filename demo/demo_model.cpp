@@ -6,7 +6,7 @@
 #include <qzlib/graphics/graphics3d.h>
 #include <qzlib/graphics/camera.h>
 #include <qzlib/model/model_refmesh.h>
-#include "tests/support/d3d_replay.h"
+#include "examples/support/d3d_replay.h"
 
 void PosedBox(int h, VECTOR* lo, VECTOR* hi) {
   MV1SetupReferenceMesh(h, -1, 1);
@@ -26,11 +26,11 @@ void FrameBox(VECTOR lo, VECTOR hi, VECTOR from, float margin) {
   SetCameraNearFar(dist * 0.02f, dist * 4.0f);
 }
 
-void ReplayInto(MEMIMG* sheet, int x, int y, int w, int h, uint32_t background, bool litTextures) {
+void ReplayInto(MEMIMG* sheet, int x, int y, int w, int h, uint32_t background) {
   MEMIMG tile{};
   if (MakeMemImg(&tile, w, h, 1) != 0) return;
   ClearMemImg(&tile, nullptr, background);
-  ReplayDraws(D3DObjects.Device->Draws(), &tile, litTextures);
+  ReplayDraws(D3DObjects.Device->Draws(), &tile);
   for (int row = 0; row < h && y + row < sheet->Height; ++row)
     std::memcpy(sheet->Pixels + size_t(y + row) * sheet->Base->Pitch + 4 * size_t(x),
                 tile.Pixels + size_t(row) * tile.Base->Pitch, 4 * size_t(w));

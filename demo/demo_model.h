@@ -17,6 +17,5 @@ void PosedBox(int h, VECTOR* lo, VECTOR* hi);
 void FrameBox(VECTOR lo, VECTOR hi, VECTOR from, float margin = 1.15f);
 
 // Replays what was recorded since the last clear into the w x h tile of the 32-bit sheet at
-// (x, y), scaled from the 640 x 480 view over the background colour (textures lit with
-// litTextures, as ReplayDraws), and clears the record.
-void ReplayInto(MEMIMG* sheet, int x, int y, int w, int h, uint32_t background, bool litTextures = false);
+// (x, y), scaled from the 640 x 480 view over the background colour, and clears the record.
+void ReplayInto(MEMIMG* sheet, int x, int y, int w, int h, uint32_t background);

@@ -1,16 +1,20 @@
-// The importer part of the demonstration: X and PMD files of the shared test data loaded with
-// MV1LoadModel, posed through the animation runtime and drawn with MV1DrawModel in Direct3D mode
-// over the stand-in device; the recorded draws are replayed into pictures.
+// The importer part of the demonstration: X and PMD files of the test data (ENGINE_TESTDATA_DIR)
+// loaded with MV1LoadModel, posed through the animation runtime and drawn with MV1DrawModel in
+// Direct3D mode over the stand-in device; the recorded draws are replayed into pictures.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "demo/demo_common.h"
 #include "demo/demo_model.h"
 #include "demo/demos.h"
 #include <qzlib/graphics/graphics3d.h>
+#include <qzlib/graphics/light.h>
 #include <qzlib/graphics/camera.h>
 #include <qzlib/model/model.h>
 #include <qzlib/model/model_access.h>
@@ -22,11 +26,7 @@
 
 namespace {
 
-// The shared test data beside the source tree.
-const std::string kModels = [] {
-  std::string src = __FILE__;
-  return src.substr(0, src.rfind('/')) + "/../../shared/testdata/models/";
-}();
+const std::string kModels = std::string(DEMO_TESTDATA_DIR) + "/models/";
 
 constexpr int kTileW = 640, kTileH = 480;
 
@@ -47,11 +47,48 @@ void Dot(MEMIMG* img, int x0, int y0, int w, int h, VECTOR p, uint32_t color) {
 
 const uint32_t kBackground = kModelBackground;
 
-int LoadOrSay(const std::string& relative) {
-  int h = MV1LoadModel((kModels + relative).c_str());
-  if (h < 0) std::printf("%s: not loaded (test data absent?)\n", relative.c_str());
+// Frames the box from the given direction and turns the default light to fall from behind the
+// camera and above, so that the side in view is the lit one. The legends of Single and Sheet end
+// with kLightingNote.
+void FrameAndLight(VECTOR lo, VECTOR hi, VECTOR from) {
+  FrameBox(lo, hi, from);
+  SetLightDirection(VECTOR{-from.x, -from.y - 0.6f, -from.z});
+}
+constexpr const char* kLightingNote =
+    "Lit by the default light, turned to fall from behind the camera and above; each triangle is\n"
+    "replayed flat in its corners' mean lit colour, times its texture.\n";
+
+int LoadOrSay(const std::string& path) {
+  int h = MV1LoadModel((path.rfind('/', 0) == 0 ? path : kModels + path).c_str());
+  if (h < 0) std::printf("%s: not loaded (test data absent?)\n", path.c_str());
   return h;
 }
+
+// A temporary folder holding a PMD model, its texture folder and one motion renamed
+// "<model>000.vmd", the name under which the loader finds a model's first motion; the data
+// files stay as they are. Removed with the object.
+struct PmdWithMotion {
+  std::filesystem::path dir;
+  PmdWithMotion(const std::string& model, const std::string& textures, const std::string& motion) {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "qzlib_demo_XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return;
+    dir = pattern;
+    const fs::path from = fs::path(kModels) / model;
+    std::error_code e;
+    fs::copy_file(from, dir / from.filename(), e);
+    if (!e) fs::copy(from.parent_path() / textures, dir / textures, fs::copy_options::recursive, e);
+    if (!e) fs::copy_file(fs::path(kModels) / motion, dir / (from.stem().string() + "000.vmd"), e);
+    if (e) std::printf("%s: not copied (%s)\n", model.c_str(), e.message().c_str());
+  }
+  ~PmdWithMotion() {
+    std::error_code e;
+    if (!dir.empty()) std::filesystem::remove_all(dir, e);
+  }
+  std::string Model(const std::string& model) const {
+    return (dir / std::filesystem::path(model).filename()).string();
+  }
+};
 
 // One model drawn alone into a 640 x 480 picture.
 void Single(const std::string& relative, VECTOR from, VECTOR rotate, const char* picture,
@@ -61,13 +98,13 @@ void Single(const std::string& relative, VECTOR from, VECTOR rotate, const char*
   MV1SetRotationXYZ(h, rotate);
   VECTOR lo, hi;
   PosedBox(h, &lo, &hi);
-  FrameBox(lo, hi, from);
+  FrameAndLight(lo, hi, from);
   MEMIMG img{};
   if (MakeMemImg(&img, kTileW, kTileH, 1) == 0) {
     D3DObjects.Device->ClearRecord();
     MV1DrawModel(h);
     ReplayInto(&img, 0, 0, kTileW, kTileH, kBackground);
-    SaveDemoPicture(&img, picture, legend);
+    SaveDemoPicture(&img, picture, (std::string(legend) + kLightingNote).c_str());
     TerminateMemImg(&img);
   }
   MV1DeleteModel(h);
@@ -91,7 +128,7 @@ void Sheet(int h, int anim, const std::vector<float>& times, int cols, VECTOR fr
       if (zoom != 1.0f) {  // the lower part of the box only (the legs)
         hi.y = lo.y + (hi.y - lo.y) * zoom;
       }
-      FrameBox(lo, hi, from);
+      FrameAndLight(lo, hi, from);
     }
     D3DObjects.Device->ClearRecord();
     MV1DrawModel(h);
@@ -100,7 +137,7 @@ void Sheet(int h, int anim, const std::vector<float>& times, int cols, VECTOR fr
     for (int f : dots) Dot(&sheet, x, y, tw, th, MV1GetFramePosition(h, f), 0x00FF3030);
   }
   MV1DetachAnim(h, attach);
-  SaveDemoPicture(&sheet, picture, legend);
+  SaveDemoPicture(&sheet, picture, (std::string(legend) + kLightingNote).c_str());
   TerminateMemImg(&sheet);
 }
 
@@ -113,13 +150,14 @@ void RunImportDemo() {
   // X files.
   Single("x/tiger.x", VECTOR{0.5f, 0.4f, -0.77f}, VECTOR{0, 0, 0}, "import_x_tiger.png",
          "tiger.x (text X, float size 0064) loaded with MV1LoadModel, textured with tiger.bmp\n"
-         "beside it, drawn with MV1DrawModel and replayed flat-lit.\n");
+         "beside it, drawn with MV1DrawModel and replayed.\n");
   {
     int h = LoadOrSay("x/lobby_skybox.x");
     if (h >= 0) {
       MEMIMG sheet{};
       if (MakeMemImg(&sheet, 640, 480, 1) == 0) {
         const VECTOR looks[4] = {{0, 0, 1}, {1, 0, 0}, {0, 0, -1}, {-1, 0, 0}};
+        SetUseLighting(0);  // a sky box shows its pictures as they are
         for (int k = 0; k < 4; ++k) {
           SetCameraNearFar(0.5f, 1000);
           SetCameraPositionAndTargetUpVecY(VECTOR{0, 0, 0}, looks[k]);
@@ -127,10 +165,12 @@ void RunImportDemo() {
           MV1DrawModel(h);
           ReplayInto(&sheet, 320 * (k % 2), 240 * (k / 2), 320, 240, kBackground);
         }
+        SetUseLighting(1);
         SaveDemoPicture(&sheet, "import_x_lobby_skybox.png",
                         "lobby_skybox.x seen from its centre toward +z, +x, -z and -x (left to right,\n"
-                        "top to bottom): six faces whose textures are named LobbyYPos.jpg and the like\n"
-                        "and found as lobbyypos.JPG despite the case.\n");
+                        "top to bottom), drawn with lighting off (SetUseLighting(0)): six faces whose\n"
+                        "textures are named LobbyYPos.jpg and the like and found as lobbyypos.JPG\n"
+                        "despite the case.\n");
         TerminateMemImg(&sheet);
       }
       MV1DeleteModel(h);
@@ -157,20 +197,27 @@ void RunImportDemo() {
 
   // PMD models and VMD motions.
   {
-    int h = LoadOrSay("pmd/Gene.pmd");
+    // The data's Gene000.vmd keys every bone at frame 0 alone: the sheet takes a motion whose
+    // bones move, copied beside a copy of the model under the name the loader looks for.
+    const PmdWithMotion gene("pmd/Gene.pmd", "tex", "vmd/gene_26_mortifying.vmd");
+    int h = LoadOrSay(gene.Model("pmd/Gene.pmd"));
     if (h >= 0) {
-      Sheet(h, 0, {0, 15, 75, 150, 285, 300}, 3, VECTOR{0, 0.1f, -1}, "import_pmd_gene_pose.png",
-            "Gene.pmd posed by Gene000.vmd (every bone key at frame 0, its IK chains baked) at\n"
-            "frames 0, 15, 75, 150, 285 and 300. The morph keys drive shape weights, which no\n"
-            "drawing applies yet; eight of its ten texture files are absent and draw white.\n");
+      Sheet(h, 0, {0, 60, 120, 180, 240, 300}, 3, VECTOR{0, 0.1f, -1}, "import_pmd_gene_pose.png",
+            "Gene.pmd posed by gene_26_mortifying.vmd (copied with the model and its tex folder into\n"
+            "a temporary folder as Gene000.vmd, the name the loader looks for; IK chains baked) at\n"
+            "frames 0, 60, 120, 180, 240 and 300, left to right, top to bottom. The motion's morph\n"
+            "keys set shape weights, which every draw applies. Eight of its ten texture files are\n"
+            "absent from the test data and draw white; the two present ones (tex/pale.png and\n"
+            "tex/iraira.png, on the head) carry alpha and are blended by it.\n");
       int goals[] = {MV1SearchFrame(h, "\x8D\xB6\x91\xAB\x82\x68\x82\x6A"),   // left foot IK
                      MV1SearchFrame(h, "\x89\x45\x91\xAB\x82\x68\x82\x6A")};  // right foot IK
       std::vector<int> dots;
       for (int g : goals)
         if (g >= 0) dots.push_back(g);
       Sheet(h, 0, {0, 150, 300}, 3, VECTOR{0.6f, 0.1f, -0.8f}, "import_pmd_gene_legs.png",
-            "Close-ups of Gene.pmd's legs under Gene000.vmd at frames 0, 150 and 300, each foot's\n"
-            "IK goal bone marked by a red dot: the baked chains put the ankles on their goals.\n",
+            "Close-ups of Gene.pmd's legs under gene_26_mortifying.vmd (as in import_pmd_gene_pose)\n"
+            "at frames 0, 150 and 300, each foot's IK goal bone marked by a red dot: the baked\n"
+            "chains put the ankles on their goals.\n",
             dots, 0.45f);
       MV1DeleteModel(h);
     }

@@ -23,7 +23,7 @@
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_matrix.h>
 #include <qzlib/soft/memimg.h>
-#include "tests/support/d3d_replay.h"
+#include "examples/support/d3d_replay.h"
 #include "tests/support/model_builder.h"
 
 namespace {

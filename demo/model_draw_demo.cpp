@@ -20,7 +20,7 @@
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_matrix.h>
 #include <qzlib/soft/memimg.h>
-#include "tests/support/d3d_replay.h"
+#include "examples/support/d3d_replay.h"
 #include "tests/support/model_builder.h"
 
 namespace {
@@ -163,7 +163,9 @@ void RunModelDrawDemo() {
     MV1DrawModel(h);
     Picture("model_draw_textured.png",
             "A box with a checker texture (a user graph on its model texture), lit by the default\n"
-            "directional light through the fixed-function path, turned by the model rotation.\n",
+            "directional light through the fixed-function path, turned by the model rotation; the\n"
+            "texture is modulated by the lit colour, so the face turned from the light (no ambient\n"
+            "light) is black.\n",
             0);
     MV1SetOpacityRate(h, 0.5f);
     dev->ClearRecord();
@@ -233,8 +235,9 @@ void RunModelDrawDemo() {
     MV1DrawModel(h);
     Picture("model_draw_blend_modes.png",
             "Six boxes, left to right in the blend modes NOBLEND, ALPHA, ADD, SUB, MUL and MULA at\n"
-            "parameter 160, textured with checks, over the demonstration background (MUL and MULA\n"
-            "darken it by the checks' colours).\n",
+            "parameter 160, textured with checks and lit by the default light, over the demonstration\n"
+            "background (MUL and MULA darken it by the checks' lit colours; faces turned from the\n"
+            "light are black, or leave the background as it is in ADD and SUB).\n",
             2);
     MV1DeleteModel(h);
     DeleteGraph(graph);

@@ -91,7 +91,7 @@ void DrawSheet(const int* handles, int count, int cols, int tileW, int tileH, in
     if (frameBy < 0 && MV1GetMeshNum(h) > 0) PosedBox(h, &lo, &hi), FrameBox(lo, hi, from);
     D3DObjects.Device->ClearRecord();
     MV1DrawModel(h);
-    ReplayInto(&sheet, tileW * (i % cols), tileH * (i / cols), tileW, tileH, kModelBackground, true);
+    ReplayInto(&sheet, tileW * (i % cols), tileH * (i / cols), tileW, tileH, kModelBackground);
   }
   SaveDemoPicture(&sheet, picture, legend);
   TerminateMemImg(&sheet);

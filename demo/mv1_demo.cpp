@@ -18,7 +18,7 @@
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_readers.h>
 #include <qzlib/platform/d3d_device.h>
-#include "tests/support/d3d_replay.h"
+#include "examples/support/d3d_replay.h"
 #include "tests/support/model_files.h"
 #include "tests/support/mv1_writer.h"
 
@@ -56,7 +56,8 @@ constexpr const char* kLegend =
     "64 x 64 checker colour texture with a 4 x 4 alpha image (stretched). Right: float positions\n"
     "turned by its frame, textured with a 96 x 48 height map of rings turned into a normal map\n"
     "(scale 3, stretched to 128 x 64). Each rigid triangle list is drawn at its frame's world\n"
-    "matrix with its material's first diffuse layer.\n";
+    "matrix with its material's first diffuse layer (DrawPolygonIndexed3DBase, blending off, so\n"
+    "the alpha does not show), the texture modulated by the colour the default light gives.\n";
 
 }  // namespace
 

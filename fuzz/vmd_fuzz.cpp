@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PmdSetupBones(file, bones);
     if (PmdAddBoneFrames(&rm, bones, 5) == 0) {
       PmdIkInfo* list = PmdSetupIkList(file, bones, iks);
-      LoadVmdMotion(&rm, data, size, "Anim000", bones, 5, list);
+      VmdKeyBudget budget{kVmdMaxSampledKeysPerLoad, 0};
+      LoadVmdMotion(&rm, data, size, "Anim000", bones, 5, list, &budget);
     }
   }
   TerminateReadModel(&rm);

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # check_package.sh BUILD_DIR: installs the engine from BUILD_DIR into BUILD_DIR/package-check,
 # compiles every installed header on its own (C++17, the package's floor), builds examples/ as an
-# outside project against the installed package (find_package(QzLib CONFIG)) and runs it.
+# outside project against the installed package (find_package(QzLib CONFIG)) and runs its programs
+# on the test data the build uses (ENGINE_TESTDATA_DIR in its cache).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 stage=$build/package-check
+data=$(sed -n 's/^ENGINE_TESTDATA_DIR:PATH=//p' "$build/CMakeCache.txt")
 prefix=$stage/prefix
 rm -rf "$stage"
 cmake --install "$build" --prefix "$prefix" > /dev/null
@@ -21,5 +23,6 @@ cmake -S "$root/examples" -B "$stage/examples" -G Ninja -DCMAKE_BUILD_TYPE=Relea
 cmake --build "$stage/examples" > /dev/null
 mkdir -p "$stage/run"
 cd "$stage/run"
-"$stage/examples/qzlib_example_draw_and_save" "$root/../shared/testdata/images/png/basn6a08.png" example.png
-echo "outside project built against $prefix and ran: $stage/run/example.png"
+"$stage/examples/qzlib_example_draw_and_save" "$data/images/png/basn6a08.png" example.png
+"$stage/examples/qzlib_example_models" "$data" .
+echo "outside project built against $prefix and ran: $stage/run/example.png, tiger.png, gene.png, mqo.png"

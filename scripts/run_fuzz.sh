@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # run_fuzz.sh BUILD_DIR SECONDS: runs each fuzz target for a bounded time.
 # Seeds: fuzz/corpus/<name>/ (committed, crash regressions included) and fuzz/seeds/<name>.dirs,
-# a list of folders below ../shared/testdata to seed from when that folder exists.
+# a list of folders below ../shared/testdata to seed from when that folder exists. A target may
+# have a dictionary, fuzz/dicts/<name>.dict, and a maximum input length, fuzz/seeds/<name>.max_len
+# (one number; without it libFuzzer takes the largest seed, at least 4096 bytes), so that inputs
+# repeating faces, frames and keys can grow to sizes where a load's work outgrows its input.
 # New inputs go to a scratch folder, so the committed corpus only grows by hand. A crash stops
 # the run; its input is kept in BUILD_DIR/artifacts/<name>/ (copy it into fuzz/corpus/<name>/
 # as a regression once the cause is fixed).
@@ -22,10 +25,13 @@ for bin in "$build"/*_fuzz; do
       [ -n "$d" ] && [ -d "$root/../shared/testdata/$d" ] && dirs+=("$root/../shared/testdata/$d")
     done < "$root/fuzz/seeds/$name.dirs"
   fi
+  options=()
+  [ -f "$root/fuzz/dicts/$name.dict" ] && options+=("-dict=$root/fuzz/dicts/$name.dict")
+  [ -f "$root/fuzz/seeds/$name.max_len" ] && options+=("-max_len=$(cat "$root/fuzz/seeds/$name.max_len")")
   artifacts="$build/artifacts/$name"
   mkdir -p "$artifacts"
   echo "== $name for ${secs}s"
-  if ! "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
+  if ! "$bin" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 "${options[@]}" \
        -artifact_prefix="$artifacts/" "${dirs[@]}"; then
     echo "!! $name failed; its input is in $artifacts/" >&2
     status=1

@@ -164,12 +164,16 @@ GRAPH_RECORD* GetGraphRecord(int handle) {
   return g;
 }
 
-int CreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, int flag3,
-                             int flag4, int flag5) {
+namespace {
+
+// A new graph from the images; a full table ends the program when fatalWhenFull, else gives -1.
+int CreateGraph(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, bool fatalWhenFull) {
   if (!ImagesUsable(rgbImage, alphaImage)) return -1;
   const int32_t slot = FindFreeSlot();
-  // An exhausted handle table ends the program, as every engine table does.
-  if (slot < 0) FatalErrorExit(TEXT_GRAPH_HANDLE_FULL);
+  if (slot < 0) {
+    if (fatalWhenFull) FatalErrorExit(TEXT_GRAPH_HANDLE_FULL);
+    return -1;
+  }
   GRAPH_RECORD* g = static_cast<GRAPH_RECORD*>(MEM_CALLOC(sizeof(GRAPH_RECORD)));
   if (!g) return -1;
   const int w = rgbImage->Width, h = rgbImage->Height;
@@ -194,15 +198,35 @@ int CreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaIm
   return g->Handle;
 }
 
-int CreateGraphFromImageFile(const void* data, size_t size, int flag3, int flag4, int flag5,
-                             int flag6) {
+int CreateGraphFromFile(const void* data, size_t size, bool fatalWhenFull) {
   if (!data || size == 0) return -1;
   BASEIMAGE image;
   std::memset(&image, 0, sizeof image);
   if (CreateBaseImageToMem(nullptr, data, size, 1, &image, 0) < 0) return -1;
-  int handle = CreateGraphFromImageData(&image, nullptr, 1, 0, 1);
+  int handle = CreateGraph(&image, nullptr, fatalWhenFull);
   ReleaseBaseImage(&image);
   return handle;
+}
+
+}  // namespace
+
+int CreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, int flag3,
+                             int flag4, int flag5) {
+  // An exhausted handle table ends the program, as every engine table does.
+  return CreateGraph(rgbImage, alphaImage, true);
+}
+
+int CreateGraphFromImageFile(const void* data, size_t size, int flag3, int flag4, int flag5,
+                             int flag6) {
+  return CreateGraphFromFile(data, size, true);
+}
+
+int CreateModelTextureGraph(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage) {
+  return CreateGraph(rgbImage, alphaImage, false);
+}
+
+int CreateModelTextureGraphFromFile(const void* data, size_t size) {
+  return CreateGraphFromFile(data, size, false);
 }
 
 int ReCreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, int handle,

@@ -49,6 +49,11 @@ int CreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaIm
 // The further flags are accepted and not read. The handle, or -1.
 int CreateGraphFromImageFile(const void* data, size_t size, int flag3, int flag4, int flag5,
                              int flag6);
+// The graphs of model textures, from images and from an image file in memory: as the two above,
+// except that a full table gives -1 (nothing changed), so that a file with too many textures
+// fails its load instead of ending the program.
+int CreateModelTextureGraph(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage);
+int CreateModelTextureGraphFromFile(const void* data, size_t size);
 // Refill an existing graph from images of its own size (an image of another size gives -1 and
 // leaves the graph as it was). 0, or -1.
 int ReCreateGraphFromImageData(const BASEIMAGE* rgbImage, const BASEIMAGE* alphaImage, int handle,

@@ -356,7 +356,7 @@ int MV1DeleteModel(int modelHandle) {
   if (model->Next) model->Next->Prev = model->Prev;
   else base->LastModel = model->Prev;
   --base->ModelCount;
-  MV1DeleteModelBase(model->BaseHandle);
+  MV1ReleaseModelBase(model->BaseHandle);
 
   MEM_FREE(model);
   MV1ReleaseHandleSlot(&MV1ModelTable, slot);
@@ -364,6 +364,16 @@ int MV1DeleteModel(int modelHandle) {
 }
 
 int MV1DeleteModelBase(int baseHandle) {
+  void** slot = MV1HandleSlot(&MV1ModelBaseTable, baseHandle, MV1_MODEL_BASE_HANDLE_TAG,
+                              MV1_MODEL_BASE_INDEX_LIMIT);
+  if (!slot) return -1;
+  // A base that models or attached animations still use stays theirs: freeing it here would
+  // leave them pointing into freed memory.
+  if (*slot != MV1_RESERVED_SLOT && static_cast<MV1ModelBase*>(*slot)->RefCount > 0) return -1;
+  return MV1ReleaseModelBase(baseHandle);
+}
+
+int MV1ReleaseModelBase(int baseHandle) {
   // The index is masked to 17 bits, so the table limit never refuses it.
   void** slot = MV1HandleSlot(&MV1ModelBaseTable, baseHandle, MV1_MODEL_BASE_HANDLE_TAG,
                               MV1_MODEL_BASE_INDEX_LIMIT);

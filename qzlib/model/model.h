@@ -252,5 +252,6 @@ int MV1CreateModelFromBase(int modelHandle, int baseHandle);
 int MV1DuplicateModel(int modelHandle);
 // Deletes a model (a reserved slot is just cleared). 0, -1 on a bad handle.
 int MV1DeleteModel(int modelHandle);
-// Drops one reference; frees the base when none remains. 0, -1 on a bad handle.
+// Deletes a base that no model and no attached animation holds (a reserved slot is just
+// cleared). 0; -1 on a bad handle or while the base is held (delete its models first).
 int MV1DeleteModelBase(int baseHandle);

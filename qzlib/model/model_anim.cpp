@@ -706,7 +706,7 @@ int MV1DetachAnim(int modelHandle, int attachIndex) {
       e->State = nullptr;
     }
     --model->AttachAnimCount;
-    MV1DeleteModelBase(sourceBase);
+    MV1ReleaseModelBase(sourceBase);
   }
   InvalidateAnims(model);
   MV1SetModelChangeFlagAll(model->ChangeMatrixFlag, model->ChangeMatrixFlagSize);

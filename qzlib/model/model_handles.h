@@ -62,6 +62,12 @@ void** MV1HandleSlot(MV1HandleTable* table, int handle, int tag, int limit);
 // Empties a slot of the table and lowers its count.
 void MV1ReleaseHandleSlot(MV1HandleTable* table, void** slot);
 
+// The model system's own release of a base (model deletion, detaching an animation, engine
+// end, clean-up of a failed load or conversion): a reserved slot is cleared; otherwise one
+// reference is dropped and the base freed when none remains (also when it had none). 0, -1 on
+// a bad handle.
+int MV1ReleaseModelBase(int baseHandle);
+
 // Handle of the base the model was made from, or -1.
 int MV1GetModelBaseHandle(int modelHandle);
 

@@ -136,12 +136,12 @@ int MV1LoadModel(const char* path) {
   const int modelHandle = MV1AddModelHandle();
   if (modelHandle < 0) {
     WriteLogFmt(TEXT_MV1_MODEL_HANDLE_FAILED, path);
-    MV1DeleteModelBase(baseHandle);
+    MV1ReleaseModelBase(baseHandle);
     return -1;
   }
   if (MV1CreateModelFromBase(modelHandle, baseHandle) != 0) {
     WriteLogFmt(TEXT_MV1_MODEL_CREATE_FAILED, path);
-    MV1DeleteModelBase(baseHandle);
+    MV1ReleaseModelBase(baseHandle);
     MV1DeleteModel(modelHandle);
     return -1;
   }

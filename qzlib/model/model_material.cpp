@@ -161,7 +161,7 @@ int MV1BuiltinTextureDrawGraph(int which) {
   if (graph >= 0 && GetGraphSize(graph, nullptr, nullptr) == 0) return graph;
   size_t size = 0;
   const unsigned char* image = MV1BuiltinTextureImage(which, &size);
-  graph = CreateGraphFromImageFile(image, size, 0, 0, 1, 0);
+  graph = CreateModelTextureGraphFromFile(image, size);
   if (graph < 0) {
     graph = -1;
     return -1;

@@ -91,7 +91,7 @@ int MV1TerminateModelSystem() {
   for (int i = 0; i < MV1ModelTable.Capacity; ++i)
     if (MV1ModelTable.Slot[i] != nullptr) MV1DeleteModel(i | MV1_MODEL_HANDLE_TAG);
   for (int i = 0; i < MV1ModelBaseTable.Capacity; ++i)
-    if (MV1ModelBaseTable.Slot[i] != nullptr) MV1DeleteModelBase(i | MV1_MODEL_BASE_HANDLE_TAG);
+    if (MV1ModelBaseTable.Slot[i] != nullptr) MV1ReleaseModelBase(i | MV1_MODEL_BASE_HANDLE_TAG);
   MEM_FREE(MV1ModelBaseTable.Slot);
   ClearTable(&MV1ModelBaseTable);
   MEM_FREE(MV1ModelTable.Slot);

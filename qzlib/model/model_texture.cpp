@@ -338,7 +338,7 @@ int MV1LoadTexture(void** colorData, int* colorSize, void** alphaData, int* alph
     return fail();
   }
   SetTextureSizeLimit(1, -1);
-  int graph = CreateGraphFromImageData(&colorImage, alpha ? &alphaImage : nullptr, 1, 0, 1);
+  int graph = CreateModelTextureGraph(&colorImage, alpha ? &alphaImage : nullptr);
   SetTextureSizeLimit(0, -1);
   if (graph < 0) return fail();
 

@@ -1042,7 +1042,7 @@ struct Builder {
       MEM_FREE(base->VertexData);
     }
     MEM_FREE(block);
-    MV1DeleteModelBase(handle);  // the slot is still reserved
+    MV1ReleaseModelBase(handle);  // the slot is still reserved
   }
 };
 
@@ -1605,11 +1605,11 @@ int LoadMV1ToModelBase(const void* image, size_t size, const char* path, const c
   if (handle < 0) return -1;
 
   if (MV1LoadOptimizeVerticesFlag && MV1OptimizeModelBaseVertices(handle) != 0) {
-    MV1DeleteModelBase(handle);
+    MV1ReleaseModelBase(handle);
     return -1;
   }
   if (MV1LoadRecalcNormalsFlag && MV1RecalcModelBaseNormals(handle, MV1LoadSmoothingAngle) != 0) {
-    MV1DeleteModelBase(handle);
+    MV1ReleaseModelBase(handle);
     return -1;
   }
   MV1ModelBase* base = MV1GetModelBaseCheckedNoInit(handle);

@@ -196,7 +196,7 @@ int RefuseTooLarge() {
 
 // Releases a base that could not be finished.
 int Abandon(int handle) {
-  MV1DeleteModelBase(handle);
+  MV1ReleaseModelBase(handle);
   return -1;
 }
 

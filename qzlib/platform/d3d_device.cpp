@@ -203,6 +203,18 @@ void D3DDevice::ClearRecord() {
   std::memset(counts_, 0, sizeof counts_);
 }
 
+uint64_t D3DDevice::RecordBytes() const {
+  uint64_t n = calls_.capacity() * sizeof(D3DCall) + draws_.capacity() * sizeof(D3DDrawSnapshot);
+  for (const D3DDrawSnapshot& s : draws_) {
+    n += s.Vertices.capacity() + s.Indices.capacity() * sizeof(uint32_t) +
+         (s.VertexConstants.capacity() + s.PixelConstants.capacity()) * sizeof(float) +
+         s.Lights.capacity() * sizeof(s.Lights[0]);
+    for (const D3DStageSnapshot& st : s.Stages)
+      if (st.Texture) n += st.Texture->Pixels.capacity() * sizeof(uint32_t);
+  }
+  return n;
+}
+
 const MATRIX& D3DDevice::Transform(uint32_t which) const {
   if (which == D3DTS_WORLD) return world_;
   if (which == D3DTS_VIEW) return view_;

@@ -1,11 +1,13 @@
 // The Direct3D stand-in: a device of our own that records everything the engine sends.
 //
 // It offers the device methods the graphics core and the model system call, keeps buffers and
-// textures in host memory (reference-counted, with live counts for leak tests), records every
-// call with its arguments, counts calls per method, and at every draw takes a self-contained
-// snapshot of what the draw reads (vertex bytes and indices, vertex format or shader indices,
-// shader constants, transforms, material, lights, render, stage and sampler states). Tests
-// drive its failure hooks, its shader switch and its device loss.
+// textures in host memory (reference-counted, with live counts for leak tests) and counts calls
+// per method. Switched on (D3DStandIn().Recording, .Snapshots; both off by default, so that a
+// long run keeps no memory per frame), it records every call with its arguments and, at every
+// draw, takes a self-contained snapshot of what the draw reads (vertex bytes and indices, vertex
+// format or shader indices, shader constants, transforms, material, lights, render, stage and
+// sampler states), from which a replayer can make a picture. Tests drive its failure hooks, its
+// shader switch and its device loss.
 //
 // Method results follow the platform's convention: 0 (D3D_OK) on success, a negative code on
 // failure. Numbers that the engine writes as device values carry the device's own numbering.
@@ -339,10 +341,11 @@ struct D3DDrawSnapshot {
   D3DStageSnapshot Stages[D3D_STAGE_COUNT];
 };
 
-// Process-wide settings of the stand-in, for tests.
+// Process-wide settings of the stand-in. Snapshots and the call list grow with every draw and
+// call until ClearRecord: switch them on only to look at what was drawn.
 struct D3DStandInSettings {
-  bool Snapshots = true;            // take a snapshot at every draw
-  bool Recording = true;            // keep the call list (the counts are always kept)
+  bool Snapshots = false;           // take a snapshot at every draw
+  bool Recording = false;           // keep the call list (the counts are always kept)
   bool ShadersAvailable = false;    // shaders can be created
   std::set<int> RefusedVertexShaders;  // indices whose creation fails
   std::set<int> RefusedPixelShaders;
@@ -395,7 +398,7 @@ class D3DDevice : public D3DResource {
                              uint32_t primCount, const void* indices, uint32_t indexFormat,
                              const void* vertices, uint32_t stride);
 
-  // ---- Recording, for tests and the demonstration ----
+  // ---- The record (empty unless switched on in D3DStandIn()) ----
   const std::vector<D3DCall>& Calls() const { return calls_; }
   const std::vector<D3DDrawSnapshot>& Draws() const { return draws_; }
   uint64_t CallCount(D3DMethod m) const { return counts_[static_cast<int>(m)]; }
@@ -403,6 +406,8 @@ class D3DDevice : public D3DResource {
   uint64_t StateCallCount() const;
   // Clears the call list, the counts and the snapshots.
   void ClearRecord();
+  // Bytes held by the call list and the snapshots (textures shared with live ones counted too).
+  uint64_t RecordBytes() const;
   // The current value of a state as the device holds it.
   uint32_t RenderState(uint32_t state) const { return renderStates_[state]; }
   uint32_t TextureStageState(uint32_t stage, uint32_t state) const { return stages_[stage][state]; }

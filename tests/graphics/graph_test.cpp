@@ -13,6 +13,7 @@
 #include <qzlib/base/draw_state.h>
 #include <qzlib/graphics/graphics.h>
 #include <qzlib/soft/blend_tables.h>
+#include "tests/support/model_files.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -329,8 +330,21 @@ TEST_F(GraphTest, FullTableEndsTheProgram) {
   for (int i = 0; i < GRAPH_HANDLE_MAX; ++i) {
     int h = CreateGraphFromImageData(&img.image, nullptr, 1, 0, 1);
     ASSERT_GE(h, 0) << i;
+    handles.push_back(h);
   }
   SetFatalErrorHook([](const char* message) { throw std::runtime_error(message); });
   EXPECT_THROW(CreateGraphFromImageData(&img.image, nullptr, 1, 0, 1), std::runtime_error);
+  // the graphs of model textures are refused instead, and a file whose image decodes is too
+  const std::vector<uint8_t> file = BgraFileFilled(2, 2, 0xFF00FF00);
+  EXPECT_EQ(CreateModelTextureGraph(&img.image, nullptr), -1);
+  EXPECT_EQ(CreateModelTextureGraphFromFile(file.data(), file.size()), -1);
   SetFatalErrorHook(nullptr);
+  // one slot given back: each kind takes it
+  DeleteGraph(handles.back());
+  handles.pop_back();
+  int h = CreateModelTextureGraphFromFile(file.data(), file.size());
+  ASSERT_GE(h, 0);
+  EXPECT_EQ(GetGraphSize(h, nullptr, nullptr), 0);
+  DeleteGraph(h);
+  EXPECT_GE(CreateModelTextureGraph(&img.image, nullptr), 0);
 }

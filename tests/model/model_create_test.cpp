@@ -6,6 +6,7 @@
 
 #include <qzlib/base/memory.h>
 #include <qzlib/model/model.h>
+#include <qzlib/model/model_anim.h>
 #include <qzlib/model/model_build.h>
 #include <qzlib/model/model_handles.h>
 #include "tests/support/model_test.h"
@@ -258,6 +259,63 @@ TEST_F(ModelCreateTest, ReferenceCountsAndDuplication) {
   EXPECT_EQ(MV1GetModelBaseChecked(baseHandle), nullptr);  // the last reference freed it
   EXPECT_EQ(MV1ModelBaseTable.Count, 0);
   EXPECT_EQ(MV1DuplicateModel(second), -1);
+}
+
+// A base is the models' and the attached animations' while they hold it: deleting it then is
+// refused however often it is asked, and it goes with the last of them.
+TEST_F(ModelCreateTest, DeletingABaseStillHeldIsRefused) {
+  const int baseHandle = AnimatedChainBuilder(3, 1, 4).Build();
+  const int sourceHandle = AnimatedChainBuilder(3, 1, 4).Build();
+  MV1ModelBase* base = MV1GetModelBaseChecked(baseHandle);
+  MV1ModelBase* source = MV1GetModelBaseChecked(sourceHandle);
+  int first = MV1AddModelHandle(), second = MV1AddModelHandle(), donor = MV1AddModelHandle();
+  ASSERT_EQ(MV1CreateModelFromBase(first, baseHandle), 0);
+  ASSERT_EQ(MV1CreateModelFromBase(second, baseHandle), 0);
+  ASSERT_EQ(MV1CreateModelFromBase(donor, sourceHandle), 0);
+  ASSERT_EQ(MV1AttachAnim(first, 0, donor, 0), 0);
+  ASSERT_EQ(MV1DeleteModel(donor), 0);  // the attached animation alone holds the source now
+  struct Held {
+    int handle;
+    MV1ModelBase* base;
+    int refs;
+  } held[] = {{baseHandle, base, 2}, {sourceHandle, source, 1}};
+  for (const Held& h : held)
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      EXPECT_EQ(MV1DeleteModelBase(h.handle), -1) << attempt;
+      EXPECT_EQ(MV1GetModelBaseChecked(h.handle), h.base);
+      EXPECT_EQ(h.base->RefCount, h.refs);
+    }
+  EXPECT_EQ(base->ModelCount, 2);
+  // both models still work on their base and their animation
+  EXPECT_EQ(MV1SetAttachAnimTime(first, 0, 2.0f), 0);
+  EXPECT_EQ(MV1GetModelBaseHandle(second), baseHandle);
+  EXPECT_EQ(MV1DetachAnim(first, 0), 0);
+  EXPECT_EQ(MV1GetModelBaseChecked(sourceHandle), nullptr);  // the detach released it
+  EXPECT_EQ(MV1DeleteModel(first), 0);
+  EXPECT_EQ(MV1DeleteModelBase(baseHandle), -1);
+  EXPECT_EQ(MV1DeleteModel(second), 0);
+  EXPECT_EQ(MV1GetModelBaseChecked(baseHandle), nullptr);
+  EXPECT_EQ(MV1DeleteModelBase(baseHandle), -1);  // gone
+  // a base nothing holds, and a reserved slot, are deleted at once
+  const int loaded = AnimatedChainBuilder(2, 1, 2).Build();
+  EXPECT_EQ(MV1DeleteModelBase(loaded), 0);
+  EXPECT_EQ(MV1GetModelBaseChecked(loaded), nullptr);
+  const int reserved = MV1AddModelBaseHandle();
+  EXPECT_EQ(MV1DeleteModelBase(reserved), 0);
+  EXPECT_EQ(MV1ModelBaseTable.Count, 0);
+}
+
+// Engine end releases bases still held by models and attachments.
+TEST_F(ModelCreateTest, EngineEndReleasesHeldBases) {
+  const int baseHandle = AnimatedChainBuilder(3, 1, 4).Build();
+  int a = MV1AddModelHandle(), b = MV1AddModelHandle();
+  ASSERT_EQ(MV1CreateModelFromBase(a, baseHandle), 0);
+  ASSERT_EQ(MV1CreateModelFromBase(b, baseHandle), 0);
+  ASSERT_EQ(MV1AttachAnim(a, 0, b, 0), 0);
+  ASSERT_EQ(MV1DeleteModelBase(baseHandle), -1);
+  EXPECT_EQ(MV1TerminateModelSystem(), 0);
+  EXPECT_EQ(MV1ModelBaseTable.Slot, nullptr);
+  EXPECT_EQ(InitModelSystem(), 0);  // the fixture ends it again
 }
 
 TEST_F(ModelCreateTest, BaseWithoutFramesAndSeparateArrays) {

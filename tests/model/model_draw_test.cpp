@@ -631,6 +631,37 @@ TEST_F(ModelDrawTest, DrawCallsCullingAndCaching) {
   MV1DeleteModel(h1);
 }
 
+// The stand-in's defaults keep nothing per draw: 1,000 frames of a model drawn with recording and
+// snapshots off reach the device (counted) and leave the record as it was after the first; the
+// same draws switched on are all kept, so the byte count does measure the record.
+TEST_F(ModelDrawTest, DefaultStandInKeepsNoRecordOverALongRunOfDraws) {
+  const int h = OneFrameModel({0, 1}, 1, 200);
+  auto drawCalls = [&] {
+    return Dev()->CallCount(D3DMethod::DrawPrimitiveUP) + Dev()->CallCount(D3DMethod::DrawIndexedPrimitive) +
+           Dev()->CallCount(D3DMethod::DrawIndexedPrimitiveUP);
+  };
+  D3DStandIn() = D3DStandInSettings{};
+  Dev()->ClearRecord();
+  ASSERT_EQ(MV1DrawModel(h), 0);
+  const uint64_t perFrame = drawCalls(), held = Dev()->RecordBytes();
+  ASSERT_GE(perFrame, 2u);
+  for (int frame = 1; frame < 1000; ++frame) ASSERT_EQ(MV1DrawModel(h), 0);
+  EXPECT_EQ(drawCalls(), 1000 * perFrame);
+  EXPECT_EQ(Dev()->Calls().size(), 0u);
+  EXPECT_EQ(Dev()->Draws().size(), 0u);
+  EXPECT_EQ(Dev()->RecordBytes(), held);
+
+  D3DStandIn() = RecordingStandIn();
+  for (int frame = 0; frame < 10; ++frame) ASSERT_EQ(MV1DrawModel(h), 0);
+  ASSERT_EQ(Dev()->Draws().size(), 10 * perFrame);
+  EXPECT_GE(Dev()->Calls().size(), 10 * perFrame);
+  uint64_t vertexBytes = 0;
+  for (const D3DDrawSnapshot& d : Dev()->Draws()) vertexBytes += d.Vertices.size();
+  EXPECT_GE(vertexBytes, 10 * perFrame * 3 * sizeof(VECTOR));
+  EXPECT_GE(Dev()->RecordBytes(), held + vertexBytes);
+  MV1DeleteModel(h);
+}
+
 TEST_F(ModelDrawTest, ShaderSwitchIndicesConstantsAndRefusedOutline) {
   D3DStandIn().ShadersAvailable = true;
   SetupShaders();

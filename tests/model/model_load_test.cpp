@@ -9,7 +9,9 @@
 
 #include <qzlib/base/log.h>
 #include <qzlib/file/file.h>
+#include <qzlib/graphics/graph.h>
 #include <qzlib/model/model.h>
+#include <qzlib/model/model_draw.h>
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_load.h>
 #include <qzlib/model/model_readers.h>
@@ -18,6 +20,7 @@
 #include "tests/support/d3d_engine.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/model_files.h"
+#include "tests/support/mv1_writer.h"
 
 namespace {
 
@@ -99,6 +102,89 @@ class ModelLoadTest : public D3DEngineTest {
  private:
   MV1ModelReader saved_ = nullptr;
 };
+
+// Fills the graph table until `left` slots remain; the handles made.
+std::vector<int> FillGraphTable(int left) {
+  BASEIMAGE pixel{};
+  EXPECT_EQ(CreateXRGB8ColorBaseImage(1, 1, &pixel), 0);
+  std::vector<int> graphs;
+  for (;;) {
+    int h = CreateModelTextureGraph(&pixel, nullptr);
+    if (h < 0) break;
+    graphs.push_back(h);
+  }
+  ReleaseBaseImage(&pixel);
+  for (int i = 0; i < left && !graphs.empty(); ++i) {
+    DeleteGraph(graphs.back(), 0);
+    graphs.pop_back();
+  }
+  return graphs;
+}
+
+// The graph slots still free (taken and given back).
+int FreeGraphSlots() { return static_cast<int>(FillGraphTable(0).size()); }
+
+// Two textured materials on one triangle, in text form.
+const char kTwoTextureX[] =
+    "xof 0303txt 0032\n"
+    "Frame F { Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+    "  MeshMaterialList { 2; 1; 0;;\n"
+    "    Material { 1;1;1;1;; 5; 0;0;0;; 0;0;0;; TextureFilename { \"a.bgra\"; } }\n"
+    "    Material { 1;1;1;1;; 5; 0;0;0;; 0;0;0;; TextureFilename { \"b.bgra\"; } } } } }\n";
+
+// A graph table too full for a model's textures fails its load, with the line the loader writes
+// for a texture, and gives back all it took; the process goes on, and the same file loads once
+// there is room. A program's own graph creation keeps its fatal end (graph tests).
+TEST_F(ModelLoadTest, AFullGraphTableFailsTheLoadNotTheProgram) {
+  FatalErrorCatcher noExit;  // a fatal end would throw here and fail the test
+  ASSERT_TRUE(WriteEngineFile(dir_ + "\\tex2.mv1", WriteMv1(Mv1FullScene("a.bgra")).file));
+  ASSERT_TRUE(WriteEngineFile(dir_ + "\\tex2.x", std::vector<uint8_t>(kTwoTextureX, kTwoTextureX + sizeof(kTwoTextureX) - 1)));
+  ASSERT_TRUE(WriteEngineFile(dir_ + "\\a.bgra", BgraFileFilled(2, 2, 0xFF102030)));
+  ASSERT_TRUE(WriteEngineFile(dir_ + "\\b.bgra", BgraFileFilled(2, 2, 0xFF405060)));
+  // the texture-failure line of the first texture that finds no room
+  char mv1Lines[2][256], xLines[2][256];
+  const char* mv1Names[2] = {"colour", "bump"};
+  const char* xNames[2] = {"a.bgra", "b.bgra"};
+  for (int i = 0; i < 2; ++i) {
+    std::snprintf(mv1Lines[i], sizeof(mv1Lines[i]), TEXT_MV1_READER_TEXTURE_FAILED, mv1Names[i]);
+    std::snprintf(xLines[i], sizeof(xLines[i]), "Read Model Convert Error : " TEXT_RM_TEXTURE_LOAD_FAILED, xNames[i]);
+  }
+  struct Case {
+    const char* file;
+    char (*lines)[256];
+  } cases[] = {{"tex2.mv1", mv1Lines}, {"tex2.x", xLines}};
+  MV1DeleteModelBase(MV1AddModelBaseHandle());  // the base table grows once, here
+  for (const Case& c : cases) {
+    const std::string path = dir_ + "\\" + c.file;
+    for (int room = 0; room <= 2; ++room) {
+      std::vector<int> filler = FillGraphTable(room);
+      const size_t blocks = MemLiveBlockCount();
+      const long textures = D3DLiveTextureCount();
+      LogCaptureBegin();
+      const int h = MV1LoadModel(path.c_str());
+      std::string log = LogCaptureTextWithoutStamps();
+      LogCaptureEnd();
+      if (room < 2) {
+        EXPECT_EQ(h, -1) << c.file << " room " << room;
+        EXPECT_NE(log.find(c.lines[room]), std::string::npos) << c.file << " room " << room << ": " << log;
+        EXPECT_EQ(MemLiveBlockCount(), blocks) << c.file << " room " << room;
+        EXPECT_EQ(D3DLiveTextureCount(), textures) << c.file << " room " << room;
+        EXPECT_EQ(FreeGraphSlots(), room) << c.file;
+        EXPECT_EQ(MV1ModelTable.Count + MV1ModelBaseTable.Count, 0) << c.file;
+      } else {
+        EXPECT_GE(h, 0) << c.file << ": " << log;
+        EXPECT_EQ(FreeGraphSlots(), 0) << c.file;
+        EXPECT_EQ(MV1DeleteModel(h), 0);
+      }
+      for (int g : filler) DeleteGraph(g, 0);
+    }
+  }
+  // the built-in textures a draw makes on first use give -1 on a full table too
+  std::vector<int> filler = FillGraphTable(0);
+  EXPECT_EQ(MV1BuiltinTextureDrawGraph(MV1_BUILTIN_TEXTURE_WHITE), -1);
+  for (int g : filler) DeleteGraph(g, 0);
+  EXPECT_GE(MV1BuiltinTextureDrawGraph(MV1_BUILTIN_TEXTURE_WHITE), 0);
+}
 
 TEST_F(ModelLoadTest, LoadsThroughTheReaderChainAndBuildsBuffers) {
   EXPECT_NE(MV1GetModelReader(MV1_READER_MV1), nullptr);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -526,9 +527,14 @@ void AllocationFailuresOf(const std::vector<uint8_t>& model, const char* name, c
       ASSERT_EQ(lines.size(), 1u) << n << ": [" << l.log << "]";
       EXPECT_EQ(lines[0].rfind("PMD Load Error : ", 0), 0u) << n;
     } else {
+      // the motion stopped at the failure: the allocation line (when the pool's), then its own
       ++lostMotion;
       EXPECT_LT(sets, fullSets) << n << l.log;
       EXPECT_LE(lines.size(), 1u) << n;
+      const std::string chunkLine = TEXT_MV1_CHUNK_ALLOC_FAILED "\r\n";
+      std::string expected = lines.empty() ? "" : lines[0] + "\r\n";
+      if (l.log.rfind(chunkLine, 0) == 0) expected = chunkLine + expected;
+      EXPECT_EQ(l.log, expected) << n;
     }
     ASSERT_LT(n, 200000);
   }
@@ -543,6 +549,20 @@ TEST_F(PmdReader, AllocationFailuresOverMenuWithItsMotion) {
   MemoryFiles files;
   files.Add("models\\menu000.vmd", motion);
   AllocationFailuresOf(model, "menu", kFolder, 1);
+}
+
+// The second of two motions failing at any allocation is refused with at most the allocation
+// line and its own; the first stays.
+TEST_F(PmdReader, AMotionStopsAtItsFirstFailedAllocation) {
+  PmdTestModel m = MorphSplitModel();
+  m.iks = MakeIkLegModel().iks;
+  MemoryFiles files;
+  const std::vector<uint8_t> motion = WriteVmd(
+      {BoneKey("legIK", 0, {0, 3, -2}), BoneKey("legIK", 6, {0, 4, -1}), BoneKey("center", 3), BoneKey("thigh", 2)},
+      {{"smile", 2, 1.0f}, {"smile", 4, 0.5f}});
+  files.Add("models\\m000.vmd", motion);
+  files.Add("models\\m001.vmd", motion);
+  AllocationFailuresOf(WritePmd(m), "m", kFolder, 2);
 }
 
 TEST_F(PmdReader, AllocationFailuresOverAnIkModelWithOneMotion) {
@@ -589,6 +609,86 @@ TEST_F(PmdReader, BakeWorkAndSampledKeysAreCapped) {
 }  // namespace
 
 namespace {
+
+// The sampled-key budget holds for the whole load: a motion admitted alone is refused once the
+// motions before it took their share, with the key-limit line, and the search stops there.
+TEST_F(PmdReader, SampledKeyBudgetHoldsForTheWholeLoad) {
+  PmdTestModel m = MakeIkLegModel();
+  m.iks.clear();
+  for (int i = 0; i < 3; ++i) m.bones.push_back({"extra" + std::to_string(i), 0xFFFF, {0, 0, 0}});
+  MemoryFiles files;
+  // 1,000,000 keys, then seven bones over 1,000,001 frames: admitted alone, not after the first
+  files.Add("models\\m000.vmd", WriteVmd({BoneKey("center", 0), BoneKey("center", 999999)}, {}));
+  std::vector<VmdTestBoneKey> seven;
+  for (const PmdTestBone& b : m.bones)
+    if (b.name != "center") {
+      seven.push_back(BoneKey(b.name, 0));
+      seven.push_back(BoneKey(b.name, 1000000));
+    }
+  ASSERT_EQ(seven.size(), 14u);
+  files.Add("models\\m001.vmd", WriteVmd(seven, {}));
+  files.Add("models\\m002.vmd", WriteVmd({BoneKey("center", 0)}, {}));
+  Loaded l = Load(WritePmd(m), [](const ReadModel& rm) {
+    ASSERT_EQ(rm.AnimSetCount, 1);
+    EXPECT_STREQ(rm.FirstAnimSet->Name, "Anim000");
+  });
+  char expected[256];
+  snprintf(expected, sizeof(expected), TEXT_VMD_KEY_LIMIT "\r\n", 8000007ull,
+           static_cast<unsigned long long>(kVmdMaxSampledKeysPerLoad));
+  EXPECT_EQ(l.log, expected);
+  EXPECT_EQ(l.observed, 1);
+}
+
+// The budget counted motion by motion, against an independent tally: a motion is admitted while
+// the keys taken so far plus its own stay within the limit; a refused motion takes nothing.
+TEST_F(PmdReader, MotionsShareOneKeyBudget) {
+  PmdTestModel model = MakeIkLegModel();
+  model.iks.clear();
+  const std::vector<uint8_t> image = WritePmd(model);
+  PmdFile file;
+  ASSERT_EQ(ParsePmdFile(image.data(), image.size(), &file), 0);
+  ReadModel rm;
+  InitReadModel(&rm);
+  PmdBoneInfo bones[5];
+  ASSERT_NE(ReadModelAddFrame(&rm, "Mesh", nullptr), nullptr);
+  PmdSetupBones(file, bones);
+  ASSERT_EQ(PmdAddBoneFrames(&rm, bones, 5), 0);
+  std::mt19937 rng(29);
+  const uint64_t limit = 300;
+  VmdKeyBudget budget{limit, 0};
+  uint64_t tally = 0;
+  int admitted = 0;
+  for (int i = 0; i < 40; ++i) {
+    // one or two bones over a random span: (span + 1) keys each
+    const uint32_t span = rng() % 60, first = rng() % 5;
+    const bool two = rng() % 2;
+    std::vector<VmdTestBoneKey> keys = {BoneKey("thigh", first), BoneKey("thigh", first + span)};
+    if (two) keys.insert(keys.end(), {BoneKey("ankle", 0), BoneKey("ankle", span)});
+    const uint64_t sampled = (span + 1ull) * (two ? 2 : 1);
+    const std::vector<uint8_t> motion = WriteVmd(keys, {});
+    LogCaptureBegin();
+    int r = LoadVmdMotion(&rm, motion.data(), motion.size(), "Anim", bones, 5, nullptr, &budget);
+    std::string log = LogCaptureTextWithoutStamps();
+    LogCaptureEnd();
+    if (tally + sampled <= limit) {
+      EXPECT_EQ(r, 0) << i;
+      EXPECT_EQ(log, "") << i;
+      tally += sampled;
+      ++admitted;
+    } else {
+      char line[256];
+      snprintf(line, sizeof(line), TEXT_VMD_KEY_LIMIT "\r\n", static_cast<unsigned long long>(tally + sampled),
+               static_cast<unsigned long long>(limit));
+      EXPECT_EQ(r, -1) << i;
+      EXPECT_EQ(log, line) << i;
+    }
+    EXPECT_EQ(budget.used, tally) << i;
+  }
+  EXPECT_EQ(rm.AnimSetCount, admitted);
+  EXPECT_GT(admitted, 2);
+  EXPECT_LT(admitted, 40);
+  TerminateReadModel(&rm);
+}
 
 TEST_F(PmdReader, BaseMorphWithMoreEntriesThanVertices) {
   // the base names vertex 2 four times: the morph mesh gets four copies of it, the shape moves

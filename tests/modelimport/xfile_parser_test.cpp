@@ -277,6 +277,48 @@ TEST_F(XParserTest, BinaryTokensAreBounded) {
   }
 }
 
+// Every skip that runs off the end of the data fails as an open object does; the same objects
+// closed parse, so it is the end that refuses them.
+TEST_F(XParserTest, SkipsRunningOffTheEndFailAsAnOpenObject) {
+  XBinaryBuilder b;
+  const std::string eof = XTestSjis("予期しない EOF です\r\n");
+  const std::string mesh = "Frame A { Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; } }\n";
+  struct Case {
+    const char* what;
+    std::string file;  // cut at the end
+    std::string closed;  // the same made whole, "" when nothing closes it
+  } cases[] = {
+      {"text: unknown object after a frame and mesh", "xof 0303txt 0032" + mesh + "Foo {", "}"},
+      {"text: unknown object of many open braces", "xof 0303txt 0032Foo {{{{{{{{", "}}}}}}}}"},
+      {"text: a million open braces", "xof 0303txt 0032Foo " + std::string(1000000, '{'), std::string(1000000, '}')},
+      {"text: unknown word with no brace at all", "xof 0303txt 0032" + mesh + "Foo", " { }"},
+      {"text: basic template without reader", "xof 0303txt 0032ColorRGB { 1; 1; 1;", " }"},
+      {"text: template declaration",
+       "xof 0303txt 0032template Foo { <3D82AB44-62DA-11cf-AB39-0020AF71E433> DWORD n;", " }"},
+      {"text: reference without its closing brace", "xof 0303txt 0032" + mesh + "{ A", " }"},
+      {"text: closing brace inside a string that never ends", "xof 0303txt 0032Foo { \"}", "\" }"},
+      {"binary: unknown object", "xof 0303bin 0032" + b.Name("Foo") + b.Open() + b.Ints({1}), b.Close()},
+      {"binary: unknown object with no brace", "xof 0303bin 0032" + b.Name("Foo"), b.Open() + b.Close()},
+      {"binary: template declaration",
+       "xof 0303bin 0032" + XBinaryBuilder::Raw16(31) + b.Name("Foo") + b.Open() + b.Guid(), b.Close()},
+      {"binary: reference without its closing brace", "xof 0303bin 0032" + b.Open() + b.Name("A"), b.Close()},
+      {"binary: reference without its name", "xof 0303bin 0032" + b.Open(), b.Name("A") + b.Close()},
+      {"binary: object without its opening brace", "xof 0303bin 0032" + b.Name("Frame") + b.Name("A"),
+       b.Open() + b.Close()},
+  };
+  for (const auto& c : cases) {
+    Parsed cut = Parse(c.file);
+    EXPECT_EQ(cut.rc, -1) << c.what;
+    EXPECT_EQ(cut.log, eof) << c.what;
+    Parsed whole = Parse(c.file + c.closed);
+    EXPECT_EQ(whole.rc, 0) << c.what << ": " << whole.log;
+  }
+  // a token cut by the end inside a skipped object is refused as a cut token
+  Parsed cutToken = Parse("xof 0303bin 0032" + b.Name("Foo") + b.Open() + XBinaryBuilder::Raw16(7) + "\x01\x00");
+  EXPECT_EQ(cutToken.rc, -1);
+  EXPECT_EQ(cutToken.log, "Load XFile : Token Beyond Data\r\n");
+}
+
 TEST_F(XParserTest, BinaryFloatSizes) {
   XBinaryBuilder b32, b64(true);
   auto file = [](XBinaryBuilder& b) {

@@ -7,12 +7,14 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/support/d3d_engine.h"
+
 namespace {
 
 class D3DDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    D3DStandIn() = D3DStandInSettings{};
+    D3DStandIn() = RecordingStandIn();
     dev = D3DDevice::Create();
     buffers = D3DLiveBufferCount();
     textures = D3DLiveTextureCount();

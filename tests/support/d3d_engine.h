@@ -8,13 +8,22 @@
 #include <qzlib/platform/d3d_device.h>
 #include "tests/support/test_support.h"
 
-// Starts the engine in Direct3D mode at 640 x 480, 32-bit, and ends it after the test; checks
-// that tracked memory and the stand-in's objects are back where they were.
+// The stand-in as the tests use it: every call recorded and every draw snapshotted (both off by
+// default). The fixtures below start each test with it.
+inline D3DStandInSettings RecordingStandIn() {
+  D3DStandInSettings s;
+  s.Snapshots = s.Recording = true;
+  return s;
+}
+
+// Starts the engine in Direct3D mode at 640 x 480, 32-bit, over the recording stand-in, and ends
+// it after the test; checks that tracked memory and the stand-in's objects are back where they
+// were.
 class D3DEngineTest : public LeakCheckedTest {
  protected:
   void SetUp() override {
     LeakCheckedTest::SetUp();
-    D3DStandIn() = D3DStandInSettings{};
+    D3DStandIn() = RecordingStandIn();
     buffers_ = D3DLiveBufferCount();
     textures_ = D3DLiveTextureCount();
     SetGraphMode(640, 480, 32);

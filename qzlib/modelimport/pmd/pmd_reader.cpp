@@ -319,6 +319,7 @@ int BuildMorphs(PmdLoad& L) {
 
 // Motions "<folder>\<model name>NNN.vmd" from 000 until one is missing or fails.
 void LoadMotions(PmdLoad& L, const char* folder, const char* modelName) {
+  VmdKeyBudget budget{kVmdMaxSampledKeysPerLoad, 0};
   for (int i = 0; i < kMaxMotions; ++i) {
     char path[2048], setName[16];
     FormatString(path, sizeof(path), "%s\\%s%03d.vmd", folder ? folder : "", modelName ? modelName : "", i);
@@ -326,7 +327,8 @@ void LoadMotions(PmdLoad& L, const char* folder, const char* modelName) {
     void* data = FileReadAll(path, &size);
     if (!data) return;
     FormatString(setName, sizeof(setName), "Anim%03d", i);
-    int r = LoadVmdMotion(&L.rm, data, size, setName, L.bones, static_cast<int>(L.file.boneCount), L.ikList);
+    int r = LoadVmdMotion(&L.rm, data, size, setName, L.bones, static_cast<int>(L.file.boneCount), L.ikList,
+                          &budget);
     MEM_FREE(data);
     if (r != 0) return;
   }

@@ -19,10 +19,13 @@ int LoadPmdModel(const void* image, size_t size, const char* path, const char* m
 
 // Reads one motion image of size bytes into an animation set named setName of rm, whose bone
 // frames are those of bones[boneCount] (the frames as PmdAddBoneFrames made them); ikList is the
-// ordered IK list over the same bones. 0; -1 for a wrong header (no message) or a refused or
-// failed motion (one log line). The bones' motion fields point into rm afterwards.
+// ordered IK list over the same bones. A motion whose sampled keys pass the per-motion cap or
+// the load's budget is refused; an admitted one adds its keys to budget->used. 0; -1 for a
+// wrong header (no message) or a refused or failed motion (its line, after the allocation line
+// of a failed allocation; the motion stops at the first). The bones' motion fields point into
+// rm afterwards.
 int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList);
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget);
 
 // Adds one frame per bone of bones[count] (set up by PmdSetupBones) in bone order: the frame of
 // its parent bone as parent (top level for a root bone), the rest translation as translate and

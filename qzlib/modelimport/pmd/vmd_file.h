@@ -28,6 +28,15 @@ constexpr uint64_t kVmdMaxBakeWork = 1000000;
 // The sampled keys a motion may make (one position and one rotation, 36 bytes, per bone and
 // frame): about 290 MB of key data.
 constexpr uint64_t kVmdMaxSampledKeys = 8000000;
+// The sampled keys all the motions of one model load may make together: the same budget, so
+// that the motion files beside a model never take more than one motion may.
+constexpr uint64_t kVmdMaxSampledKeysPerLoad = 8000000;
+
+// The sampled keys a load may still make: its limit and what the motions read so far took.
+struct VmdKeyBudget {
+  uint64_t limit;
+  uint64_t used;
+};
 
 struct VmdFile {
   uint32_t boneKeyCount;

@@ -165,7 +165,7 @@ int AddMorphKeys(ReadModel* rm, ReadModelAnimSet* set, const VmdMorphNode* nodes
 }
 
 int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-               PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
+               PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget) {
   VmdFile file;
   if (ParseVmdFile(image, size, PmdBakeWorkPerFrame(bones, boneCount, ikList), &file) != 0) return -1;
   MotionWork work;
@@ -207,9 +207,12 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
   }
   for (int i = 0; i < boneCount; ++i)
     if (bones[i].ikInvolved) sampled += last + 1ull;
-  if (sampled > kVmdMaxSampledKeys) {
-    WriteLogFmt(TEXT_VMD_KEY_LIMIT, static_cast<unsigned long long>(sampled),
-                static_cast<unsigned long long>(kVmdMaxSampledKeys));
+  // within one motion's cap, and within what the motions before it left of the load's budget
+  const uint64_t total = budget->used + sampled;
+  if (sampled > kVmdMaxSampledKeys || total > budget->limit) {
+    const bool motionCap = sampled > kVmdMaxSampledKeys;
+    WriteLogFmt(TEXT_VMD_KEY_LIMIT, static_cast<unsigned long long>(motionCap ? sampled : total),
+                static_cast<unsigned long long>(motionCap ? kVmdMaxSampledKeys : budget->limit));
     return -1;
   }
   // 5. bones with keys
@@ -243,15 +246,16 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
   PmdBakeIk(bones, boneCount, ikList, last);
   // 8. morph keys
   if (file.morphKeyCount > 0 && AddMorphKeys(rm, set, work.morphNodes, file.morphNodeCount) != 0) return -1;
+  budget->used = total;
   return 0;
 }
 
 }  // namespace
 
 int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList) {
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget) {
   AnimListMark mark(rm);
-  int r = ReadMotion(rm, image, size, setName, bones, boneCount, ikList);
+  int r = ReadMotion(rm, image, size, setName, bones, boneCount, ikList, budget);
   if (r != 0) {
     mark.RollBack(rm);
     for (int i = 0; i < boneCount; ++i) {

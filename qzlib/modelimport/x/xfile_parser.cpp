@@ -803,6 +803,13 @@ struct Parser {
     return 0;
   }
 
+  // A skip ran off the end of the data: the file ends inside an object, as an open object does
+  // (binary: a token cut by the end of the data is refused as such).
+  int RanOffTheEnd() {
+    if (r.binary && r.pos < r.size) return Fail(X_MSG_TOKEN);
+    return WriteLog(TEXT_X_UNEXPECTED_EOF "\n");
+  }
+
   // ---- the object loop ----
   int Run() {
     XFileObject* stack[kMaxDepth];
@@ -819,11 +826,10 @@ struct Parser {
         if (r.pos >= r.size) break;
         if (!r.PeekId(&id)) return Fail(X_MSG_TOKEN);
         if (id == TOK_OBRACE) {
-          if (!r.Step()) return Fail(X_MSG_TOKEN);
-          if (!r.BinSkipToId(TOK_NAME)) return Fail(X_MSG_TOKEN);
+          if (!r.Step() || !r.BinSkipToId(TOK_NAME)) return RanOffTheEnd();
           int rc = r.BinReadName(name, sizeof name);
           if (rc < 0) return Fail(rc == -1 ? X_MSG_LONG : X_MSG_TOKEN);
-          if (!r.BinSkipToId(TOK_CBRACE) || !r.Step()) return Fail(X_MSG_TOKEN);
+          if (!r.BinSkipToId(TOK_CBRACE) || !r.Step()) return RanOffTheEnd();
           if (parent && AddReference(parent, name, nullptr) < 0) return -1;
           continue;
         }
@@ -835,7 +841,7 @@ struct Parser {
         }
         if (id == TOK_TEMPLATE) {
           if (!r.Step()) return Fail(X_MSG_TOKEN);
-          if (r.BinSkipBlock() < 0) break;
+          if (r.BinSkipBlock() < 0) return RanOffTheEnd();
           continue;
         }
         if (id != TOK_NAME) {
@@ -849,13 +855,13 @@ struct Parser {
         if (rc == 0) break;
         if (rc < 0) return Fail(X_MSG_LONG);
         if (word[0] == '{') {
-          if (!r.SkipTo(CC_OPEN)) break;
+          if (!r.SkipTo(CC_OPEN)) return RanOffTheEnd();
           ++r.pos;
           name[0] = 0;
           if (r.SkipBlanks(nullptr) && r.data[r.pos] != '}') {
             if (r.ReadWord(name, sizeof name, "}", false) < 0) return Fail(X_MSG_LONG);
           }
-          if (!r.SkipTo(CC_CLOSE)) break;
+          if (!r.SkipTo(CC_CLOSE)) return RanOffTheEnd();
           ++r.pos;
           if (parent && AddReference(parent, name, nullptr) < 0) return -1;
           continue;
@@ -865,7 +871,7 @@ struct Parser {
         if (brace && *brace == '}') {
           if (depth == 1) return Fail(X_MSG_STRAY_BRACE);
           --depth;
-          if (!r.SkipTo(CC_CLOSE)) break;
+          if (!r.SkipTo(CC_CLOSE)) return RanOffTheEnd();
           ++r.pos;
           continue;
         }
@@ -883,7 +889,7 @@ struct Parser {
       }
       if (type < 0 || (type >= XOBJ_COORDS2D && type <= XOBJ_COLORRGB)) {
         // unknown objects, and the basic templates that have no reader, are passed over whole
-        if (r.SkipBlock() < 0) break;
+        if (r.SkipBlock() < 0) return RanOffTheEnd();
         continue;
       }
       // 4: the object's name
@@ -915,11 +921,11 @@ struct Parser {
         uint16_t id;
         while (r.PeekId(&id) && id != TOK_OBRACE && id != TOK_CBRACE && r.Step()) {
         }
-        if (!r.PeekId(&id)) break;
+        if (!r.PeekId(&id)) return RanOffTheEnd();
         if (id != TOK_OBRACE) return Fail(X_MSG_NO_BRACE);
         r.Step();
       } else {
-        if (!r.SkipTo(CC_BRACES)) break;
+        if (!r.SkipTo(CC_BRACES)) return RanOffTheEnd();
         if (r.data[r.pos] != '{') return Fail(X_MSG_NO_BRACE);
         ++r.pos;
       }

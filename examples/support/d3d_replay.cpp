@@ -1,15 +1,10 @@
-#include "tests/support/d3d_replay.h"
+#include "d3d_replay.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
-
-#include <qzlib/base/draw_state.h>
-#include <qzlib/math/math3d.h>
-#include <qzlib/soft/flat_draw.h>
-#include <qzlib/soft/polygon.h>
 
 namespace {
 
@@ -146,27 +141,61 @@ uint32_t PackColor(const MEMIMG* target, float r, float g, float b) {
   return uint32_t(ir) << 16 | uint32_t(ig) << 8 | uint32_t(ib);
 }
 
-// A software surface holding a texture's pixels, made once per texture.
+// What stage 0 makes of its texture and the (lit) diffuse colour, for colour and for alpha. On
+// stage 0 the current colour is the diffuse one; a disabled stage 0 passes the diffuse colour on.
+struct StageUse {
+  bool texColor, diffuseColor, texAlpha, diffuseAlpha;
+};
+
+StageUse StageZeroUse(const D3DDrawSnapshot& s) {
+  const uint32_t* st = s.Stages[0].States;
+  auto reads = [](uint32_t op, uint32_t a1, uint32_t a2, uint32_t arg) {
+    auto is = [arg](uint32_t a) { return a == arg || (arg == D3DTA_DIFFUSE && a == D3DTA_CURRENT); };
+    if (op == D3DTOP_DISABLE) return arg == D3DTA_DIFFUSE;
+    if (op == D3DTOP_SELECTARG1) return is(a1);
+    if (op == D3DTOP_SELECTARG2) return is(a2);
+    return is(a1) || is(a2);
+  };
+  const uint32_t cop = st[D3DTSS_COLOROP], c1 = st[D3DTSS_COLORARG1], c2 = st[D3DTSS_COLORARG2];
+  const uint32_t aop = st[D3DTSS_ALPHAOP], a1 = st[D3DTSS_ALPHAARG1], a2 = st[D3DTSS_ALPHAARG2];
+  return {reads(cop, c1, c2, D3DTA_TEXTURE), reads(cop, c1, c2, D3DTA_DIFFUSE),
+          reads(aop, a1, a2, D3DTA_TEXTURE), reads(aop, a1, a2, D3DTA_DIFFUSE)};
+}
+
+// A software surface holding a texture's pixels, made once per texture: opaque, or with the
+// texture's alpha where a blend reads it (an alpha surface only when some texel is not opaque).
 struct TextureSurfaces {
-  std::map<const D3DTexturePixels*, std::unique_ptr<MEMIMG>> made;
+  std::map<std::pair<const D3DTexturePixels*, bool>, std::unique_ptr<MEMIMG>> made;
   ~TextureSurfaces() {
     for (auto& [k, m] : made) TerminateMemImg(m.get());
   }
-  MEMIMG* Get(const D3DTexturePixels* t, int format) {
-    auto& slot = made[t];
+  MEMIMG* Get(const D3DTexturePixels* t, int format, bool withAlpha) {
+    withAlpha = withAlpha && std::any_of(t->Pixels.begin(), t->Pixels.end(),
+                                         [](uint32_t px) { return px >> 24 != 255; });
+    auto& slot = made[{t, withAlpha}];
     if (slot) return slot.get();
     slot = std::make_unique<MEMIMG>();
     std::memset(slot.get(), 0, sizeof(MEMIMG));
-    if (MakeMemImg(slot.get(), int(t->Width), int(t->Height), format) != 0) return nullptr;
+    if (InitializeMemImg(slot.get(), int(t->Width), int(t->Height), -1, 0, format, 0, withAlpha ? 1 : 0,
+                         0, nullptr) != 0)
+      return nullptr;
+    const int bpp = MemImgBytesPerPixel(slot.get());
     for (uint32_t y = 0; y < t->Height; ++y)
       for (uint32_t x = 0; x < t->Width; ++x) {
         const uint32_t px = t->Pixels[y * t->Width + x];
-        uint8_t* d = slot->Pixels + size_t(y) * slot->Base->Pitch;
+        uint8_t* d = slot->Pixels + size_t(y) * slot->Base->Pitch + size_t(x) * bpp;
         if (format == 1) {
-          std::memcpy(d + x * 4, &px, 4);
+          const uint32_t v = withAlpha ? px : px & 0xFFFFFF;
+          std::memcpy(d, &v, 4);
         } else {
-          const uint16_t v = uint16_t(((px >> 19) & 31) << 11 | ((px >> 10) & 63) << 5 | ((px >> 3) & 31));
-          std::memcpy(d + x * 2, &v, 2);
+          const uint32_t v565 = ((px >> 19) & 31) << 11 | ((px >> 10) & 63) << 5 | ((px >> 3) & 31);
+          if (bpp == 4) {  // 5:6:5 with the alpha in bits 16-23
+            const uint32_t v = v565 | (px >> 24) << 16;
+            std::memcpy(d, &v, 4);
+          } else {
+            const uint16_t v = uint16_t(v565);
+            std::memcpy(d, &v, 2);
+          }
         }
       }
     MemImgMarkPixelsChanged(slot.get());
@@ -176,7 +205,7 @@ struct TextureSurfaces {
 
 }  // namespace
 
-ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target, bool litTextures) {
+ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* target) {
   ReplayStats stats;
   if (!CheckValidMemImg(target)) return stats;
   const int w = target->Width, h = target->Height;
@@ -236,19 +265,22 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
     float r = 0, g = 0, b = 0, a = 0;
     for (int k = 0; k < p.count; ++k) r += p.v[k].r, g += p.v[k].g, b += p.v[k].b, a += p.v[k].a;
     r /= float(p.count), g /= float(p.count), b /= float(p.count), a /= float(p.count);
-    a *= FactorAlpha(*p.draw);
-    SetDrawBlendMode(BlendModeOf(*p.draw), int(a * 255 + 0.5f));
-    const uint32_t color = PackColor(target, r, g, b);
     auto X = [](float f) { return int(std::floor(f + 0.5f)); };
     if (p.count == 2) {
-      DrawLineMemImg(target, X(p.v[0].x), X(p.v[0].y), X(p.v[1].x), X(p.v[1].y), color);
+      SetDrawBlendMode(BlendModeOf(*p.draw), int(a * FactorAlpha(*p.draw) * 255 + 0.5f));
+      DrawLineMemImg(target, X(p.v[0].x), X(p.v[0].y), X(p.v[1].x), X(p.v[1].y), PackColor(target, r, g, b));
       ++stats.Lines;
       continue;
     }
     // A format without texture coordinates (the outline's) is drawn flat in its colours.
+    const StageUse use = StageZeroUse(*p.draw);
+    const int mode = BlendModeOf(*p.draw);
+    const bool blendReadsAlpha = mode == BLENDMODE::ALPHA || mode == BLENDMODE::ADD || mode == BLENDMODE::SUB;
     const D3DTexturePixels* tex =
-        LayoutOf(p.draw->Fvf).tex >= 0 ? p.draw->Stages[0].Texture.get() : nullptr;
-    MEMIMG* src = tex ? textures.Get(tex, target->Base->Format) : nullptr;
+        LayoutOf(p.draw->Fvf).tex >= 0 && use.texColor ? p.draw->Stages[0].Texture.get() : nullptr;
+    MEMIMG* src = tex ? textures.Get(tex, target->Base->Format, use.texAlpha && blendReadsAlpha) : nullptr;
+    if (!use.diffuseAlpha) a = 1;
+    SetDrawBlendMode(mode, int(a * FactorAlpha(*p.draw) * 255 + 0.5f));
     // Texture coordinates repeat (the default wrap addressing): the triangle's are moved by whole
     // texture sizes to start inside the texture, as the software drawer reads inside it only.
     float du = 0, dv = 0;
@@ -261,8 +293,10 @@ ReplayStats ReplayDraws(const std::vector<D3DDrawSnapshot>& draws, MEMIMG* targe
     for (int k = 0; k < 3; ++k)
       mv[k] = MemImgVertex{X(p.v[k].x), X(p.v[k].y), src ? X((p.v[k].u - du) * float(src->Width)) : 0,
                            src ? X((p.v[k].v - dv) * float(src->Height)) : 0};
-    if (src && litTextures) SetDrawBright(int(r * 255 + 0.5f), int(g * 255 + 0.5f), int(b * 255 + 0.5f));
-    DrawPolygonMemImg(target, src, mv, 0, nullptr, color);
+    // A textured triangle takes its lit colour where stage 0 modulates the texture by it.
+    if (src && use.diffuseColor) SetDrawBright(int(r * 255 + 0.5f), int(g * 255 + 0.5f), int(b * 255 + 0.5f));
+    else DrawBright = 0xFFFFFF;
+    DrawPolygonMemImg(target, src, mv, 0, nullptr, PackColor(target, r, g, b));
     ++stats.Triangles;
   }
   DrawBright = savedBright;
