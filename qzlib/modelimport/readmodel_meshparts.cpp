@@ -250,13 +250,16 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
       const int* nrm = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_NORMAL);
       const int* col = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_COLOR);
+      const int* uvIndex[READMODEL_MAX_UV_SETS];
+      for (int s = 0; s < pw.UVSetCount; ++s)
+        uvIndex[s] = mesh->UVs[s] ? ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s) : nullptr;
       MV1MeshFace& out = pw.Faces[i];
       int type = skinCount > 0 ? faceType[faces[i]] : 0;
       out.TriangleListType = static_cast<uint16_t>(type);
       out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
       for (int k = 0; k < 3; ++k) {
         int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
-        std::memset(vbuf, 0, sizeof(vbuf));
+        std::memset(vbuf, 0, static_cast<size_t>(pw.VertexStride));
         auto* v = reinterpret_cast<MV1MeshVertex*>(vbuf);
         v->PositionIndex = static_cast<uint32_t>(pos[c]);
         v->NormalIndex = static_cast<uint32_t>(nrm[c]);
@@ -269,14 +272,17 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         if (v->Diffuse.a != 255) pw.HasVertexAlpha = 1;
         float* uv = MV1MeshVertexUV(v);
         for (int s = 0; s < pw.UVSetCount; ++s) {
-          if (!mesh->UVs[s]) continue;
-          const ReadModelUV& t = mesh->UVs[s][ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s)[c]];
+          if (!uvIndex[s]) continue;
+          const ReadModelUV& t = mesh->UVs[s][uvIndex[s][c]];
           uv[s * 2] = t.u;
           uv[s * 2 + 1] = t.v;
         }
         int found = -1;
+        // the chain holds this position's vertices only: the normal index tells most apart
         for (int e = posHead[pos[c]]; e >= 0; e = next[e])
-          if (std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
+          if (reinterpret_cast<const MV1MeshVertex*>(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride)->NormalIndex ==
+                  v->NormalIndex &&
+              std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
             found = e;
             break;
           }
