@@ -13,6 +13,16 @@
 
 namespace {
 
+// Whether the words of a vertex record equal those of b (records are whole 8-byte words).
+inline bool SameWords(const uint8_t* a, const uint64_t* b, int words) {
+  for (int w = 0; w < words; ++w) {
+    uint64_t x;
+    std::memcpy(&x, a + 8 * w, 8);
+    if (x != b[w]) return false;
+  }
+  return true;
+}
+
 constexpr int kMaxListIndices = 65535;
 constexpr int kMaxGroups = 128;
 
@@ -244,7 +254,10 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
     if (!pw.Vertices || !next || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
-    uint8_t vbuf[16 + READMODEL_MAX_UV_SETS * 8];
+    // a vertex record is built in vbuf, whose stride is a whole number of 8-byte words
+    uint64_t vbuf64[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
+    uint8_t* const vbuf = reinterpret_cast<uint8_t*>(vbuf64);
+    const int words = pw.VertexStride / 8;
     for (int i = 0; i < n; ++i) {
       const ReadModelFace& face = mesh->Faces[faces[i]];
       const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
@@ -259,7 +272,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
       for (int k = 0; k < 3; ++k) {
         int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
-        std::memset(vbuf, 0, static_cast<size_t>(pw.VertexStride));
+        for (int w = 0; w < words; ++w) vbuf64[w] = 0;
         auto* v = reinterpret_cast<MV1MeshVertex*>(vbuf);
         v->PositionIndex = static_cast<uint32_t>(pos[c]);
         v->NormalIndex = static_cast<uint32_t>(nrm[c]);
@@ -278,11 +291,8 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           uv[s * 2 + 1] = t.v;
         }
         int found = -1;
-        // the chain holds this position's vertices only: the normal index tells most apart
         for (int e = posHead[pos[c]]; e >= 0; e = next[e])
-          if (reinterpret_cast<const MV1MeshVertex*>(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride)->NormalIndex ==
-                  v->NormalIndex &&
-              std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
+          if (SameWords(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf64, words)) {
             found = e;
             break;
           }

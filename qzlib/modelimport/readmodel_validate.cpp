@@ -35,10 +35,16 @@ class PoolRanges {
     if (count <= 0) return true;
     if (!p) return false;
     uintptr_t at = reinterpret_cast<uintptr_t>(p);
-    const Range* r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
-    if (r == ranges_) return false;
-    --r;
-    return at < r->end && static_cast<uint64_t>(count) <= (r->end - at) / size;
+    // the blocks do not overlap: the block of the last hit holds the next array most often
+    const Range* r = last_;
+    if (!r || at < r->start || at >= r->end) {
+      r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
+      if (r == ranges_) return false;
+      --r;
+      if (at >= r->end) return false;
+      last_ = r;
+    }
+    return static_cast<uint64_t>(count) <= (r->end - at) / size;
   }
 
  private:
@@ -47,6 +53,7 @@ class PoolRanges {
   };
   Range* ranges_ = nullptr;
   size_t count_ = 0;
+  mutable const Range* last_ = nullptr;
 };
 
 int Refuse(const char* detail) {
