@@ -8,6 +8,9 @@ BENCH_CPU ?= 0
 BENCH_FILTER ?= .
 BENCH_REPS ?= 3
 CMAKE_GEN = -G Ninja
+# make test WERROR=ON: the release and sanitizer builds treat warnings as errors (CI does this; a
+# build without the variable keeps whatever its build folder was configured with).
+WERROR ?=
 
 .PHONY: deps demo test test-release test-asan bench fuzz package-check clean
 
@@ -29,10 +32,12 @@ demo: deps build/release/build.ninja
 	cd demo-out && ../build/release/demo
 
 test-release: deps build/release/build.ninja
+	$(if $(WERROR),cmake -S . -B build/release -DENGINE_WERROR=$(WERROR) > /dev/null)
 	cmake --build build/release -j $(JOBS)
 	cd build/release && ctest -j $(JOBS) --output-on-failure
 
 test-asan: deps build/asan/build.ninja
+	$(if $(WERROR),cmake -S . -B build/asan -DENGINE_WERROR=$(WERROR) > /dev/null)
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest -j $(JOBS) --output-on-failure
 
@@ -50,7 +55,7 @@ package-check: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
 	bash scripts/check_package.sh build/release
 
-# Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the shared test data.
+# Runs every fuzz target for FUZZ_SECONDS, seeded from fuzz/corpus/<target> and the test data.
 fuzz: deps build/fuzz/build.ninja
 	cmake --build build/fuzz -j $(JOBS)
 	bash scripts/run_fuzz.sh build/fuzz $(FUZZ_SECONDS)

@@ -10,14 +10,9 @@
 #include <qzlib/system/library.h>
 #include <qzlib/platform/d3d_device.h>
 
-// Unless needed (a test file, say) is missing, starts the engine in Direct3D mode over the
-// stand-in device; otherwise, or when the start fails, the benchmark is skipped and false
-// returned. EndLibrary ends it.
-inline bool StartDirect3DEngine(benchmark::State& state, bool needed) {
-  if (!needed) {
-    state.SkipWithError("shared test data absent");
-    return false;
-  }
+// Starts the engine in Direct3D mode over the stand-in device; when the start fails, the benchmark
+// is marked in error and false returned. EndLibrary ends it.
+inline bool StartDirect3DEngine(benchmark::State& state) {
   SetGraphMode(640, 480, 32);
   SetUse3DFlag(1);
   if (InitLibrary() == 0) return true;

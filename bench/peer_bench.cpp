@@ -2,16 +2,21 @@
 // physical bound (memcpy or memset of the same bytes or spans), measured in one binary so that
 // every figure reads as a ratio taken in one run. Each work item has up to three benchmarks named
 // "<work>/engine", "<work>/peer" and "<work>/bound"; scripts/bench_table.py prints them as a
-// table. Items are destination pixels; 640 x 480 surfaces, 32-bit unless named 16.
+// table. Items are destination pixels; 640 x 480 surfaces, 32-bit unless named 16. The texture
+// stretch rows scale a model texture to the next powers of two (bilinear; A8R8G8B8, or 24-bit
+// B, G, R bytes when named 24). An engine
+// benchmark may carry a "target" counter: the ratio to the peer it is meant to reach.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "bench/bench_surface.h"
 #include <qzlib/base/draw_state.h>
+#include <qzlib/image/baseimage.h>
 #include <qzlib/soft/blend_tables.h>
 #include <qzlib/soft/flat_draw.h>
 #include <qzlib/soft/plain_blit.h>
@@ -84,6 +89,26 @@ void EnginePlain(benchmark::State& state, int format, int mode, int p) {
   BenchSurface dst(kW, kH, format, 1), src(kW, kH, format, 2);
   SetUpState(mode, p);
   Loop(state, kPixels, [&] { DrawMemImg(&dst.img, &src.img, 0, 0, 0, nullptr); });
+}
+
+// A texture of srcW x srcH random pixels stretched bilinearly over a destW x destH image of the
+// same format: A8R8G8B8, or B8G8R8 (bytes B, G, R) when bgr24.
+void EngineTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH,
+                          bool bgr24 = false) {
+  PIXELFORMAT format{};
+  BuildPixelFormatFromMasks(&format, bgr24 ? 24 : 32, 0xFF0000, 0xFF00, 0xFF, bgr24 ? 0 : 0xFF000000u);
+  BASEIMAGE src, dst;
+  if (CreateBaseImageOfFormat(srcW, srcH, &format, &src) != 0 ||
+      CreateBaseImageOfFormat(destW, destH, &format, &dst) != 0)
+    std::abort();
+  std::mt19937 rng(77);
+  for (size_t i = 0; i < size_t(src.Pitch) * srcH; ++i) static_cast<uint8_t*>(src.GraphData)[i] = uint8_t(rng());
+  Loop(state, int64_t(destW) * destH, [&] {
+    if (BltBaseImageStretch(0, 0, srcW, srcH, &src, 0, 0, destW, destH, &dst, 1) != 0) std::abort();
+  });
+  state.counters["target"] = 1.0;
+  ReleaseBaseImage(&src);
+  ReleaseBaseImage(&dst);
 }
 
 // 1,000 filled circles of radius 1 to 100; the bound is a memset of exactly the spans they cover.
@@ -265,6 +290,22 @@ void PeerRota(benchmark::State& state, bool blend) {
   PeerTransformed(state, kW, kH, t, blend);
 }
 
+// The same texture stretch: SRC, bilinear, pad repeat, pixel centres aligned.
+void PeerTextureStretch(benchmark::State& state, int srcW, int srcH, int destW, int destH,
+                        bool bgr24 = false) {
+  const pixman_format_code_t f = bgr24 ? PIXMAN_r8g8b8 : PIXMAN_a8r8g8b8;
+  PixImage dst(f, destW, destH, 1), src(f, srcW, srcH, 2);
+  pixman_transform_t t;
+  pixman_transform_init_scale(&t, pixman_double_to_fixed(double(srcW) / destW),
+                              pixman_double_to_fixed(double(srcH) / destH));
+  pixman_image_set_transform(src.img, &t);
+  pixman_image_set_filter(src.img, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+  pixman_image_set_repeat(src.img, PIXMAN_REPEAT_PAD);
+  Loop(state, int64_t(destW) * destH, [&] {
+    pixman_image_composite32(PIXMAN_OP_SRC, src.img, nullptr, dst.img, 0, 0, 0, 0, 0, 0, destW, destH);
+  });
+}
+
 // A whole-surface composite of a source onto the destination, optionally under a constant mask.
 void PeerPlain(benchmark::State& state, pixman_format_code_t fmt, pixman_op_t op, int maskA) {
   PixImage dst(fmt, kW, kH, 1), src(fmt, kW, kH, 2);
@@ -317,6 +358,10 @@ BENCHMARK_CAPTURE(EngineTriangles, triangles_NOBLEND/engine, 1, BLENDMODE::NOBLE
 BENCHMARK_CAPTURE(EngineTriangles, triangles_ALPHA_p128/engine, 1, BLENDMODE::ALPHA);
 BENCHMARK_CAPTURE(BoundTriangles, triangles_NOBLEND/bound, 1);
 BENCHMARK_CAPTURE(BoundTriangles, triangles_ALPHA_p128/bound, 1);
+// Texture stretch to the next powers of two
+BENCHMARK_CAPTURE(EngineTextureStretch, texture_2500_to_4096/engine, 2500, 2500, 4096, 4096)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EngineTextureStretch, texture_610x605_to_1024/engine, 610, 605, 1024, 1024);
+BENCHMARK_CAPTURE(EngineTextureStretch, texture24_2500_to_4096/engine, 2500, 2500, 4096, 4096, true)->Unit(benchmark::kMillisecond);
 
 #ifdef ENGINE_BENCH_PIXMAN
 BENCHMARK(PeerBox)->Name("box_ALPHA_p128/peer");
@@ -332,4 +377,7 @@ BENCHMARK_CAPTURE(PeerPlain, plain16_ADD_p255/peer, PIXMAN_r5g6b5, PIXMAN_OP_ADD
 BENCHMARK_CAPTURE(PeerPlain, plain16_ALPHA_p200/peer, PIXMAN_r5g6b5, PIXMAN_OP_OVER, 200);
 // pixman has no subtract operator: its ADD stands for the r5g6b5 subtract too.
 BENCHMARK_CAPTURE(PeerPlain, plain16_SUB_p255/peer, PIXMAN_r5g6b5, PIXMAN_OP_ADD, -1);
+BENCHMARK_CAPTURE(PeerTextureStretch, texture_2500_to_4096/peer, 2500, 2500, 4096, 4096)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PeerTextureStretch, texture_610x605_to_1024/peer, 610, 605, 1024, 1024);
+BENCHMARK_CAPTURE(PeerTextureStretch, texture24_2500_to_4096/peer, 2500, 2500, 4096, 4096, true)->Unit(benchmark::kMillisecond);
 #endif

@@ -1,12 +1,13 @@
 // Loading Gene.pmd (28,646 vertices, 224 bones, 6 IK chains, 178 morphs) with its two motions,
 // and its parts: the model into the read model alone, and the baking of the largest Gene motion
 // (gene_26_mortifying.vmd, 1,043 bone keys over 300 frames) against its skeleton. The files are
-// read from the shared test data; a missing folder skips the benchmarks.
+// read from the test data; a missing one ends the run with its name.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "bench/bench_engine.h"
 #include <qzlib/base/memory.h>
 #include <qzlib/file/file.h>
@@ -24,11 +25,8 @@
 
 namespace {
 
-// The shared test data beside the source tree.
-const std::string kData = [] {
-  std::string src = __FILE__;
-  return src.substr(0, src.rfind('/')) + "/../../shared/testdata/models/";
-}();
+// The folder of the PMD models (Gene.pmd, its textures and its motions Gene000/001.vmd).
+std::string PmdFolder() { return BenchDataPath("models/pmd"); }
 
 std::vector<uint8_t> Read(const std::string& path) {
   size_t size = 0;
@@ -43,11 +41,7 @@ std::vector<uint8_t> Read(const std::string& path) {
 int StopBeforeConversion(const ReadModel*, const char*, void*) { return 1; }
 
 void LoadGene(benchmark::State& state, const std::string& folder) {
-  std::vector<uint8_t> gene = Read(kData + "pmd/Gene.pmd");
-  if (gene.empty()) {
-    state.SkipWithError("shared test data absent");
-    return;
-  }
+  std::vector<uint8_t> gene = Read(BenchDataPath("models/pmd/Gene.pmd"));
   SetReadModelObserver(StopBeforeConversion, nullptr);
   for (auto _ : state)
     benchmark::DoNotOptimize(LoadPmdModel(gene.data(), gene.size(), "Gene.pmd", "Gene", folder.c_str()));
@@ -58,8 +52,8 @@ void LoadGene(benchmark::State& state, const std::string& folder) {
 // conversion into a model base with its textures decoded into graphs, device buffers and the
 // first model.
 void BM_PmdLoadGeneEndToEnd(benchmark::State& state) {
-  if (!StartDirect3DEngine(state, !Read(kData + "pmd/Gene.pmd").empty())) return;
-  const std::string path = kData + "pmd/Gene.pmd";
+  const std::string path = BenchDataPath("models/pmd/Gene.pmd");
+  if (!StartDirect3DEngine(state)) return;
   for (auto _ : state) {
     int h = MV1LoadModel(path.c_str());
     if (h < 0) {
@@ -77,8 +71,8 @@ BENCHMARK(BM_PmdLoadGeneEndToEnd)->Unit(benchmark::kMillisecond);
 // are present, pale.png at 4096 x 4096 and iraira.png stretched to 1024 x 1024; the eight missing
 // ones become the built-in white image).
 void BM_PmdGeneTextureDecoding(benchmark::State& state) {
-  if (!StartDirect3DEngine(state, !Read(kData + "pmd/Gene.pmd").empty())) return;
-  const std::string folder = kData + "pmd";
+  const std::string folder = PmdFolder();
+  if (!StartDirect3DEngine(state)) return;
   int model = MV1LoadModel((folder + "/Gene.pmd").c_str());
   std::vector<std::string> names;
   for (int t = 0; t < MV1GetTextureNum(model); ++t) names.push_back(folder + "/" + MV1GetTextureName(model, t));
@@ -106,20 +100,20 @@ BENCHMARK(BM_PmdGeneTextureDecoding)->Unit(benchmark::kMillisecond);
 
 // The model and its motions Gene000.vmd and Gene001.vmd (sampling and baking included), stopped
 // before conversion.
-void BM_PmdLoadGeneWithMotions(benchmark::State& state) { LoadGene(state, kData + "pmd"); }
+void BM_PmdLoadGeneWithMotions(benchmark::State& state) { LoadGene(state, PmdFolder()); }
 BENCHMARK(BM_PmdLoadGeneWithMotions)->Unit(benchmark::kMillisecond);
 
 // The model alone (a folder without motions): parsing and the read model.
-void BM_PmdLoadGeneModelOnly(benchmark::State& state) { LoadGene(state, kData + "no-motions-here"); }
+void BM_PmdLoadGeneModelOnly(benchmark::State& state) { LoadGene(state, BenchDataPath("models") + "/no-motions-here"); }
 BENCHMARK(BM_PmdLoadGeneModelOnly)->Unit(benchmark::kMillisecond);
 
 // One motion against Gene's skeleton: grouping, sampling, the IK bake and the morph keys.
 void BakeMotion(benchmark::State& state, const std::string& motionPath) {
-  std::vector<uint8_t> gene = Read(kData + "pmd/Gene.pmd");
-  std::vector<uint8_t> motion = Read(motionPath);
+  std::vector<uint8_t> gene = Read(BenchDataPath("models/pmd/Gene.pmd"));
+  std::vector<uint8_t> motion = Read(BenchDataPath(motionPath));
   PmdFile file;
-  if (gene.empty() || motion.empty() || ParsePmdFile(gene.data(), gene.size(), &file) != 0) {
-    state.SkipWithError("shared test data absent");
+  if (ParsePmdFile(gene.data(), gene.size(), &file) != 0) {
+    state.SkipWithError("Gene.pmd refused");
     return;
   }
   std::vector<PmdBoneInfo> bones(file.boneCount);
@@ -142,10 +136,10 @@ void BakeMotion(benchmark::State& state, const std::string& motionPath) {
   }
 }
 
-void BM_VmdBakeMortifyingOnGene(benchmark::State& state) { BakeMotion(state, kData + "vmd/gene_26_mortifying.vmd"); }
+void BM_VmdBakeMortifyingOnGene(benchmark::State& state) { BakeMotion(state, "models/vmd/gene_26_mortifying.vmd"); }
 BENCHMARK(BM_VmdBakeMortifyingOnGene)->Unit(benchmark::kMillisecond);
 
-void BM_VmdBakeGene000OnGene(benchmark::State& state) { BakeMotion(state, kData + "pmd/Gene000.vmd"); }
+void BM_VmdBakeGene000OnGene(benchmark::State& state) { BakeMotion(state, "models/pmd/Gene000.vmd"); }
 BENCHMARK(BM_VmdBakeGene000OnGene)->Unit(benchmark::kMillisecond);
 
 }  // namespace

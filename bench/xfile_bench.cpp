@@ -12,6 +12,7 @@
 #include <string>
 
 #include <qzlib/base/log.h>
+#include "bench/bench_data.h"
 #include "bench/bench_engine.h"
 #include <qzlib/base/memory.h>
 #include <qzlib/base/draw_state.h>
@@ -52,7 +53,7 @@ namespace {
 
 const std::string& TinyBytes() {
   static const std::string bytes = [] {
-    std::ifstream f(std::string(BENCH_TESTDATA_DIR) + "/models/x/tiny_4anim.x", std::ios::binary);
+    std::ifstream f(BenchDataPath("models/x/tiny_4anim.x"), std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
@@ -64,8 +65,8 @@ const std::string& TinyBytes() {
 // parse, objects into the read model, conversion into a base with its texture decoded into a
 // graph, device buffers and the first model.
 void BM_LoadModel_Tiny(benchmark::State& state) {
-  const std::string path = std::string(BENCH_TESTDATA_DIR) + "/models/x/tiny_4anim.x";
-  if (!StartDirect3DEngine(state, !TinyBytes().empty())) return;
+  const std::string path = BenchDataPath("models/x/tiny_4anim.x");
+  if (!StartDirect3DEngine(state)) return;
   MV1DeleteModel(MV1LoadModel(path.c_str()));  // the handle tables grow once, here
   MemResetPeak();
   size_t held = MemLiveBytes();
@@ -85,8 +86,8 @@ BENCHMARK(BM_LoadModel_Tiny)->Unit(benchmark::kMillisecond);
 // conversion into a base with its texture (no file read, no device buffers, no model).
 void BM_LoadXFileModel_Tiny(benchmark::State& state) {
   const std::string& bytes = TinyBytes();
-  if (!StartDirect3DEngine(state, !TinyBytes().empty())) return;
-  const std::string folder = std::string(BENCH_TESTDATA_DIR) + "/models/x";
+  if (!StartDirect3DEngine(state)) return;
+  const std::string folder = BenchDataPath("models/x");
   MV1DeleteModelBase(MV1AddModelBaseHandle());
   for (auto _ : state) {
     int h = LoadXFileModel(bytes.data(), bytes.size(), "tiny_4anim.x", "tiny_4anim", folder.c_str());

@@ -51,7 +51,7 @@ void RunMv1Demo();
 // outline, boxes in each blend mode, a skinned arm posed by an animation and a frame culled.
 void RunModelDrawDemo();
 
-// X and PMD files of the shared test data loaded with MV1LoadModel and drawn with MV1DrawModel,
+// X and PMD files of the test data loaded with MV1LoadModel and drawn with MV1DrawModel,
 // replayed: the tiger, the lobby skybox, tiny_4anim.x's "Walk" as a sheet, the skinned test cube,
 // Gene.pmd posed by Gene000.vmd with close-ups of its legs and IK goals, menu.pmd turning.
 void RunImportDemo();

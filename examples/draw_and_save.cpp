@@ -1,6 +1,7 @@
 // Using the engine: start it (software mode), make a graph from an image file (a generated one when
 // the file cannot be read), draw it in two blend modes and a circle on the software screen, save
-// the screen as a PNG and end the engine. Usage: qzlib_example_draw_and_save [image] [out.png]
+// the screen as a PNG and end the engine. Usage: qzlib_example_draw_and_save [image] [out.png];
+// the image defaults to tests/data/images/png/basn6a08.png, as seen from the repository's root.
 #include <iconv.h>
 
 #include <cstdio>
@@ -21,7 +22,7 @@ static void PrintLog(const char* failedCall) {
 }
 
 int main(int argc, char** argv) {
-  const char* input = argc > 1 ? argv[1] : "../shared/testdata/images/png/basn6a08.png";
+  const char* input = argc > 1 ? argv[1] : "tests/data/images/png/basn6a08.png";
   const char* output = argc > 2 ? argv[2] : "example.png";
   LogCaptureBegin();
   if (InitLibrary() != 0) return PrintLog("InitLibrary"), 1;

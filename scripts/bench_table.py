@@ -5,7 +5,9 @@ Usage: bench_table.py BINARY [--repetitions N] [--cpu C] [--json OUT] [--filter 
        bench_table.py --from-json FILE
 
 Drawers (peer_bench): benchmarks named [<function>/]<work>/engine, .../peer and .../bound; each
-figure is the median of the repetitions, in millions of destination pixels per second.
+figure is the median of the repetitions, in millions of destination pixels per second. An engine
+benchmark's "target" counter is the engine-to-peer ratio it is meant to reach; the target column
+shows it, with "met" or "missed".
 
 Model loads (load_peer_bench): load/<work>/engine, .../peer (the peer importer without
 post-processing) and .../peer_pp (with triangulation, vertex joining and smooth normals), medians
@@ -62,6 +64,7 @@ def print_table(data, args):
         print_load_tables(data)
         return print_context(data, args)
     rates = {}  # work -> {engine|peer|bound: Mpix/s}
+    targets = {}  # work -> the engine-to-peer ratio to reach
     order = []
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
@@ -75,23 +78,27 @@ def print_table(data, args):
             rates[work] = {}
             order.append(work)
         rates[work][kind] = b["items_per_second"] / 1e6
+        if kind == "engine" and "target" in b:
+            targets[work] = b["target"]
 
     def fmt(v, style):
         return format(v, style) if v is not None else "-"
 
-    rows = [("work", "engine Mpix/s", "peer Mpix/s", "ratio", "ratio to bound")]
+    def target(work, ratio):
+        t = targets.get(work)
+        if t is None:
+            return "-"
+        verdict = "" if ratio is None else (" met" if ratio >= t else " missed")
+        return format(t, ".2f") + verdict
+
+    rows = [("work", "engine Mpix/s", "peer Mpix/s", "ratio", "target", "ratio to bound")]
     for work in order:
         r = rates[work]
         e, p, bnd = r.get("engine"), r.get("peer"), r.get("bound")
-        rows.append((work, fmt(e, ",.0f"), fmt(p, ",.0f"),
-                     fmt(e / p if e and p else None, ".2f"),
+        ratio = e / p if e and p else None
+        rows.append((work, fmt(e, ",.0f"), fmt(p, ",.0f"), fmt(ratio, ".2f"), target(work, ratio),
                      fmt(e / bnd if e and bnd else None, ".2f")))
-    widths = [max(len(row[i]) for row in rows) for i in range(5)]
-    print("| " + " | ".join(rows[0][i].ljust(widths[i]) for i in range(5)) + " |")
-    print("|" + "|".join("-" * (w + 1) + (":" if i else "-") for i, w in enumerate(widths)) + "|")
-    for row in rows[1:]:
-        print("| " + row[0].ljust(widths[0]) + " | " +
-              " | ".join(row[i].rjust(widths[i]) for i in range(1, 5)) + " |")
+    markdown(rows)
     return print_context(data, args)
 
 

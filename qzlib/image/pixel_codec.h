@@ -111,6 +111,10 @@ int LogImageReadError(const char* kind, const char* what);
 void SetImageMemoryLimit(uint64_t bytes);
 uint64_t ImageMemoryLimit();
 
+// Test switch of BltBaseImageStretch's bilinear passes: 0 the best vector kernels the processor
+// has, 1 the SSE2 kernels, 2 the scalar loops alone.
+extern int ImageStretchKernels;
+
 // Rows of any image as B, G, R (alpha false) or B, G, R, A bytes, for the writers: converts row
 // y of the image into out (width * 3 or width * 4 bytes). 0, or -1.
 int ConvertRowForWriter(const BASEIMAGE* image, int y, bool alpha, uint8_t* out);

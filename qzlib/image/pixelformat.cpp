@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include <qzlib/base/popcount.h>
 #include <qzlib/image/baseimage.h>
 #include <qzlib/image/pixel_codec.h>
 
 namespace {
 
 int LowestBit(uint32_t m) { return m == 0 ? 0 : __builtin_ctz(m); }
-int BitCount(uint32_t m) { return __builtin_popcount(m); }
+int BitCount(uint32_t m) { return PopCount(m); }
 
 }  // namespace
 

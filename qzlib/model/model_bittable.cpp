@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/model/model_handles.h>
 #include <qzlib/base/engine_texts.h>
 
@@ -64,7 +65,7 @@ int BitTableOrRow(const BitTable* table, int row, uint8_t* buffer) {
 
 int BitRowCount(const uint8_t* image, int bytesPerRow) {
   int count = 0;
-  for (int i = 0; i < bytesPerRow - 1; ++i) count += __builtin_popcount(image[i]);
+  for (int i = 0; i < bytesPerRow - 1; ++i) count += PopCount(image[i]);
   return count;
 }
 

@@ -170,14 +170,12 @@ void BitRangeSetup(BitRangeCursor* cursor, uint32_t* words, int firstBit, int co
   cursor->Mask = 1u << (bitInWord & 31);
   if (!words) return;
   words[0] = 0;
-  uint32_t mask = cursor->Mask;
+  // a word at a time: a frame's mask covers its whole subtree, so deep trees set many bits
   uint32_t* w = words;
-  for (int i = 0; i < count; ++i) {
-    *w |= mask;
-    mask <<= 1;
-    if (mask == 0) {
-      mask = 1;
-      ++w;
-    }
+  int bit = bitInWord & 31;
+  for (int left = count; left > 0; bit = 0, ++w) {
+    const int take = left < 32 - bit ? left : 32 - bit;
+    *w |= (take == 32 ? 0xFFFFFFFFu : (1u << take) - 1u) << bit;
+    left -= take;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <qzlib/base/memory.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/strutil.h>
 #include <qzlib/file/file.h>
 #include <qzlib/file/path.h>
@@ -107,26 +108,38 @@ const char* ReadModelAddString(ReadModel* rm, const char* str) {
   return copy;
 }
 
+ReadModelWork& ReadModelWorkCount() {
+  static ReadModelWork work;
+  return work;
+}
+
 ReadModelFrame* ReadModelAddFrame(ReadModel* rm, const char* name, ReadModelFrame* parent) {
   auto* f = static_cast<ReadModelFrame*>(ReadModelAlloc(rm, sizeof(ReadModelFrame)));
   if (!f) return nullptr;
+  uint64_t visits = 0;
   if (!rm->FirstFrame) {
     rm->FirstFrame = rm->LastFrame = f;
+    f->OnLastPath = 1;
+  } else if (!parent || parent->OnLastPath) {
+    // the parent's subtree (or the whole list) ends with the last frame: the frame is appended,
+    // and the frames between the last frame and the parent leave the last frame's path
+    for (ReadModelFrame* p = rm->LastFrame; p != parent; p = p->Parent, ++visits) p->OnLastPath = 0;
+    f->Prev = rm->LastFrame;
+    rm->LastFrame->Next = f;
+    rm->LastFrame = f;
+    f->Index = rm->FrameCount;
+    f->OnLastPath = 1;
   } else {
-    ReadModelFrame* anchor;
-    if (!parent) {
-      anchor = rm->LastFrame;
-    } else if (parent->LastChild) {
-      anchor = parent->LastChild;
-      while (anchor->LastChild) anchor = anchor->LastChild;
-    } else {
-      anchor = parent;
-    }
+    // inside the list: behind the parent's deepest last descendant; the frames behind it move
+    // up by one
+    ReadModelFrame* anchor = parent;
+    for (; anchor->LastChild; anchor = anchor->LastChild) ++visits;
     f->Prev = anchor;
     f->Next = anchor->Next;
-    if (anchor->Next) anchor->Next->Prev = f;
+    anchor->Next->Prev = f;
     anchor->Next = f;
-    if (anchor == rm->LastFrame) rm->LastFrame = f;
+    f->Index = anchor->Index + 1;
+    for (ReadModelFrame* p = f->Next; p; p = p->Next, ++visits) p->Index++;
   }
   if (parent) {
     f->PrevSibling = parent->LastChild;
@@ -134,9 +147,8 @@ ReadModelFrame* ReadModelAddFrame(ReadModel* rm, const char* name, ReadModelFram
     parent->LastChild = f;
     f->Parent = parent;
   }
-  int i = 0;
-  for (ReadModelFrame* p = rm->FirstFrame; p; p = p->Next) p->Index = i++;
   ++rm->FrameCount;
+  ReadModelWorkCount().FrameVisits += visits;
 
   f->Name = ReadModelAddString(rm, name ? name : "");
   SetIdentity(&f->Matrix);
@@ -315,7 +327,7 @@ int ReadModelSetFaceIndexCount(ReadModel* rm, ReadModelMesh* mesh, ReadModelFace
                                int indexCount) {
   if (indexCount < 0) return -1;
   uint32_t sets = mesh->FaceSets & ((1u << READMODEL_SET_COUNT) - 1);
-  int setCount = __builtin_popcount(sets);
+  int setCount = PopCount(sets);
   int* store = nullptr;
   if (indexCount > 0 && setCount > 0) {
     store = static_cast<int*>(
@@ -333,7 +345,7 @@ int* ReadModelFaceIndices(const ReadModelFace* face, int set) {
   if (set < 0 || set >= READMODEL_SET_COUNT || !face->Index) return nullptr;
   uint32_t bit = READMODEL_SET_BIT(set);
   if (!(face->Sets & bit)) return nullptr;
-  int slot = __builtin_popcount(face->Sets & (bit - 1));
+  int slot = PopCount(face->Sets & (bit - 1));
   return face->Index + static_cast<size_t>(slot) * static_cast<size_t>(face->IndexCount);
 }
 

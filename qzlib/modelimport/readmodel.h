@@ -184,6 +184,7 @@ struct ReadModelFrame {
   ReadModelFrame* PrevSibling;
 
   void* Work;  // the converter's working data; readers leave it null
+  int OnLastPath;  // the last frame or one of its ancestors (kept by ReadModelAddFrame)
 };
 
 // A map texture list of a material (grown; only the first 8 reach the material base).
@@ -348,7 +349,9 @@ const char* ReadModelAddString(ReadModel* rm, const char* str);
 // name store returns null and leaves a nameless record on the list.
 
 // New frame under parent (null: top level), linked so that the frame list stays in depth-first
-// pre-order, every index renumbered; defaults as the record states.
+// pre-order with every index its place in the list; defaults as the record states. A frame that
+// ends the list costs a constant amortised time; one placed inside the list (a parent whose
+// subtree does not end the list) costs the parent's last-child chain and the frames behind it.
 ReadModelFrame* ReadModelAddFrame(ReadModel* rm, const char* name, ReadModelFrame* parent);
 // New mesh at the end of the root's list and, with a frame, of the frame's mesh list. Its faces
 // store positions, normals and UV set 0 unless FaceSets is changed.
@@ -401,6 +404,15 @@ int ReadModelKeySize(int dataType);
 // Gives the key set count keys (data of its data type, and times when explicit) from the pool
 // and adds (key size + 4) x count to the root's key data size; 0, or -1.
 int ReadModelAllocKeys(ReadModel* rm, ReadModelAnimKeySet* keySet, int count);
+
+// Work done by the operations whose cost could outgrow their input, counted for the tests that
+// guard it: the steps of the normals' fan walk (steps, face groups looked at, faces passed over)
+// and the frames visited while adding frames. Only ever added to.
+struct ReadModelWork {
+  uint64_t NormalSteps;
+  uint64_t FrameVisits;
+};
+ReadModelWork& ReadModelWorkCount();
 
 // ---- Conversion ----
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/memory.h>
 #include <qzlib/model/model_handles.h>
 #include <qzlib/base/engine_texts.h>
@@ -136,7 +137,7 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
     if (f.IndexCount < 3) continue;
     f.Sets &= (1u << READMODEL_SET_COUNT) - 1;  // bits of no set name nothing
     if (f.IndexCount > READMODEL_MAX_FACE_INDICES) return Refusef("mesh %d has a face of %d vertices", m->Index, f.IndexCount);
-    if (f.Index && (static_cast<int64_t>(__builtin_popcount(f.Sets)) * f.IndexCount > f.IndexStorage ||
+    if (f.Index && (static_cast<int64_t>(PopCount(f.Sets)) * f.IndexCount > f.IndexStorage ||
                     !pool.Holds(f.Index, f.IndexStorage, sizeof(int))))
       return Refusef("mesh %d face %d holds more indices than it stores", m->Index, i);
     if (f.MaterialIndex < 0 || f.MaterialIndex >= m->MaterialCount)

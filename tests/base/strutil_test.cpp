@@ -108,7 +108,7 @@ TEST(StrUtil, NumbersAndFormatting) {
     const char* t = plain[i].c_str();
     const char* stop = ReadPlainDecimal(t, t + plain[i].size(), i == 2, &v, &n);
     EXPECT_EQ(stop ? stop - t : -1, stops[i]) << plain[i];
-    if (stop && i != 2) EXPECT_EQ(n, integers[i]) << plain[i];
+    if (stop && i != 2) { EXPECT_EQ(n, integers[i]) << plain[i]; }
   }
 
   char b[8];

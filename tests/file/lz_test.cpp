@@ -35,7 +35,7 @@ TEST(LzDecode, FixedVectors) {
   Bytes lit(20000);
   for (size_t i = 0; i < lit.size(); ++i) lit[i] = uint8_t(i % 251);
   Bytes stream = lit;
-  stream.insert(stream.end(), {0xFF, 1, 0xA0, 0x9C, 0x01});  // 20000 = 0x4E20
+  for (uint8_t c : {0xFF, 1, 0xA0, 0x9C, 0x01}) stream.push_back(c);  // 20000 = 0x4E20
   b = Block(20004, 0xFF, stream);
   Bytes got(20004);
   ASSERT_EQ(LzDecode(b.data(), b.size(), got.data(), got.size()), 20004);

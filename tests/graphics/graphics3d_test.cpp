@@ -137,10 +137,10 @@ struct DeviceStates {
   // Number of single values that differ (a matrix or the material counts as one).
   int Differences(const DeviceStates& o) const {
     int n = 0;
-    for (int i = 0; i < D3DRS_COUNT; ++i) n += render[i] != o.render[i];
+    for (uint32_t i = 0; i < D3DRS_COUNT; ++i) n += render[i] != o.render[i];
     for (int st = 0; st < D3D_STAGE_COUNT; ++st) {
-      for (int i = 0; i < D3DTSS_COUNT; ++i) n += stage[st][i] != o.stage[st][i];
-      for (int i = 0; i < D3DSAMP_COUNT; ++i) n += sampler[st][i] != o.sampler[st][i];
+      for (uint32_t i = 0; i < D3DTSS_COUNT; ++i) n += stage[st][i] != o.stage[st][i];
+      for (uint32_t i = 0; i < D3DSAMP_COUNT; ++i) n += sampler[st][i] != o.sampler[st][i];
       n += std::memcmp(&texture[st], &o.texture[st], sizeof(MATRIX)) != 0;
     }
     return n + (std::memcmp(&material, &o.material, sizeof material) != 0);

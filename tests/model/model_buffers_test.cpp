@@ -89,8 +89,9 @@ void ExpectDeviceVertex(const MV1TriangleList* list, const uint8_t* v, int i,
     EXPECT_EQ(F(v + at + 8), 1.0f);
     EXPECT_EQ(F(v + at + 12), 1.0f);
   }
-  if (type == 0 && !bump)
+  if (type == 0 && !bump) {
     for (int k = 0; k < 32; ++k, ++at) EXPECT_EQ(v[at], 0) << "extra sets";
+  }
 }
 
 // Every list with a buffer record: its bytes read back; returns the lists checked.
@@ -179,7 +180,7 @@ TEST_F(ModelBuffersTest, CellLayoutsFormatsAndStrides) {
     for (int b = 0; b < 2; ++b) {
       EXPECT_EQ(MV1VertexBufferCellLayout(t, b, 1, &fvf, &stride), 1);
       EXPECT_EQ(stride, strides[t][b]) << t << b;
-      if (t || b) EXPECT_EQ(fvf, 0u);
+      if (t || b) { EXPECT_EQ(fvf, 0u); }
     }
   EXPECT_EQ(MV1VertexBufferCellLayout(3, 0, 1, &fvf, &stride), 0);
 }
@@ -199,7 +200,7 @@ TEST_F(ModelBuffersTest, EveryBuiltCellReadsBackFromItsRecordsAndVertices) {
     EXPECT_EQ(ExpectBaseBuffers(base), shaders ? 12 : 7);
     for (int i = 0; i < base->TriangleListCount; ++i) {
       const MV1TriangleList* l = &base->TriangleList[i];
-      if (l->VertexType == 3 || l->Container->UVSetCount > 6) EXPECT_EQ(l->VertexBuffer, nullptr);
+      if (l->VertexType == 3 || l->Container->UVSetCount > 6) { EXPECT_EQ(l->VertexBuffer, nullptr); }
     }
     const long built = D3DLiveBufferCount();
     EXPECT_EQ(built - buffers, 2 * (shaders ? 12 : 7));  // one record per cell here

@@ -184,7 +184,7 @@ TEST_F(ModelDrawTest, SoftwareSkinningMatchesDoubleReference) {
   for (auto [type, bones] : {std::pair{1, 4}, std::pair{2, 8}, std::pair{3, 5}}) {
     SCOPED_TRACE(type);
     ModelBaseBuilder b = SkinnedBuilder(type, bones, 40u + uint32_t(type));
-    b.meshes[b.AddMesh(0, 0, 1)];  // a rigid list between skinned ones
+    b.AddMesh(0, 0, 1);  // a rigid list between skinned ones
     b.meshes.push_back(b.meshes[0]);
     const int h = CreateTestModel(b.Build());
     MV1Model* model = Model(h);
@@ -626,7 +626,7 @@ TEST_F(ModelDrawTest, DrawCallsCullingAndCaching) {
     const bool allowed = c.Method == D3DMethod::SetSamplerState || c.Method == D3DMethod::SetTransform ||
                          c.Method == D3DMethod::DrawIndexedPrimitiveUP;
     EXPECT_TRUE(allowed) << D3DMethodName(c.Method);
-    if (c.Method == D3DMethod::SetSamplerState) EXPECT_GE(c.Args[1], uint32_t(D3DSAMP_MAGFILTER));
+    if (c.Method == D3DMethod::SetSamplerState) { EXPECT_GE(c.Args[1], uint32_t(D3DSAMP_MAGFILTER)); }
   }
   MV1DeleteModel(h1);
 }

@@ -368,7 +368,7 @@ TEST_F(MeshProcessTest, RecalcFailuresLogFreeAndLeaveTheBaseUsable) {
       return ok;
     });
     EXPECT_GT(points, 10);
-    if (which == 0) EXPECT_EQ(frame->Mesh[0].VertexCount, 24);
+    if (which == 0) { EXPECT_EQ(frame->Mesh[0].VertexCount, 24); }
     MV1DeleteModelBase(h);
   }
   for (const char* line :

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include <qzlib/base/log.h>
 #include <qzlib/base/draw_state.h>
@@ -215,6 +216,22 @@ TEST(BitRangeSetup, CursorAndWords) {
   EXPECT_EQ(d.WordCount, 2);
   EXPECT_EQ(d.Mask, 1u << 5);
   EXPECT_EQ(d.Words, nullptr);
+}
+
+TEST(BitRangeSetup, WordsMatchSettingBitByBit) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    const int first = static_cast<int>(rng() % 32);
+    const int count = round % 7 == 0 ? static_cast<int>(rng() % 3) - 1 : static_cast<int>(rng() % 200);
+    uint32_t words[9], want[9];
+    for (int i = 0; i < 9; ++i) words[i] = want[i] = rng();
+    // the rule: clear the first word, then set count bits one after another from the first bit
+    want[0] = 0;
+    for (int b = first; b < first + count; ++b) want[b / 32] |= 1u << (b % 32);
+    BitRangeCursor c;
+    BitRangeSetup(&c, words, first, count);
+    ASSERT_EQ(std::memcmp(words, want, sizeof(words)), 0) << first << " " << count;
+  }
 }
 
 }  // namespace

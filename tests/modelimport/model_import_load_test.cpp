@@ -133,7 +133,6 @@ void PlayEverySet(int model, const std::vector<int>& minMoving) {
 }
 
 TEST_F(ImportLoadTest, TinyLoadsWithItsTextureAndPlaysItsFourSets) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/x/tiny_4anim.x");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 48);
@@ -149,7 +148,6 @@ TEST_F(ImportLoadTest, TinyLoadsWithItsTextureAndPlaysItsFourSets) {
 }
 
 TEST_F(ImportLoadTest, LobbySkyboxFindsItsTexturesDespiteTheirCase) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/x/lobby_skybox.x");
   ASSERT_GE(h, 0) << log_;
   // the file names "LobbyYPos.jpg" and the like; the files are "lobbyypos.JPG"
@@ -160,7 +158,6 @@ TEST_F(ImportLoadTest, LobbySkyboxFindsItsTexturesDespiteTheirCase) {
 }
 
 TEST_F(ImportLoadTest, EveryXFileLoadsOrIsRefusedThroughTheLoader) {
-  SKIP_WITHOUT_TESTDATA();
   struct Row {
     const char* file;
     int frames;  // -1: refused
@@ -174,7 +171,7 @@ TEST_F(ImportLoadTest, EveryXFileLoadsOrIsRefusedThroughTheLoader) {
       continue;
     }
     ASSERT_GE(h, 0) << r.file << "\n" << log_;
-    if (r.frames >= 0) EXPECT_EQ(MV1GetFrameNum(h), r.frames) << r.file;
+    if (r.frames >= 0) { EXPECT_EQ(MV1GetFrameNum(h), r.frames) << r.file; }
   }
   // the tiger's texture is the bitmap beside it
   ExpectTexturesAreTheFiles(models_[0], "models/x", {"tiger.bmp"});
@@ -215,7 +212,6 @@ TEST_F(ImportLoadTest, TheFileImageIsGoneBeforeTheConversion) {
 }
 
 TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/pmd/Gene.pmd");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 225);
@@ -234,8 +230,9 @@ TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
       // iraira.png (610 x 605) is stretched to the next powers of two
       EXPECT_EQ(w, name == "tex/pale.png" ? fw : 1024) << name;
       EXPECT_EQ(hh, name == "tex/pale.png" ? fh : 1024) << name;
-      if (w == fw && hh == fh)
+      if (w == fw && hh == fh) {
         EXPECT_EQ(std::memcmp(GetGraphRecord(g)->HostPixels, want.data(), want.size() * 4), 0) << name;
+      }
       ++found;
     } else {
       EXPECT_EQ(w, 8) << name;
@@ -250,7 +247,6 @@ TEST_F(ImportLoadTest, GeneLoadsWithItsTexturesAndPlaysItsMotions) {
 }
 
 TEST_F(ImportLoadTest, MenuTurnsThroughItsMotion) {
-  SKIP_WITHOUT_TESTDATA();
   int h = Load("models/pmd/menu.pmd");
   ASSERT_GE(h, 0) << log_;
   EXPECT_EQ(MV1GetFrameNum(h), 19);

@@ -520,7 +520,6 @@ struct ManifestEntry {
 };
 
 TEST_F(MqoTest, RealDocumentsMatchTheManifest) {
-  SKIP_WITHOUT_TESTDATA();
   const std::vector<ManifestEntry> manifest = {
       {"mirrored_multiple_axes.mqo", true, "", 1, 1, 1, 0, 4, 2},  // mirror 2: not expanded
       {"multiple_materials.mqo", true, "", 1, 1, 3, 0, 8, 12},
@@ -576,7 +575,6 @@ TEST_F(MqoTest, RealDocumentsMatchTheManifest) {
 }
 
 TEST_F(MqoTest, ModelLoaderTriesTheReader) {
-  SKIP_WITHOUT_TESTDATA();
   int model = MV1LoadModel(TestDataPath("models/mqo/texture.mqo").c_str());
   ASSERT_GE(model, 0);
   EXPECT_EQ(MV1DeleteModel(model), 0);
@@ -585,7 +583,6 @@ TEST_F(MqoTest, ModelLoaderTriesTheReader) {
 // ---- Allocation failures ----
 
 TEST_F(MqoTest, AllocationFailuresLeaveNothingBehind) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<std::string> docs;
   {
     FILE* fp = std::fopen(TestDataPath("models/mqo/texture.mqo").c_str(), "rb");
@@ -615,7 +612,7 @@ TEST_F(MqoTest, AllocationFailuresLeaveNothingBehind) {
           handle = LoadMqoModel(doc.data(), doc.size(), "m.mqo", "m", folder.c_str());
           std::string text = LogCaptureTextWithoutStamps();
           LogCaptureEnd();
-          if (handle < 0) EXPECT_NE(text, "");
+          if (handle < 0) { EXPECT_NE(text, ""); }
           return handle < 0;
         },
         [&] {

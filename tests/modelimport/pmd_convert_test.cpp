@@ -50,7 +50,6 @@ const BaseManifest kBases[] = {
 };
 
 TEST_F(PmdConvert, RealModelsBecomeValidBases) {
-  SKIP_WITHOUT_TESTDATA();
   for (const BaseManifest& m : kBases) {
     std::vector<uint8_t> bytes = ReadTestDataBytes(std::string("models/pmd/") + m.name + ".pmd");
     std::string log;

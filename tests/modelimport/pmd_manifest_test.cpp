@@ -27,7 +27,6 @@ const PmdManifest kPmdFiles[] = {
 };
 
 TEST(PmdManifest, RealModelsParse) {
-  SKIP_WITHOUT_TESTDATA();
   for (const PmdManifest& m : kPmdFiles) {
     std::vector<uint8_t> bytes = ReadTestDataBytes(m.file);
     ASSERT_FALSE(bytes.empty()) << m.file;
@@ -44,7 +43,6 @@ TEST(PmdManifest, RealModelsParse) {
 
 // Gene's knees: the two knees and the two knee twist bones, every name holding the word.
 TEST(PmdManifest, GeneHasFourKnees) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<uint8_t> bytes = ReadTestDataBytes("models/pmd/Gene.pmd");
   PmdFile f;
   ASSERT_EQ(ParsePmdFile(bytes.data(), bytes.size(), &f), 0);
@@ -75,7 +73,6 @@ const VmdManifest kVmdFiles[] = {
 };
 
 TEST(VmdManifest, RealMotionsParse) {
-  SKIP_WITHOUT_TESTDATA();
   for (const VmdManifest& m : kVmdFiles) {
     std::vector<uint8_t> bytes = ReadTestDataBytes(m.file);
     ASSERT_FALSE(bytes.empty()) << m.file;

@@ -393,7 +393,6 @@ const ModelManifest kModels[] = {
 };
 
 TEST_F(PmdReader, RealModelsAsRecordedInTheManifest) {
-  SKIP_WITHOUT_TESTDATA();
   MemoryFiles files(true);
   for (const ModelManifest& mf : kModels) {
     std::vector<uint8_t> bytes = ReadTestDataBytes(std::string("models/pmd/") + mf.name + ".pmd");
@@ -422,7 +421,6 @@ TEST_F(PmdReader, RealModelsAsRecordedInTheManifest) {
 }
 
 TEST_F(PmdReader, GeneBoneFramesAreTheFramesOwnIndices) {
-  SKIP_WITHOUT_TESTDATA();
   MemoryFiles files(true);
   std::vector<uint8_t> bytes = ReadTestDataBytes("models/pmd/Gene.pmd");
   Load(bytes, [&](const ReadModel& rm) {
@@ -437,8 +435,9 @@ TEST_F(PmdReader, GeneBoneFramesAreTheFramesOwnIndices) {
     EXPECT_EQ(f->Index, 166);
     for (const ReadModelMesh* m = rm.FirstMesh; m; m = m->Next)
       for (int b = 0; b < m->SkinWeightCount; ++b)
-        if (m->SkinWeights[b]->BoneFrame == 166)
+        if (m->SkinWeights[b]->BoneFrame == 166) {
           EXPECT_EQ(m->SkinWeights[b]->OffsetMatrix.m[3][1], -bone.head.y);
+        }
     // the three bones named by one 15-byte key name (three keys at frame 0): the first in frame
     // order, ...xcIK, gets the keys, the later key winning; the other two are IK-involved and
     // baked from the rest pose over the whole motion
@@ -468,7 +467,6 @@ const MotionManifest kMotions[] = {
 };
 
 TEST_F(PmdReader, EveryMotionLoadsAgainstGene) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<uint8_t> gene = ReadTestDataBytes("models/pmd/Gene.pmd");
   for (const MotionManifest& mm : kMotions) {
     std::vector<uint8_t> motion = ReadTestDataBytes(std::string("models/vmd/") + mm.file);
@@ -543,7 +541,6 @@ void AllocationFailuresOf(const std::vector<uint8_t>& model, const char* name, c
 }
 
 TEST_F(PmdReader, AllocationFailuresOverMenuWithItsMotion) {
-  SKIP_WITHOUT_TESTDATA();
   std::vector<uint8_t> model = ReadTestDataBytes("models/pmd/menu.pmd");
   std::vector<uint8_t> motion = ReadTestDataBytes("models/pmd/menu000.vmd");
   MemoryFiles files;

@@ -142,9 +142,10 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
     want.m[3][0] = cases[i].t.x;
     want.m[3][1] = cases[i].t.y;
     want.m[3][2] = cases[i].t.z;
-    if (i != 5)
+    if (i != 5) {
       for (int row = 0; row < 4; ++row)
         for (int col = 0; col < 3; ++col) EXPECT_NEAR(r.m[row][col], want.m[row][col], 1e-5) << row << col;
+    }
   }
   EXPECT_EQ(base->Frame[0].Translate.y, -2.0f);
   EXPECT_EQ(base->Frame[0].RotateOrder, 0);
@@ -259,7 +260,7 @@ TEST_F(ConvertTest, SkinnedFacesGroupIntoListsOfAtMost54Bones) {
       lists += base->TriangleList[l].VertexType == c.type;
     }
     EXPECT_TRUE(types.count(c.type)) << c.perVertex;
-    if (c.type == 1) EXPECT_GE(lists, 2);
+    if (c.type == 1) { EXPECT_GE(lists, 2); }
     EXPECT_EQ(base->Frame[0].HasSkinnedMesh, 1);
     EXPECT_GE(base->Frame[0].BonesPerVertex, c.type == 1 ? 4 : c.type == 2 ? 8 : 10);
     EXPECT_EQ(base->SkinBoneCount, c.bones);
@@ -288,7 +289,7 @@ TEST_F(ConvertTest, FaceTypesFollowTheBonesOfTheirVertices) {
     ASSERT_NE(base, nullptr);
     ASSERT_EQ(base->TriangleListCount, 1);
     EXPECT_EQ(base->TriangleList[0].VertexType, c.type);
-    if (c.type != 3) EXPECT_EQ(base->TriangleList[0].UseBoneCount, c.listBones);
+    if (c.type != 3) { EXPECT_EQ(base->TriangleList[0].UseBoneCount, c.listBones); }
   }
 }
 
@@ -548,7 +549,6 @@ TEST_F(ConvertTest, TexturesReachTheBaseOrFailTheConversion) {
 }
 
 TEST_F(ConvertTest, TextureFilesBecomeGraphs) {
-  SKIP_WITHOUT_TESTDATA();
   // the file name is resolved against the current directory, then made full against the folder
   std::string os = TestDataPath("images/png/basn6a08.png");
   std::string path, folder;

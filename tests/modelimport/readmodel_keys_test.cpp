@@ -204,7 +204,7 @@ TEST_F(ReadModelKeysTest, ZeroScaleKeyStaysFinite) {
         const float* q = f + 4 * i;
         EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1.0f, 1e-5);
       }
-    if (k->Kind == 5) EXPECT_EQ(f[0], 0.0f);
+    if (k->Kind == 5) { EXPECT_EQ(f[0], 0.0f); }
   }
 }
 
@@ -229,7 +229,7 @@ TEST_F(ReadModelKeysTest, AllocationFailuresLeaveUsableKeySets) {
     for (auto* k = a->FirstKeySet; k; k = k->NextInAnim, ++count) {
       EXPECT_GT(k->KeyCount, 0);
       EXPECT_NE(k->KeyData, nullptr);
-      if (k->TimeType == 1) EXPECT_NE(k->KeyTimes, nullptr);
+      if (k->TimeType == 1) { EXPECT_NE(k->KeyTimes, nullptr); }
     }
     EXPECT_EQ(count, a->KeySetCount);
     EXPECT_EQ(count, r->KeySetCount);

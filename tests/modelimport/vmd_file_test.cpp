@@ -113,7 +113,7 @@ TEST(VmdFile, KeysGroupByNameUpToItsZeroInFrameOrder) {
   std::vector<float> order;
   for (VmdBoneKey* k = nodes[0].first; k; k = k->next) {
     order.push_back(k->position.x);
-    if (k->next) EXPECT_EQ(k->next->prev, k);
+    if (k->next) { EXPECT_EQ(k->next->prev, k); }
   }
   EXPECT_EQ(order, (std::vector<float>{5, 3, 4, 1}));  // frame 1, 5 (file order), 5, 9
   EXPECT_EQ(nodes[0].first->prev, nullptr);
@@ -158,7 +158,7 @@ TEST(VmdFile, BezierLinearIsExactAndEasedIsMonotonic) {
     float y = VmdCurveValue(eased, 0, t);
     EXPECT_GE(y, prev) << t;
     prev = y;
-    if (i > 5 && i < 45) EXPECT_LT(y, t) << "eased in at " << t;
+    if (i > 5 && i < 45) { EXPECT_LT(y, t) << "eased in at " << t; }
   }
   EXPECT_NEAR(VmdCurveValue(eased, 0, 0.0f), 0.0f, 1e-6);
   EXPECT_NEAR(VmdCurveValue(eased, 0, 1.0f), 1.0f, 1e-6);

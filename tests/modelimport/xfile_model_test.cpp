@@ -143,7 +143,6 @@ TEST_F(XModelTest, RefusalsAndDroppedObjects) {
 // The binary pair of the test data agrees within the text's six decimals; every text file and its
 // binary forms give the same read model.
 TEST_F(XModelTest, TextAndBinaryFormsGiveTheSameReadModel) {
-  SKIP_WITHOUT_TESTDATA();
   Loaded text = Load(XTestReadFile(TestDataPath("models/x/test_cube_text.x")));
   Loaded bin = Load(XTestReadFile(TestDataPath("models/x/test_cube_binary.x")));
   ASSERT_FALSE(text.dump.empty());
@@ -190,7 +189,6 @@ TEST_F(XModelTest, TextAndBinaryFormsGiveTheSameReadModel) {
 }
 
 TEST_F(XModelTest, AllocationFailuresRefuseCleanly) {
-  SKIP_WITHOUT_TESTDATA();
   for (const char* name : {"test_cube_text.x", "test_cube_binary.x"}) {
     std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
     int points = ForEachAllocationFailure([&] {
@@ -212,7 +210,6 @@ TEST_F(XModelTest, AllocationFailuresRefuseCleanly) {
 // independent reading of the format): read-model counts and the triangles of its faces, or the
 // refusal and its log.
 TEST_F(XModelTest, ManifestOfTheTestFiles) {
-  SKIP_WITHOUT_TESTDATA();
   struct Row {
     const char* file;
     int frames, meshes, materials, textures, skinWeights, sets, anims, keySets, triangles;
@@ -268,7 +265,6 @@ TEST_F(XModelTest, ManifestOfTheTestFiles) {
 // The float size word matters to binary float lists only: text files of either word load alike,
 // and a "0032" binary file relabelled "0064" keeps 4-byte lists that no longer read.
 TEST_F(XModelTest, FloatSizeWord) {
-  SKIP_WITHOUT_TESTDATA();
   for (const char* name : {"tiger.x", "lobby_skybox.x", "test_cube_text.x"}) {
     std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
     Loaded as = Load(bytes);
@@ -336,7 +332,6 @@ class XBaseTest : public D3DEngineTest {
 };
 
 TEST_F(XBaseTest, TestFilesConvert) {
-  SKIP_WITHOUT_TESTDATA();
   struct Row {
     const char* file;
     int triangles;  // -1: refused
@@ -372,7 +367,6 @@ TEST_F(XBaseTest, TestFilesConvert) {
 // Every allocation of loading the test cube pair fails once: the load refuses with a message and
 // gives back every block, or (where the conversion absorbs the failure) loads a valid base.
 TEST_F(XBaseTest, AllocationFailuresThroughTheConverter) {
-  SKIP_WITHOUT_TESTDATA();
   for (const char* name : {"test_cube_text.x", "test_cube_binary.x"}) {
     int refused = 0, absorbed = 0;
     for (long n = 1;; ++n) {

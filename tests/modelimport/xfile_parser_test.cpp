@@ -339,7 +339,6 @@ TEST_F(XParserTest, BinaryFloatSizes) {
 }
 
 TEST_F(XParserTest, AllocationFailuresLeaveNothing) {
-  SKIP_WITHOUT_TESTDATA();
   for (const char* name : {"test_cube_text.x", "test_cube_binary.x"}) {
     std::string bytes = XTestReadFile(TestDataPath(std::string("models/x/") + name));
     int points = ForEachAllocationFailure([&] {
@@ -360,7 +359,6 @@ TEST_F(XParserTest, AllocationFailuresLeaveNothing) {
 // What each X file of the test data holds as objects, counted from the files by hand (frames
 // include the synthetic top frame).
 TEST_F(XParserTest, RealFilesParse) {
-  SKIP_WITHOUT_TESTDATA();
   struct Row {
     const char* file;
     int rc, frames, meshes, materials, skinWeights, animationSets, animations, keys;
@@ -460,7 +458,6 @@ std::string DeepDump(const XFileObjectList& l) {
 // Every text file of the test data, written in binary form with both float sizes by the test
 // writer, parses to the same objects and data.
 TEST_F(XParserTest, TextFilesAndTheirBinaryFormsAgree) {
-  SKIP_WITHOUT_TESTDATA();
   for (const char* name : {"BCN_Epileptic.X", "anim_test.x", "arrow.x", "configsystem_ball.x", "kwxport_test_cubewithvcolors.x",
                            "lobby_skybox.x", "malformed_skinweights_oob.x", "test.x", "test_cube_text.x",
                            "testentities_cool_guy.x", "tiger.x", "tiny_4anim.x"}) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -17,10 +18,12 @@ namespace {
 struct Checker {
   int failures = 0;
   std::string* report;
-  template <class... A>
-  void Fail(const char* fmt, A... args) {
+  __attribute__((format(printf, 2, 3))) void Fail(const char* fmt, ...) {
     char buf[256];
-    std::snprintf(buf, sizeof buf, fmt, args...);
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
     if (report && failures < 20) *report += std::string(buf) + "\n";
     ++failures;
   }

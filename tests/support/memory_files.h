@@ -26,6 +26,6 @@ class MemoryFiles {
 // Path of a served file: folder and name joined with "\".
 std::string JoinEnginePath(const std::string& folder, const std::string& name);
 
-// The bytes of a file below the shared test data (read through the current file table), or
-// nothing when it cannot be read.
+// The bytes of a file below the test data (read through the current file table), or nothing
+// when it cannot be read (a missing file fails the test, as TestDataPath does).
 std::vector<uint8_t> ReadTestDataBytes(const std::string& relative);

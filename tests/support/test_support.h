@@ -23,11 +23,28 @@ class LeakCheckedTest : public ::testing::Test {
   size_t blocksAtStart_ = 0;
 };
 
-// Path of a file below the shared test data, and whether that folder exists.
+// Path of a file or folder below the test data (tests/data unless the build names another
+// folder). A path that does not exist fails the running test with its name; the path is returned
+// all the same.
 std::string TestDataPath(const std::string& relative);
-bool TestDataAvailable();
-#define SKIP_WITHOUT_TESTDATA() \
-  do { if (!TestDataAvailable()) GTEST_SKIP() << "shared test data absent"; } while (0)
+
+// While alive, a fresh folder below the system's temporary folder ($TMPDIR, else /tmp) is the
+// current directory, so that whatever is written by a relative name, the log of an engine
+// started meanwhile included, lands there. The end returns to the previous current directory and
+// removes the folder with everything in it. Every test of a program runs in one of its own
+// (tests/support/test_main.cpp).
+class TempWorkFolder {
+ public:
+  TempWorkFolder();
+  ~TempWorkFolder();
+  TempWorkFolder(const TempWorkFolder&) = delete;
+  TempWorkFolder& operator=(const TempWorkFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int previous_ = -1;  // the previous current directory, held open
+};
 
 // Runs `attempt` with the nth allocation failing, for n = 1, 2, ... until an attempt completes
 // without the hook firing. `attempt` returns true on success. Each failing attempt must leave no

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/base/strutil.h>
 #include <qzlib/file/path.h>
 #include <qzlib/model/model_readers.h>
@@ -413,7 +414,7 @@ int MirrorMesh(MqoLoad* L, MqoObject* o) {
   ReadModel* rm = L->rm;
   ReadModelMesh* mesh = o->mesh;
   const int axes = o->mirrorAxis & 7;
-  const int copies = 1 << __builtin_popcount(axes);
+  const int copies = 1 << PopCount(axes);
   if (copies == 1) return 0;
   const int P = mesh->PositionCount, F = mesh->FaceCount;
   auto* onPlanes = static_cast<uint8_t*>(ReadModelAlloc(rm, P > 0 ? P : 1));
@@ -434,7 +435,7 @@ int MirrorMesh(MqoLoad* L, MqoObject* o) {
   for (int s = 1; s < 8; ++s) {
     if ((s & axes) != s) continue;
     ++copy;
-    const int axisCount = __builtin_popcount(s);
+    const int axisCount = PopCount(s);
     VECTOR* dst = pos + static_cast<size_t>(copy) * P;
     for (int v = 0; v < P; ++v) {
       VECTOR p = mesh->Positions[v];

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/popcount.h>
 #include <qzlib/modelimport/x/xfile_names.h>
 #include <qzlib/model/model_readers.h>
 #include <qzlib/base/engine_texts.h>
@@ -234,7 +235,7 @@ struct Converter {
     if (ReadModelAllocFaces(rm, out, static_cast<int>(d.faces.count)) < 0) return WriteLog(TEXT_X_ALLOC_FACES "\n");
     // the index storage of every face in one block, laid out as the read model keeps it
     const uint32_t sets = out->FaceSets;
-    const uint64_t setCount = static_cast<uint64_t>(__builtin_popcount(sets));
+    const uint64_t setCount = static_cast<uint64_t>(PopCount(sets));
     const uint64_t total = d.faces.count ? d.faces.starts[d.faces.count] : 0;
     int* store = static_cast<int*>(ReadModelAlloc(rm, (total + 1) * setCount * sizeof(int)));
     if (!store) return WriteLog(TEXT_X_ALLOC_FACES "\n");

@@ -54,10 +54,10 @@ struct CharClasses {
   uint8_t c[256] = {};
   constexpr CharClasses() {
     for (const char* d = kDefaultDelims; *d; ++d) c[static_cast<uint8_t>(*d)] |= CC_DELIM;
-    c['{'] |= CC_OPEN;
-    c['}'] |= CC_CLOSE;
-    c['"'] |= CC_QUOTE;
-    c['/'] |= CC_SLASH;
+    c[uint8_t('{')] |= CC_OPEN;
+    c[uint8_t('}')] |= CC_CLOSE;
+    c[uint8_t('"')] |= CC_QUOTE;
+    c[uint8_t('/')] |= CC_SLASH;
     for (const char* d = "-0123456789."; *d; ++d) c[static_cast<uint8_t>(*d)] |= CC_NUMBER_START;
     for (int i = 0x81; i <= 0x9F; ++i) c[i] |= CC_LEAD;
     for (int i = 0xE0; i <= 0xFC; ++i) c[i] |= CC_LEAD;
