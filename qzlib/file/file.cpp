@@ -98,13 +98,19 @@ std::string Folded(const char* s) {
   return f;
 }
 
-// What a listing scope keeps: per folder, its entries as (folded name, name) pairs sorted, so
-// that the first of equal folded names is the least name (a folder that cannot be read is kept
-// as an empty listing); per path asked about, whether it exists; the current directory.
+// A folder's entries as (folded name, name) pairs sorted, so that the first of equal folded names
+// is the least name; a folder that cannot be read has none.
+struct Listing {
+  bool readable;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+// What a listing scope keeps: per folder (the folder path as the name matching walks it), its
+// listing; per path asked about, whether it exists; the current directory.
 struct ListingCache {
   std::mutex lock;
   int scopes = 0;
-  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> folders;
+  std::unordered_map<std::string, Listing> folders;
   std::unordered_map<std::string, bool> exists;
   std::string currentDir;  // empty until asked
   void Clear() {
@@ -127,8 +133,9 @@ int KnownExists(const std::string& p) {
   auto listed = g_listings.folders.find(p.substr(0, cut));
   if (cut == p.size() || listed == g_listings.folders.end()) return -1;
   const auto key = std::make_pair(Folded(p.c_str() + cut), p.substr(cut));
-  auto hit = std::lower_bound(listed->second.begin(), listed->second.end(), key);
-  return hit != listed->second.end() && *hit == key ? 1 : 0;
+  const auto& entries = listed->second.entries;
+  auto hit = std::lower_bound(entries.begin(), entries.end(), key);
+  return hit != entries.end() && *hit == key ? 1 : 0;
 }
 
 bool Exists(const std::string& p) {
@@ -172,6 +179,13 @@ std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
   return best;
 }
 
+// The least entry of a listing equal to comp with ASCII letters in either case; empty when none.
+std::string FoldedMatch(const Listing& listing, const std::string& comp) {
+  const std::string key = Folded(comp.c_str());
+  auto hit = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::make_pair(key, std::string()));
+  return hit != listing.entries.end() && hit->first == key ? hit->second : std::string();
+}
+
 // As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
 // listing scope is open.
 std::string MatchInFolder(const std::string& folder, const std::string& comp) {
@@ -179,17 +193,33 @@ std::string MatchInFolder(const std::string& folder, const std::string& comp) {
   if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
   auto it = g_listings.folders.find(folder);
   if (it == g_listings.folders.end()) {
-    std::vector<std::pair<std::string, std::string>> entries;
+    Listing listing{false, {}};
     if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
-      while (dirent* e = readdir(d)) entries.emplace_back(Folded(e->d_name), e->d_name);
+      listing.readable = true;
+      while (dirent* e = readdir(d)) listing.entries.emplace_back(Folded(e->d_name), e->d_name);
       closedir(d);
     }
-    std::sort(entries.begin(), entries.end());
-    it = g_listings.folders.emplace(folder, std::move(entries)).first;
+    std::sort(listing.entries.begin(), listing.entries.end());
+    it = g_listings.folders.emplace(folder, std::move(listing)).first;
   }
-  const std::string key = Folded(comp.c_str());
-  auto hit = std::lower_bound(it->second.begin(), it->second.end(), std::make_pair(key, std::string()));
-  return hit != it->second.end() && hit->first == key ? hit->second : std::string();
+  return FoldedMatch(it->second, comp);
+}
+
+// Within a listing scope, the resolution of a missing os path whose folder (everything up to its
+// last "/") was listed and read as written: that folder stands as it is, and only the last
+// component is matched. False when the walk over every component has to decide.
+bool ResolveInListedFolder(const std::string& os, std::string* out) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return false;
+  const size_t slash = os.rfind('/');
+  const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = os.substr(cut);
+  if (name.empty() || name == "." || name == "..") return false;
+  auto it = g_listings.folders.find(os.substr(0, cut));
+  if (it == g_listings.folders.end() || !it->second.readable) return false;
+  const std::string best = FoldedMatch(it->second, name);
+  *out = os.substr(0, cut) + (best.empty() ? name : best);
+  return true;
 }
 
 // The operating-system path for an engine path: as written when it exists, else with each
@@ -203,6 +233,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
     *out = os;
     return true;
   }
+  if (ResolveInListedFolder(os, out)) return true;
   std::string resolved = os[0] == '/' ? "/" : "";
   size_t pos = 0;
   while (pos <= os.size()) {
