@@ -51,7 +51,7 @@ std::string RandomText(std::mt19937& rng) {
   static const char* const kPieces[] = {" ", "\t", "\r\n", "abc", "Z_9", "V", "UV", "(", ")", "{", "}",
                                         "-12", "3.25", "-.5", "0", "4294967297", "\"name\"",
                                         "\"\x82\xA0\"", "\"\x81\"\"", "\"open", "#", "\x81",
-                                        std::string(1, '\0').c_str(), "\"a\0b\"", "12a", "1e5"};
+                                        std::string(1, '\0').c_str(), "\"a\0b\"", "12a", "1e5", "+5", "1.2.3", "-0", "00012345678901234567"};
   std::string s;
   const int n = 1 + static_cast<int>(rng() % 30);
   for (int i = 0; i < n; ++i) {

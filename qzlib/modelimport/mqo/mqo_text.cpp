@@ -90,7 +90,32 @@ int MqoGetToken(MqoTextReader* r, char* buf) {
   return 0;
 }
 
+namespace {
+
+// A number token that is a whole plain decimal ([-]digits[.digits], see ReadPlainDecimal) read
+// in the one pass that finds its end: true with the position past it; false, nothing moved, when
+// the token is anything else (the general path reads it then).
+bool PlainNumberToken(MqoTextReader* r, bool point, double* value, uint32_t* integer) {
+  MqoSkipSpace(r);
+  if (r->position >= r->size) return false;
+  const char* s = r->start + r->position;
+  const char* end = r->start + r->size;
+  if (*s == '+' || !Is(*s, kNumber)) return false;  // '+' is no token byte
+  const char* stop = ReadPlainDecimal(s, end, point, value, integer);
+  if (!stop || (stop < end && Is(*stop, kNumber))) return false;
+  r->position = static_cast<size_t>(stop - r->start);
+  return true;
+}
+
+}  // namespace
+
 int MqoGetInt(MqoTextReader* r, int* value) {
+  double unused;
+  uint32_t integer;
+  if (PlainNumberToken(r, false, &unused, &integer)) {
+    *value = static_cast<int>(integer);
+    return 0;
+  }
   MqoToken t;
   if (MqoNextToken(r, &t) != 0) return -1;
   *value = AsciiToIntN(t.text, t.length);
@@ -98,6 +123,11 @@ int MqoGetInt(MqoTextReader* r, int* value) {
 }
 
 int MqoGetFloat(MqoTextReader* r, float* value) {
+  double d;
+  if (PlainNumberToken(r, true, &d, nullptr)) {
+    *value = static_cast<float>(d);
+    return 0;
+  }
   MqoToken t;
   if (MqoNextToken(r, &t) != 0) return -1;
   *value = static_cast<float>(AsciiToDoubleN(t.text, t.length));
