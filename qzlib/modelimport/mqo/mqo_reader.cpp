@@ -325,8 +325,15 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
   return 0;
 }
 
-// Stores a kept face into slot faceNo of the mesh; 0 or -1 (logged).
-int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* uvNext,
+// The sets a face of an object stores, and their ints per corner.
+constexpr uint32_t kMqoFaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) |
+                                  READMODEL_SET_BIT(READMODEL_SET_COLOR) |
+                                  READMODEL_SET_BIT(READMODEL_SET_UV0);
+constexpr int kMqoFaceSetCount = 3;
+
+// Stores a kept face into slot faceNo of the mesh, its indices into slot faceNo of store (room
+// for four corners of every set); 0 or -1 (logged).
+int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* store, int* uvNext,
               int* colNext) {
   ReadModel* rm = L->rm;
   ReadModelMesh* mesh = o->mesh;
@@ -343,9 +350,11 @@ int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* u
   }
   L->used[material] = 1;
   ReadModelFace* face = &mesh->Faces[faceNo];
-  if (ReadModelSetFaceIndexCount(rm, mesh, face, f.count) != 0) {
-    return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
-  }
+  // as ReadModelSetFaceIndexCount lays a face out, in the one block of the object's faces
+  face->IndexCount = f.count;
+  face->Sets = kMqoFaceSets;
+  face->Index = store + static_cast<size_t>(faceNo) * 4 * kMqoFaceSetCount;
+  face->IndexStorage = f.count * kMqoFaceSetCount;
   face->MaterialIndex = number;
   int* pos = ReadModelFaceIndices(face, READMODEL_SET_POSITION);
   int* uv = ReadModelFaceIndices(face, READMODEL_SET_UV0);
@@ -392,8 +401,9 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
   if (!mesh->VertexColors && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_COL_ALLOC, o->name);
   mesh->VertexColorCount = static_cast<int>(corners);
   for (uint64_t i = 0; i < corners; ++i) mesh->VertexColors[i] = COLOR_F{1, 1, 1, 1};
-  mesh->FaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) |
-                   READMODEL_SET_BIT(READMODEL_SET_COLOR) | READMODEL_SET_BIT(READMODEL_SET_UV0);
+  mesh->FaceSets = kMqoFaceSets;
+  int* store = static_cast<int*>(ReadModelAlloc(rm, sizeof(int) * kMqoFaceSetCount * corners));
+  if (!store && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
   if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
   for (int i = 0; i <= L->materialCount; ++i) L->meshNumber[i] = -1;
   int kept = 0, uvNext = 0, colNext = 0;
@@ -401,7 +411,7 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
     MqoFaceLine f;
     if (ReadFaceLine(L, o, &f) != 0) return -1;
     if (f.count != 3 && f.count != 4) continue;  // dropped; its slot is reused
-    if (StoreFace(L, o, f, kept, &uvNext, &colNext) != 0) return -1;
+    if (StoreFace(L, o, f, kept, store, &uvNext, &colNext) != 0) return -1;
     ++kept;
   }
   if (MqoExpect(&L->r, '}') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_CLOSE, o->name);
