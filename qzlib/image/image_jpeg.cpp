@@ -39,14 +39,20 @@ struct JpegSource {
 
 // Warnings: the library pads a Huffman scan whose coded data stops early (at a marker or at the
 // end of the file) and carries on; that image is incomplete, and is refused like a truncated
-// file. What it recovers from whole (extraneous bytes, a restart marker out of step) is accepted.
-// (An arithmetic-coded scan may lawfully stop at a marker; the library does not warn there.)
+// file. A stop at a restart marker is damage inside one interval, not a short file: the library
+// resynchronises there and decodes every later interval, so the image is accepted (that band
+// comes out wrong, as in any viewer). What it recovers from whole (extraneous bytes, a restart
+// marker out of step) is accepted too. (An arithmetic-coded scan may lawfully stop at a marker;
+// the library does not warn there.)
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   int code = cinfo->err->msg_code;
   if (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF) {
     j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
-    reinterpret_cast<JpegSource*>(d->src)->Truncated = true;
+    // The marker that stopped the scan is held unread when the library warns.
+    const bool atRestart = code == JWRN_HIT_MARKER && d->unread_marker >= JPEG_RST0 &&
+                           d->unread_marker <= JPEG_RST0 + 7;
+    if (!atRestart) reinterpret_cast<JpegSource*>(d->src)->Truncated = true;
   }
   cinfo->err->num_warnings++;
 }
@@ -72,6 +78,16 @@ void JpegSkipInput(j_decompress_ptr cinfo, long n) {
   src->Pub.bytes_in_buffer -= static_cast<size_t>(n);
 }
 void JpegTermSource(j_decompress_ptr) {}
+// At a restart point the scan has intervals still to come. When the library's search from an
+// unexpected marker stops against one that is not a restart marker (the end of the image, the
+// next scan), the scan's coded data ended early and the rest is padding: a truncated file.
+boolean JpegResyncToRestart(j_decompress_ptr cinfo, int desired) {
+  const boolean result = jpeg_resync_to_restart(cinfo, desired);
+  const int m = cinfo->unread_marker;
+  if (m != 0 && (m < JPEG_RST0 || m > JPEG_RST0 + 7))
+    reinterpret_cast<JpegSource*>(cinfo->src)->Truncated = true;
+  return result;
+}
 
 struct JpegReadState {
   jpeg_decompress_struct Info;
@@ -94,7 +110,7 @@ int DecodeJpeg(JpegReadState* st, const uint8_t* data, size_t size) {
   st->Source.Pub.init_source = JpegInitSource;
   st->Source.Pub.fill_input_buffer = JpegFillInput;
   st->Source.Pub.skip_input_data = JpegSkipInput;
-  st->Source.Pub.resync_to_restart = jpeg_resync_to_restart;
+  st->Source.Pub.resync_to_restart = JpegResyncToRestart;
   st->Source.Pub.term_source = JpegTermSource;
   st->Source.Pub.next_input_byte = data;
   st->Source.Pub.bytes_in_buffer = size;

@@ -512,8 +512,16 @@ MATRIX MGetRotAxis(VECTOR axis, float angle) {
 }
 
 MATRIX MGetRotVec2(VECTOR from, VECTOR to) {
+  const float fromSq = Dot(from, from), toSq = Dot(to, to);
+  // A zero vector has no direction to turn from or to.
+  if (fromSq == 0.0f || toSq == 0.0f) return MGetIdent();
   VECTOR axis = Cross(from, to);
-  if (Dot(axis, axis) < 1e-7f) {
+  // Parallel when the cross product is small beside the lengths: |from x to|^2 = |from|^2 |to|^2
+  // sin^2, so the bound scales with the length product below 1 and stays 1e-7 from 1 up. An
+  // exactly zero cross product is parallel even where that bound underflows.
+  const float lengthSq = fromSq * toSq;
+  const float axisSq = Dot(axis, axis);
+  if (axisSq == 0.0f || axisSq < 1e-7f * (lengthSq < 1.0f ? lengthSq : 1.0f)) {
     // Nearly parallel and pointing the same way: no turn (the float cosine of a vector with itself
     // may round below 1, and acos of it is not 0).
     if (Dot(from, to) > 0.0f) return MGetIdent();

@@ -122,9 +122,10 @@ MATRIX MInverse(MATRIX m);
 // Rotation by +angle about axis in the sense of the single-axis builders (axis x gives MGetRotX).
 MATRIX MGetRotAxis(VECTOR axis, float angle);
 // Rotation turning direction from into direction to: axis from x to, angle acos of the clamped
-// cosine. A cross product with |.|^2 < 1e-7 gives the identity when from . to > 0, else takes the
-// axis (1, 0, 0), except for opposite directions with |from.x| > 1e-3 |from|, which take
-// VNorm(from x (0, 1, 0)).
+// cosine. The pair is parallel when |from x to|^2 < 1e-7 min(1, |from|^2 |to|^2) or the cross
+// product is exactly zero: then the identity when from . to > 0, else the axis (1, 0, 0), except
+// for opposite directions with |from.x| > 1e-3 |from|, which take VNorm(from x (0, 1, 0)).
+// A zero vector (squared length 0 in float) on either side gives the identity.
 MATRIX MGetRotVec2(VECTOR from, VECTOR to);
 
 // Local transform of a frame: scale, then the three single-axis rotations in the given order,

@@ -243,7 +243,6 @@ void RunFlat(const SoftDrawPrep& prep, const FlatArgs& a, Generic generic) {
 }  // namespace
 
 void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
   const size_t pixelBytes = dst16 ? 2 : 4;
   if (reinterpret_cast<uintptr_t>(p) % pixelBytes != 0) {
     // A row off its pixel alignment: pixel by pixel.
@@ -251,7 +250,7 @@ void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16) {
     return;
   }
   const uint32_t word = dst16 ? ((colour & 0xFFFFu) | (colour << 16)) : colour;
-  if (avx2)
+  if (PlainSimdUseAvx2())
     FillBytesAvx2(p, size_t(n) * pixelBytes, word);
   else
     FillBytesSse2(p, size_t(n) * pixelBytes, word);

@@ -6,7 +6,8 @@
 #include <qzlib/soft/plain_blit_simd.h>
 
 // Fills n pixels from p with a colour: the 32-bit word, or for dst16 the 5:6:5 value in the low
-// 16 bits. Aligned vector stores (AVX2 where present) between two unaligned end stores.
+// 16 bits. Aligned vector stores (AVX2 when PlainSimdUseAvx2, else SSE2) between two unaligned
+// end stores.
 void SoftFillSpan(uint8_t* p, int32_t n, uint32_t colour, bool dst16);
 
 // A flat colour blended over spans of a 32-bit or 16-bit 5:6:5 destination by the plain blit's

@@ -9,7 +9,4 @@ const PlainSimdOps& PlainSimdSse2() {
 
 int PlainSimdForceSse2 = 0;
 
-const PlainSimdOps& PlainSimd() {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 && !PlainSimdForceSse2 ? PlainSimdAvx2() : PlainSimdSse2();
-}
+const PlainSimdOps& PlainSimd() { return PlainSimdUseAvx2() ? PlainSimdAvx2() : PlainSimdSse2(); }

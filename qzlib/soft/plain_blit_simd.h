@@ -56,10 +56,16 @@ struct PlainSimdOps {
   void (*EverySecond32)(uint32_t* out, const uint8_t* row, int n);
 };
 
-// The process's kernels: AVX2 when the processor has it and PlainSimdForceSse2 is 0, else SSE2.
-const PlainSimdOps& PlainSimd();
-// Test switch: non-zero makes PlainSimd return the SSE2 set.
+// Test switch: non-zero makes PlainSimd return the SSE2 set and the flat fill use SSE2 stores.
 extern int PlainSimdForceSse2;
+// True when the processor has AVX2 and PlainSimdForceSse2 is 0: the choice of every vector
+// kernel of the software renderer (these sets and the flat fill). Inline: the fill asks per row.
+inline bool PlainSimdUseAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 && !PlainSimdForceSse2;
+}
+// The process's kernels: AVX2 when PlainSimdUseAvx2, else SSE2.
+const PlainSimdOps& PlainSimd();
 // The SSE2 and AVX2 sets themselves (the AVX2 set must only run where AVX2 exists).
 const PlainSimdOps& PlainSimdSse2();
 const PlainSimdOps& PlainSimdAvx2();

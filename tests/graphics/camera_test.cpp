@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include <qzlib/math/math3d.h>
 #include "tests/support/d3d_engine.h"
@@ -85,6 +86,48 @@ TEST_F(CameraTest, DotAspectScalesModesZeroAndOneOnly) {
   EXPECT_TRUE(SameBits(ViewMatrices.Projection, own));
   SetCameraNearFar(2, 2000);
   EXPECT_TRUE(SameBits(ViewMatrices.Projection, own));
+}
+
+// The projection each set-up hands on, from the rules: aspect = (screen height / width) x dot
+// aspect; orthographic m00 = 2 / (size / aspect), m11 = 2 / size, m22 = 1 / (far - near),
+// m32 = near / (near - far), m33 = 1; perspective m00 = aspect cot(fov / 2), m11 = cot(fov / 2),
+// m22 = far / (far - near), m23 = 1, m32 = -near far / (far - near).
+TEST_F(CameraTest, ProjectionSetUpsPassTheirSettingsOn) {
+  struct Case {
+    bool Ortho;
+    float SizeOrFov, Near, Far, Dot;
+  };
+  const Case cases[] = {{true, 100, 1, 1000, 1},   {true, 0.5f, 10, 20, 2},    {true, 3000, 0.1f, 5, 0.75f},
+                        {true, -7, 5, 2, 1},       {false, 1.0f, 1, 1000, 1},  {false, 0.3f, 2, 50, 1.5f},
+                        {false, 2.5f, 0.5f, 9, 1}};
+  int w = 0, h = 0;
+  GetDrawScreenSize(&w, &h);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Ortho ? "ortho " : "perspective ") + std::to_string(c.SizeOrFov));
+    SetCameraNearFar(c.Near, c.Far);
+    SetCameraDotAspect(c.Dot);
+    EXPECT_EQ(c.Ortho ? SetupCameraOrtho(c.SizeOrFov) : SetupCameraPerspective(c.SizeOrFov), 0);
+    EXPECT_EQ(Camera.ProjectionMode, c.Ortho ? 1 : 0);
+    const float aspect = (float(h) / float(w)) * c.Dot;
+    MATRIX want = {};
+    if (c.Ortho) {
+      want.m[0][0] = 2.0f / (c.SizeOrFov / aspect);
+      want.m[1][1] = 2.0f / c.SizeOrFov;
+      want.m[2][2] = 1.0f / (c.Far - c.Near);
+      want.m[3][2] = c.Near / (c.Near - c.Far);
+      want.m[3][3] = 1;
+      EXPECT_TRUE(SameBits(ViewMatrices.Projection, want));
+    } else {
+      const double cot = 1.0 / std::tan(c.SizeOrFov / 2.0);
+      want.m[0][0] = float(aspect * cot);
+      want.m[1][1] = float(cot);
+      want.m[2][2] = c.Far / (c.Far - c.Near);
+      want.m[2][3] = 1;
+      want.m[3][2] = -c.Near * c.Far / (c.Far - c.Near);
+      ExpectMatrixNear(ViewMatrices.Projection, want, 1e-5f);
+    }
+    EXPECT_TRUE(SameBits(Dev()->Transform(D3DTS_PROJECTION), ViewMatrices.Projection));
+  }
 }
 
 TEST_F(CameraTest, AnglesRoundTripThroughTheView) {

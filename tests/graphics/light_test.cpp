@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -113,6 +116,169 @@ TEST_F(LightTest, GlobalAmbientAndSwitches) {
   EXPECT_EQ(MaterialConstants.AmbientBase, 0.125f + 0.5f);
   SetGlobalAmbientLight(COLOR_F{0, 0, 0, 0});
   EXPECT_EQ(MaterialConstants.AmbientBase, 0.125f);
+}
+
+// One property of a light: its setter on a handle and on the default light from four values,
+// the rule for what the setter stores (written out here), and its getters on a handle and on
+// the default light, read back into a record.
+struct LightField {
+  const char* Name;
+  std::function<int(int handle, const float* v)> SetHandle;
+  std::function<int(const float* v)> SetDefault;
+  std::function<void(D3DLight* l, const float* v)> Stored;
+  std::function<void(int handle, D3DLight* l)> GetHandle;
+  std::function<void(D3DLight* l)> GetDefault;
+};
+
+COLOR_F ColourOf(const float* v) { return COLOR_F{v[0], v[1], v[2], v[3]}; }
+VECTOR VectorOf(const float* v) { return VECTOR{v[0], v[1], v[2]}; }
+COLOR_F StoredColour(const float* v) { return COLOR_F{v[0], v[1], v[2], 0}; }  // alpha 0
+
+// Range and attenuations through the getter: each out-pointer alone, then all four.
+void ReadRangeAtten(D3DLight* l, const std::function<int(float*, float*, float*, float*)>& get) {
+  float* out[4] = {&l->Range, &l->Attenuation0, &l->Attenuation1, &l->Attenuation2};
+  for (int k = 0; k < 4; ++k) {
+    float* one[4] = {nullptr, nullptr, nullptr, nullptr};
+    one[k] = out[k];
+    EXPECT_EQ(get(one[0], one[1], one[2], one[3]), 0);
+  }
+  EXPECT_EQ(get(out[0], out[1], out[2], out[3]), 0);
+}
+
+const LightField kLightFields[] = {
+    {"diffuse colour", [](int h, const float* v) { return SetLightDifColorHandle(h, ColourOf(v)); },
+     [](const float* v) { return SetLightDifColor(ColourOf(v)); },
+     [](D3DLight* l, const float* v) { l->Diffuse = StoredColour(v); },
+     [](int h, D3DLight* l) { l->Diffuse = GetLightDifColorHandle(h); },
+     [](D3DLight* l) { l->Diffuse = GetLightDifColor(); }},
+    {"specular colour", [](int h, const float* v) { return SetLightSpcColorHandle(h, ColourOf(v)); },
+     [](const float* v) { return SetLightSpcColor(ColourOf(v)); },
+     [](D3DLight* l, const float* v) { l->Specular = StoredColour(v); },
+     [](int h, D3DLight* l) { l->Specular = GetLightSpcColorHandle(h); },
+     [](D3DLight* l) { l->Specular = GetLightSpcColor(); }},
+    {"ambient colour", [](int h, const float* v) { return SetLightAmbColorHandle(h, ColourOf(v)); },
+     [](const float* v) { return SetLightAmbColor(ColourOf(v)); },
+     [](D3DLight* l, const float* v) { l->Ambient = StoredColour(v); },
+     [](int h, D3DLight* l) { l->Ambient = GetLightAmbColorHandle(h); },
+     [](D3DLight* l) { l->Ambient = GetLightAmbColor(); }},
+    {"position", [](int h, const float* v) { return SetLightPositionHandle(h, VectorOf(v)); },
+     [](const float* v) { return SetLightPosition(VectorOf(v)); },
+     [](D3DLight* l, const float* v) { l->Position = VectorOf(v); },
+     [](int h, D3DLight* l) { l->Position = GetLightPositionHandle(h); },
+     [](D3DLight* l) { l->Position = GetLightPosition(); }},
+    {"direction", [](int h, const float* v) { return SetLightDirectionHandle(h, VectorOf(v)); },
+     [](const float* v) { return SetLightDirection(VectorOf(v)); },
+     [](D3DLight* l, const float* v) {
+       const float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+       l->Direction = VECTOR{v[0] / len, v[1] / len, v[2] / len};
+     },
+     [](int h, D3DLight* l) { l->Direction = GetLightDirectionHandle(h); },
+     [](D3DLight* l) { l->Direction = GetLightDirection(); }},
+    {"range and attenuation",
+     [](int h, const float* v) { return SetLightRangeAttenHandle(h, v[0], v[1], v[2], v[3]); },
+     [](const float* v) { return SetLightRangeAtten(v[0], v[1], v[2], v[3]); },
+     [](D3DLight* l, const float* v) {
+       l->Range = v[0];
+       l->Attenuation0 = v[1];
+       l->Attenuation1 = v[2];
+       l->Attenuation2 = v[3];
+     },
+     [](int h, D3DLight* l) {
+       ReadRangeAtten(l, [h](float* r, float* a0, float* a1, float* a2) {
+         return GetLightRangeAttenHandle(h, r, a0, a1, a2);
+       });
+     },
+     [](D3DLight* l) { ReadRangeAtten(l, GetLightRangeAtten); }},
+    {"angle", [](int h, const float* v) { return SetLightAngleHandle(h, v[0], v[1]); },
+     [](const float* v) { return SetLightAngle(v[0], v[1]); },
+     [](D3DLight* l, const float* v) {
+       l->Phi = v[0];
+       l->Theta = v[1];
+       l->Falloff = 1;
+     },
+     [](int h, D3DLight* l) { EXPECT_EQ(GetLightAngleHandle(h, &l->Phi, &l->Theta), 0); },
+     [](D3DLight* l) { EXPECT_EQ(GetLightAngle(&l->Phi, &l->Theta), 0); }},
+};
+
+// Every setter, on a handle and on the default light, over records filled with seeded values
+// that differ everywhere: it stores its field by its rule and nothing else, marks that light
+// changed and the table dirty, and leaves the other light alone; every getter reads its field
+// back. A bad handle changes nothing.
+TEST_F(LightTest, EverySetterStoresItsFieldAndEveryGetterReadsIt) {
+  const int other = AddLightHandle();
+  const int def = LightTable.DefaultLightHandle;
+  uint32_t seed = 0;
+  for (const LightField& f : kLightFields) {
+    for (bool onDefault : {false, true}) {
+      SCOPED_TRACE(std::string(f.Name) + (onDefault ? " on the default light" : " on a handle"));
+      std::mt19937 rng(++seed);
+      std::uniform_real_distribution<float> value(-100, 100);
+      LightHandleData* records[2] = {GetLightRecord(other), GetLightRecord(def)};
+      for (LightHandleData* r : records) {
+        float* fields = reinterpret_cast<float*>(&r->Light.Diffuse);
+        for (size_t k = 0; k < (sizeof(D3DLight) - offsetof(D3DLight, Diffuse)) / sizeof(float); ++k)
+          fields[k] = value(rng);
+        r->ChangedFlag = 0;
+      }
+      LightTable.DirtyFlag = 0;
+      const D3DLight before[2] = {records[0]->Light, records[1]->Light};
+      const float v[4] = {value(rng), value(rng), value(rng), value(rng)};
+      const int target = onDefault ? 1 : 0;
+      EXPECT_EQ(onDefault ? f.SetDefault(v) : f.SetHandle(other, v), 0);
+      D3DLight want = before[target];
+      f.Stored(&want, v);
+      EXPECT_TRUE(SameLight(records[target]->Light, want));
+      EXPECT_TRUE(SameLight(records[1 - target]->Light, before[1 - target]));
+      EXPECT_EQ(records[target]->ChangedFlag, 1);
+      EXPECT_EQ(records[1 - target]->ChangedFlag, 0);
+      EXPECT_EQ(LightTable.DirtyFlag, 1);
+      // The getters read each light's own record.
+      for (int k = 0; k < 2; ++k) {
+        D3DLight got = records[k]->Light;
+        f.GetHandle(records[k]->Handle, &got);
+        EXPECT_TRUE(SameLight(got, records[k]->Light)) << "handle getter, light " << k;
+      }
+      D3DLight got = records[1]->Light;
+      f.GetDefault(&got);
+      EXPECT_TRUE(SameLight(got, records[1]->Light)) << "default getter";
+      // A stale handle: -1, nothing changed.
+      const D3DLight now[2] = {records[0]->Light, records[1]->Light};
+      EXPECT_EQ(f.SetHandle(other ^ 0x10000, v), -1);
+      EXPECT_TRUE(SameLight(records[0]->Light, now[0]) && SameLight(records[1]->Light, now[1]));
+    }
+  }
+  DeleteLightHandle(other);
+}
+
+// The vertex-colour switches store their flag inverted, and the next 3-D draw takes the diffuse
+// (specular) colour from the vertex when the flag is set, from the material otherwise.
+TEST_F(LightTest, VertexColourSwitchesChooseTheMaterialSources) {
+  struct Switch {
+    const char* Name;
+    int (*Set)(int);
+    const int* Stored;
+    uint32_t State;
+    uint32_t FromVertex;
+  };
+  const Switch switches[] = {
+      {"diffuse", SetUseVertDifColor, &Lighting3D.UseMaterialDiffuse, D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1},
+      {"specular", SetUseVertSpcColor, &Lighting3D.UseMaterialSpecular, D3DRS_SPECULARMATERIALSOURCE, D3DMCS_COLOR2},
+  };
+  for (const Switch& sw : switches) {
+    const Switch& otherSwitch = &sw == &switches[0] ? switches[1] : switches[0];
+    for (int flag : {1, 0, 5, 0, -1}) {
+      SCOPED_TRACE(std::string(sw.Name) + " flag " + std::to_string(flag));
+      otherSwitch.Set(0);
+      EXPECT_EQ(sw.Set(flag), 0);
+      EXPECT_EQ(*sw.Stored, flag ? 0 : 1);
+      EXPECT_EQ(*otherSwitch.Stored, 1);
+      BeginDrawPrimitive();
+      EXPECT_EQ(Dev()->RenderState(sw.State), flag ? sw.FromVertex : uint32_t(D3DMCS_MATERIAL));
+      EXPECT_EQ(Dev()->RenderState(otherSwitch.State), uint32_t(D3DMCS_MATERIAL));
+    }
+  }
+  SetUseVertDifColor(1);
+  SetUseVertSpcColor(1);
 }
 
 TEST_F(LightTest, CheckNumbersWrapAfter2047) {

@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include <qzlib/base/log.h>
 #include <qzlib/base/memory.h>
@@ -827,6 +830,119 @@ TEST_F(ImageReaders, JpegWhoseDataEndsEarlyIsRefused) {
   ASSERT_EQ(Decode(junk, &img), 0);
   EXPECT_EQ(img.Width, 96);
   ReleaseBaseImage(&img);
+}
+
+// A JPEG with a restart marker after every row of blocks, written by the library itself from
+// seeded noise (so every interval has plenty of coded bytes). Grey, or colour with every
+// component at full size: no upsampling, so whatever happens to one interval stays in its 8 rows.
+Bytes MakeRestartJpeg(int w, int h, int components, bool progressive, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * components);
+  for (uint8_t& p : pixels) p = static_cast<uint8_t>(rng());
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long outSize = 0;
+  jpeg_mem_dest(&c, &out, &outSize);
+  c.image_width = static_cast<JDIMENSION>(w);
+  c.image_height = static_cast<JDIMENSION>(h);
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  if (progressive) jpeg_simple_progression(&c);
+  c.restart_in_rows = 1;
+  jpeg_start_compress(&c, TRUE);
+  for (int y = 0; y < h; ++y) {
+    JSAMPROW row = pixels.data() + static_cast<size_t>(y) * w * components;
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes b;
+  b.v.assign(out, out + outSize);
+  std::free(out);
+  return b;
+}
+
+// Offsets of the restart markers of the first scan, in order.
+std::vector<size_t> RestartMarkers(const Bytes& b, size_t scan) {
+  std::vector<size_t> at;
+  for (size_t i = scan; i + 1 < b.size(); ++i) {
+    if (b.v[i] != 0xFF || b.v[i + 1] == 0x00 || b.v[i + 1] == 0xFF) continue;
+    if (b.v[i + 1] < 0xD0 || b.v[i + 1] > 0xD7) break;
+    at.push_back(i);
+  }
+  return at;
+}
+
+TEST_F(ImageReaders, JpegIntervalEndingEarlyAtItsRestartMarkerLoads) {
+  struct Kind {
+    const char* Name;
+    int Components;
+    bool Progressive;
+  };
+  const Kind kinds[] = {{"grey", 1, false}, {"colour", 3, false}, {"progressive colour", 3, true}};
+  // What follows the first third of one interval's coded bytes: the rest of the file from its
+  // restart marker on (damaged, recovered from), an end marker (the image stops before its last
+  // row), nothing (the data ends), or an earlier interval's restart marker and then the end
+  // marker (the library searches on from the stale marker and meets the end of the image).
+  enum Rest { kFromMarker, kEndMarker, kNothing, kStaleMarkerThenEnd };
+  const int w = 64, h = 64;
+  uint32_t seed = 29;
+  for (const Kind& kind : kinds) {
+    const Bytes whole = MakeRestartJpeg(w, h, kind.Components, kind.Progressive, ++seed);
+    BASEIMAGE good;
+    ASSERT_EQ(Decode(whole, &good), 0) << kind.Name;
+    const size_t scan = AfterSegment(whole, 0xDA);
+    const std::vector<size_t> markers = RestartMarkers(whole, scan);
+    ASSERT_EQ(markers.size(), static_cast<size_t>(h / 8 - 1)) << kind.Name;
+    for (Rest rest : {kFromMarker, kEndMarker, kNothing, kStaleMarkerThenEnd}) {
+      for (size_t k : {size_t{0}, size_t{3}, markers.size() - 1}) {
+        SCOPED_TRACE(std::string(kind.Name) + " rest " + std::to_string(rest) + " interval " + std::to_string(k));
+        const size_t begin = k == 0 ? scan : markers[k - 1] + 2, end = markers[k];
+        size_t cut = begin + (end - begin) / 3;
+        while (whole.v[cut - 1] == 0xFF) ++cut;  // keep a stuffed FF 00 whole
+        Bytes damaged;
+        damaged.v.assign(whole.v.begin(), whole.v.begin() + cut);
+        if (rest == kFromMarker) damaged.v.insert(damaged.v.end(), whole.v.begin() + end, whole.v.end());
+        if (rest == kStaleMarkerThenEnd) damaged.v.insert(damaged.v.end(), {0xFF, uint8_t(0xD0 + ((k - 1) & 7))});
+        if (rest != kFromMarker && rest != kNothing) damaged.v.insert(damaged.v.end(), {0xFF, 0xD9});
+        BASEIMAGE img;
+        LogCaptureBegin();
+        const int result = Decode(damaged, &img);
+        const std::string log = LogCaptureEnd();
+        if (rest != kFromMarker) {
+          EXPECT_EQ(result, -1);
+          EXPECT_NE(log.find("JPEG"), std::string::npos);
+          EXPECT_EQ(img.GraphData, nullptr);
+          if (result == 0) ReleaseBaseImage(&img);
+          continue;
+        }
+        ASSERT_EQ(result, 0) << log;
+        EXPECT_EQ(log, "");
+        ASSERT_EQ(img.Width, w);
+        ASSERT_EQ(img.Height, h);
+        // Every other band decodes as in the whole file; the damaged one does not.
+        const int band = static_cast<int>(k) * 8;
+        bool bandDiffers = false;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const bool same = PixelArgb(img, x, y) == PixelArgb(good, x, y);
+            if (y >= band && y < band + 8)
+              bandDiffers |= !same;
+            else if (!same)
+              ADD_FAILURE() << "pixel " << x << "," << y << " outside the damaged band";
+          }
+        EXPECT_TRUE(bandDiffers);
+        ReleaseBaseImage(&img);
+      }
+    }
+    ReleaseBaseImage(&good);
+  }
 }
 
 TEST_F(ImageReaders, JpegTooShortForItsSizeIsRefusedBeforeAllocating) {

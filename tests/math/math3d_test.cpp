@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -129,6 +131,64 @@ TEST(MatrixMath, ProductIsBitExactAgainstPlainSums) {
   EXPECT_EQ(CreateMultiplyMatrix(nullptr, &id, &id), 0);
 }
 
+// The element-wise operations against the sums written out, bit for bit, over seeded values
+// that include signed zeros, tiny and large magnitudes; the pointer forms also with the output
+// aliasing either input.
+TEST(MatrixMath, ElementWiseOperationsMatchPlainArithmetic) {
+  const float pool[] = {0.0f, -0.0f, 1.0f, -1.5f, 3.25f, 1e-30f, -1e30f, 0.1f, 7e5f, -2.75f};
+  struct VectorOp {
+    const char* Name;
+    std::function<VECTOR(VECTOR a, VECTOR b)> Run;  // through the library
+    float (*Rule)(float a, float b);
+  };
+  auto sub = [](float a, float b) { return a - b; };
+  auto add = [](float a, float b) { return a + b; };
+  const VectorOp vectorOps[] = {
+      {"VectorAdd", [](VECTOR a, VECTOR b) { VECTOR o; EXPECT_EQ(VectorAdd(&o, &a, &b), 0); return o; }, add},
+      {"VectorAdd into a", [](VECTOR a, VECTOR b) { VectorAdd(&a, &a, &b); return a; }, add},
+      {"VectorSub", [](VECTOR a, VECTOR b) { VECTOR o; EXPECT_EQ(VectorSub(&o, &a, &b), 0); return o; }, sub},
+      {"VSubInline", [](VECTOR a, VECTOR b) { VECTOR o; EXPECT_EQ(VSubInline(&o, &a, &b), &o); return o; }, sub},
+      {"VSubInline into a", [](VECTOR a, VECTOR b) { EXPECT_EQ(VSubInline(&a, &a, &b), &a); return a; }, sub},
+      {"VSubInline into b", [](VECTOR a, VECTOR b) { EXPECT_EQ(VSubInline(&b, &a, &b), &b); return b; }, sub},
+  };
+  struct MatrixOp {
+    const char* Name;
+    std::function<MATRIX(MATRIX a, MATRIX b, float s)> Run;
+    std::function<float(const MATRIX& a, const MATRIX& b, float s, int i, int j)> Rule;
+  };
+  const MatrixOp matrixOps[] = {
+      {"MAdd", [](MATRIX a, MATRIX b, float) { return MAdd(a, b); },
+       [](const MATRIX& a, const MATRIX& b, float, int i, int j) { return a.m[i][j] + b.m[i][j]; }},
+      {"MScale", [](MATRIX a, MATRIX, float s) { return MScale(a, s); },
+       [](const MATRIX& a, const MATRIX&, float s, int i, int j) { return a.m[i][j] * s; }},
+      {"MTranspose", [](MATRIX a, MATRIX, float) { return MTranspose(a); },
+       [](const MATRIX& a, const MATRIX&, float, int i, int j) { return a.m[j][i]; }},
+  };
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_real_distribution<float> any(-100, 100);
+    auto value = [&] { return seed % 2 ? pool[pick(rng)] : any(rng); };
+    const VECTOR a = {value(), value(), value()}, b = {value(), value(), value()};
+    for (const VectorOp& op : vectorOps) {
+      const VECTOR got = op.Run(a, b);
+      const VECTOR want = {op.Rule(a.x, b.x), op.Rule(a.y, b.y), op.Rule(a.z, b.z)};
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << op.Name;
+    }
+    MATRIX ma, mb;
+    for (int i = 0; i < 16; ++i) ma.m[i / 4][i % 4] = value(), mb.m[i / 4][i % 4] = value();
+    const float s = value();
+    for (const MatrixOp& op : matrixOps) {
+      const MATRIX got = op.Run(ma, mb, s);
+      MATRIX want;
+      for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) want.m[i][j] = op.Rule(ma, mb, s, i, j);
+      ASSERT_TRUE(Same(got, want)) << op.Name;
+    }
+  }
+}
+
 TEST(MatrixMath, InverseAndItsRefusal) {
   for (uint32_t seed = 1; seed <= 100; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -243,13 +303,26 @@ TEST(MatrixMath, TransformMatrixOrders) {
 
 namespace {
 
-// MGetRotVec2 as it was before parallel directions gave the identity: every input off that case
-// must still match it bit for bit.
+// The rotation-between-directions rule's parallel test, in float as the rule computes it: the
+// squared cross product below 1e-7 times the smaller of 1 and the product of the squared
+// lengths, or exactly zero.
+bool ParallelByRule(VECTOR from, VECTOR to) {
+  const float cx = from.y * to.z - from.z * to.y;
+  const float cy = from.z * to.x - from.x * to.z;
+  const float cz = from.x * to.y - from.y * to.x;
+  const float ff = from.x * from.x + from.y * from.y + from.z * from.z;
+  const float tt = to.x * to.x + to.y * to.y + to.z * to.z;
+  const float cc = cx * cx + cy * cy + cz * cz;
+  return cc == 0 || cc < 1e-7f * std::min(1.0f, ff * tt);
+}
+
+// MGetRotVec2 as it was before parallel directions gave the identity, with its parallel test
+// by the rule above: every input off the identity case must match it bit for bit.
 MATRIX OldRotVec2(VECTOR from, VECTOR to) {
   using mathinl::Cross;
   using mathinl::Dot;
   VECTOR axis = Cross(from, to);
-  if (Dot(axis, axis) < 1e-7f) {
+  if (ParallelByRule(from, to)) {
     axis = {1.0f, 0.0f, 0.0f};
     if (Dot(from, to) < 0.0f && AbsFloat(from.x) > 1e-3f * SqrtFloat(Dot(from, from)))
       axis = mathinl::Normalize(Cross(from, {0.0f, 1.0f, 0.0f}));
@@ -258,6 +331,18 @@ MATRIX OldRotVec2(VECTOR from, VECTOR to) {
   if (cosine > 1.0f) cosine = 1.0f;
   if (cosine < -1.0f) cosine = -1.0f;
   return MGetRotAxis(axis, std::acos(cosine));
+}
+
+// A unit vector at the given angle (radians) from unit vector d, in a seeded direction.
+VECTOR AtAngle(VECTOR d, double angle, std::mt19937& rng) {
+  std::uniform_real_distribution<float> c(-1, 1);
+  VECTOR e;
+  do {
+    e = mathinl::Cross(d, {c(rng), c(rng), c(rng)});
+  } while (mathinl::Dot(e, e) < 0.01f);
+  e = mathinl::Normalize(e);
+  const double p = std::cos(angle), q = std::sin(angle);
+  return {float(p * d.x + q * e.x), float(p * d.y + q * e.y), float(p * d.z + q * e.z)};
 }
 
 }  // namespace
@@ -276,9 +361,8 @@ TEST(MatrixMath, RotationBetweenEqualDirectionsIsIdentity) {
       case 2: to = mathinl::Scale(from, -1.0f - (seed % 5)); break;  // opposite: unchanged
       default: break;                                        // general: unchanged
     }
-    VECTOR axis = mathinl::Cross(from, to);
     MATRIX m = MGetRotVec2(from, to);
-    if (mathinl::Dot(axis, axis) < 1e-7f && mathinl::Dot(from, to) > 0.0f) {
+    if (ParallelByRule(from, to) && mathinl::Dot(from, to) > 0.0f) {
       ++parallel;
       ASSERT_TRUE(Same(m, MGetIdent()));
     } else {
@@ -288,4 +372,71 @@ TEST(MatrixMath, RotationBetweenEqualDirectionsIsIdentity) {
   }
   EXPECT_GT(parallel, 9000);
   EXPECT_GT(other, 9000);
+}
+
+TEST(MatrixMath, ShortVectorIsTurnedNotTakenAsParallel) {
+  // Lengths of from and to and the angle between them (degrees). Below 1e-7 of the length
+  // product the pair is parallel and, pointing the same way, gives the identity; above it the
+  // rotation turns from's direction into to's, however short the vectors.
+  struct Case {
+    float From, To;
+    double Degrees;
+  };
+  const Case cases[] = {
+      {3e-4f, 1, 23},   {3e-4f, 1, 76},   {1, 3e-4f, 45},     {1e-3f, 1e-3f, 30},  {1e-5f, 2, 10},
+      {1e-6f, 1e-6f, 5}, {0.5f, 0.5f, 1},  {3e-4f, 1, 179.5},   {2, 3, 60},          {1e-4f, 1e-4f, 0.05},
+      {1e-4f, 1e-4f, 0.005}, {3e-4f, 1, 0.005}, {1e-6f, 5e-7f, 0.005}, {1e-3f, 1e-3f, 0.0001},
+  };
+  int turned = 0, parallel = 0;
+  uint32_t seed = 0;
+  for (const Case& k : cases) {
+    for (int n = 0; n < 20; ++n) {
+      SCOPED_TRACE(std::to_string(k.From) + " " + std::to_string(k.To) + " " +
+                   std::to_string(k.Degrees) + " seed " + std::to_string(++seed));
+      std::mt19937 rng(seed);
+      std::uniform_real_distribution<float> c(-1, 1);
+      VECTOR d = mathinl::Normalize({c(rng), c(rng), c(rng)});
+      const VECTOR from = mathinl::Scale(d, k.From);
+      const VECTOR to = mathinl::Scale(AtAngle(d, k.Degrees * 3.14159265358979 / 180, rng), k.To);
+      const MATRIX m = MGetRotVec2(from, to);
+      const double sin2 = std::pow(std::sin(k.Degrees * 3.14159265358979 / 180), 2);
+      if (sin2 < 0.25e-7) {  // well inside the parallel band
+        ++parallel;
+        EXPECT_TRUE(ParallelByRule(from, to));
+        EXPECT_TRUE(Same(m, MGetIdent()));
+        continue;
+      }
+      ASSERT_GT(sin2, 4e-7);  // well outside it
+      ++turned;
+      EXPECT_FALSE(ParallelByRule(from, to));
+      VECTOR f = VNorm(from), g = VNorm(to), r;
+      VTransformSRInline(&r, &f, &m);
+      const float tol = sin2 < 1e-4 ? 1e-3f : 2e-5f;  // acos is steep near 1
+      EXPECT_NEAR(r.x, g.x, tol);
+      EXPECT_NEAR(r.y, g.y, tol);
+      EXPECT_NEAR(r.z, g.z, tol);
+      ExpectNear(MMult(m, MTranspose(m)), MGetIdent(), 2e-6f);
+    }
+  }
+  EXPECT_EQ(parallel, 20 * 4);
+  EXPECT_EQ(turned, 20 * 10);
+  // An exactly zero cross product is parallel at any length: a tiny vector with itself or a
+  // multiple of itself gives the identity; against its opposite it turns half way round.
+  const VECTOR tiny = {1e-5f, -2e-5f, 3e-6f};
+  // (here the length product underflows, and the bound with it)
+  for (VECTOR v : {tiny, VECTOR{1e-12f, 3e-13f, -2e-12f}}) {
+    EXPECT_TRUE(Same(MGetRotVec2(v, v), MGetIdent()));
+    EXPECT_TRUE(Same(MGetRotVec2(v, mathinl::Scale(v, 4)), MGetIdent()));
+  }
+  const VECTOR back = mathinl::Scale(tiny, -1), f = VNorm(tiny), g = VNorm(back);
+  VECTOR r;
+  const MATRIX half = MGetRotVec2(tiny, back);
+  VTransformSRInline(&r, &f, &half);
+  EXPECT_NEAR(r.x, g.x, 1e-3f);  // acos near -1, as above
+  EXPECT_NEAR(r.y, g.y, 1e-3f);
+  EXPECT_NEAR(r.z, g.z, 1e-3f);
+  // A zero vector has no direction: the identity, whichever side it is on.
+  const VECTOR zero = {0, 0, 0}, v = {1, -2, 0.5f};
+  for (const auto& pair : {std::make_pair(zero, v), std::make_pair(v, zero), std::make_pair(zero, zero)})
+    EXPECT_TRUE(Same(MGetRotVec2(pair.first, pair.second), MGetIdent()));
 }

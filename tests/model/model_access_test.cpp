@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include <qzlib/image/baseimage.h>
 #include <qzlib/graphics/graph.h>
@@ -252,6 +254,54 @@ TEST_F(ModelAccessTest, ModelSettersAndTheirBits) {
   EXPECT_EQ(MV1SetWriteZBuffer(m, 0), 0);
   EXPECT_EQ(model->EnableZBuffer, 0);
   EXPECT_EQ(model->WriteZBuffer, 0);
+}
+
+// The setters that store and do nothing else: each changes its one field of the model's own
+// data, which its getter reads back; the rest of the model, its base (materials included) and a
+// second model of the same base stay as they were.
+TEST_F(ModelAccessTest, StoreOnlySettersChangeTheirFieldAlone) {
+  struct Setter {
+    const char* Name;
+    std::function<int(int m)> Set;
+    std::function<bool(int m)> ReadsBack;
+    std::function<std::pair<void*, size_t>(MV1Model*)> Field;
+  };
+  const Setter setters[] = {
+      {"material 1 specular power", [](int m) { return MV1SetMaterialSpcPower(m, 1, 37.5f); },
+       [](int m) { return MV1GetMaterialSpcPower(m, 1) == 37.5f; },
+       [](MV1Model* x) { return std::make_pair<void*, size_t>(&x->Material[1].Power, sizeof(float)); }},
+      {"material 0 specular power", [](int m) { return MV1SetMaterialSpcPower(m, 0, -2.0f); },
+       [](int m) { return MV1GetMaterialSpcPower(m, 0) == -2.0f; },
+       [](MV1Model* x) { return std::make_pair<void*, size_t>(&x->Material[0].Power, sizeof(float)); }},
+      {"use z buffer", [](int m) { return MV1SetUseZBuffer(m, 0); },
+       [](int m) { return MV1GetModelChecked(m)->EnableZBuffer == 0; },
+       [](MV1Model* x) { return std::make_pair<void*, size_t>(&x->EnableZBuffer, sizeof(int)); }},
+      {"write z buffer", [](int m) { return MV1SetWriteZBuffer(m, 7); },
+       [](int m) { return MV1GetModelChecked(m)->WriteZBuffer == 7; },
+       [](MV1Model* x) { return std::make_pair<void*, size_t>(&x->WriteZBuffer, sizeof(int)); }},
+  };
+  for (const Setter& st : setters) {
+    SCOPED_TRACE(st.Name);
+    const int m = CreateTestModel(ReferenceBaseBuilder().Build());
+    const int twin = MV1DuplicateModel(m);
+    MV1Model* model = MV1GetModelChecked(m);
+    const MV1ModelBase* base = model->BaseData;
+    MV1GetSemiTransState(m);
+    const std::vector<uint8_t> before = Snapshot(m), twinBefore = Snapshot(twin);
+    const std::vector<uint8_t> baseMaterials(reinterpret_cast<const uint8_t*>(base->Material),
+                                             reinterpret_cast<const uint8_t*>(base->Material + base->MaterialCount));
+    const auto field = st.Field(model);
+    std::vector<uint8_t> old(static_cast<uint8_t*>(field.first), static_cast<uint8_t*>(field.first) + field.second);
+    ASSERT_EQ(st.Set(m), 0);
+    EXPECT_TRUE(st.ReadsBack(m));
+    EXPECT_NE(std::memcmp(field.first, old.data(), field.second), 0);
+    std::memcpy(field.first, old.data(), field.second);  // that field back: nothing else moved
+    EXPECT_TRUE(Snapshot(m) == before);
+    EXPECT_TRUE(Snapshot(twin) == twinBefore);
+    EXPECT_EQ(std::memcmp(base->Material, baseMaterials.data(), baseMaterials.size()), 0);
+    MV1DeleteModel(twin);
+    MV1DeleteModel(m);
+  }
 }
 
 // A frame with one mesh whose material has a diffuse map (texture 0) and a second model-level

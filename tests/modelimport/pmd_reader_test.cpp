@@ -110,6 +110,77 @@ TEST_F(PmdReader, FramesMeshAndSkinWeights) {
   EXPECT_EQ(l.observed, 1) << l.log;
 }
 
+// Skin weights of seeded random vertices against the rule: per bone in file order, one block
+// for the vertices naming it as bone 0 or bone 1, in vertex order, weighted 1.0 when both bones
+// are it (whatever the percentage), percentage / 100 as bone 0, (100 - percentage) / 100 as
+// bone 1; bone numbers past the bone table name nothing.
+TEST_F(PmdReader, SkinWeightsFollowTheBonePairRule) {
+  int equalPairs = 0, partial = 0;
+  for (uint32_t seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    PmdTestModel m;
+    const int bones = 1 + int(rng() % 6);
+    for (int b = 0; b < bones; ++b) {
+      PmdTestBone bone;
+      bone.name = "b" + std::to_string(b);
+      bone.parent = b == 0 || rng() % 3 == 0 ? 0xFFFF : uint16_t(rng() % b);
+      bone.head = VECTOR{float(rng() % 9), float(rng() % 9) - 4, float(rng() % 5)};
+      m.bones.push_back(bone);
+    }
+    auto boneNumber = [&]() -> uint16_t {
+      const uint32_t r = rng() % 10;
+      return r == 0 ? 0xFFFF : r == 1 ? uint16_t(bones + rng() % 3) : uint16_t(rng() % bones);
+    };
+    const int vertices = 3 * (1 + int(rng() % 8));
+    for (int i = 0; i < vertices; ++i) {
+      PmdTestVertex v;
+      v.position = VECTOR{float(i), float(i % 3), 0};
+      v.bone0 = boneNumber();
+      v.bone1 = rng() % 3 == 0 ? v.bone0 : boneNumber();
+      v.weight = uint8_t(rng() % 121);
+      equalPairs += v.bone0 == v.bone1 && v.bone0 < bones && v.weight != 100;
+      partial += v.bone0 != v.bone1 && v.bone0 < bones && v.bone1 < bones;
+      m.vertices.push_back(v);
+      m.indices.push_back(uint16_t(i));
+    }
+    PmdTestMaterial mat;
+    mat.faceIndexCount = uint32_t(vertices);
+    m.materials = {mat};
+    Loaded l = Load(WritePmd(m), [&](const ReadModel& rm) {
+      ASSERT_EQ(rm.MeshCount, 1);
+      const ReadModelMesh* mesh = rm.FirstMesh;
+      int block = 0;
+      for (int b = 0; b < bones; ++b) {
+        std::vector<ReadModelSkinWeightOne> want;
+        for (int i = 0; i < vertices; ++i) {
+          const PmdTestVertex& v = m.vertices[size_t(i)];
+          if (v.bone0 == b && v.bone1 == b) want.push_back({uint32_t(i), 1.0f});
+          else if (v.bone0 == b) want.push_back({uint32_t(i), float(v.weight) / 100.0f});
+          else if (v.bone1 == b) want.push_back({uint32_t(i), float(100 - int(v.weight)) / 100.0f});
+        }
+        if (want.empty()) continue;
+        SCOPED_TRACE("bone " + std::to_string(b));
+        ASSERT_LT(block, mesh->SkinWeightCount);
+        const ReadModelSkinWeight* w = mesh->SkinWeights[block++];
+        EXPECT_EQ(w->BoneFrame, FindFrame(rm, m.bones[size_t(b)].name.c_str())->Index);
+        EXPECT_EQ(w->OffsetMatrix.m[3][0], -m.bones[size_t(b)].head.x);
+        EXPECT_EQ(w->OffsetMatrix.m[3][1], -m.bones[size_t(b)].head.y);
+        EXPECT_EQ(w->OffsetMatrix.m[3][2], -m.bones[size_t(b)].head.z);
+        ASSERT_EQ(w->WeightCount, int(want.size()));
+        for (size_t k = 0; k < want.size(); ++k) {
+          EXPECT_EQ(w->Weights[k].Index, want[k].Index) << k;
+          EXPECT_EQ(w->Weights[k].Weight, want[k].Weight) << "vertex " << want[k].Index;
+        }
+      }
+      EXPECT_EQ(block, mesh->SkinWeightCount);
+    });
+    EXPECT_EQ(l.observed, 1) << l.log;
+  }
+  EXPECT_GT(equalPairs, 20);
+  EXPECT_GT(partial, 20);
+}
+
 TEST_F(PmdReader, MaterialsTexturesAndDefaultMaterial) {
   PmdTestModel m = MakeIkLegModel();
   m.vertices.resize(3);

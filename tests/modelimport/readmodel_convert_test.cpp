@@ -159,6 +159,97 @@ TEST_F(ConvertTest, FrameMatricesBecomeTransformParts) {
   EXPECT_EQ(base->Frame[5].Scale.x, 1.0f);  // 1.000005 leaves the copied scale
 }
 
+// The converter's choice of rotation order, from the rules: the rows of the matrix divided by
+// their lengths; then XYZ, XZY, YXZ, YZX, ZXY, ZYX in turn, each extracted, rebuilt in its own
+// order and taken when all nine elements lie strictly within 1e-5 of the normalised ones; else
+// the XYZ angles with order 0. firstError (when not null) gets the XYZ rebuild's largest miss.
+struct OrderChoice {
+  VECTOR rotate;
+  int order;
+};
+OrderChoice ChooseRotationOrder(const MATRIX& m, float* firstError) {
+  struct Candidate {
+    int (*Extract)(const MATRIX*, float*, float*, float*);
+    int (*Build)(MATRIX*, float, float, float);
+    int Number;
+  };
+  const Candidate sequence[6] = {{GetMatrixXYZRotation, CreateRotationXYZMatrix, 0},
+                                 {GetMatrixXZYRotation, CreateRotationXZYMatrix, 1},
+                                 {GetMatrixYXZRotation, CreateRotationYXZMatrix, 3},
+                                 {GetMatrixYZXRotation, CreateRotationYZXMatrix, 2},
+                                 {GetMatrixZXYRotation, CreateRotationZXYMatrix, 4},
+                                 {GetMatrixZYXRotation, CreateRotationZYXMatrix, 5}};
+  MATRIX n = m;
+  for (int i = 0; i < 3; ++i) {
+    const float len = std::sqrt(m.m[i][0] * m.m[i][0] + m.m[i][1] * m.m[i][1] + m.m[i][2] * m.m[i][2]);
+    for (int j = 0; j < 3; ++j) n.m[i][j] = m.m[i][j] / len;
+  }
+  for (const Candidate& c : sequence) {
+    float x, y, z;
+    c.Extract(&n, &x, &y, &z);
+    MATRIX r;
+    c.Build(&r, x, y, z);
+    bool near = true;
+    float worst = 0;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        near = near && n.m[i][j] - 1e-5f < r.m[i][j] && r.m[i][j] < n.m[i][j] + 1e-5f;
+        worst = std::max(worst, std::fabs(r.m[i][j] - n.m[i][j]));
+      }
+    if (firstError && c.Number == 0) *firstError = worst;
+    if (near) return {VECTOR{x, y, z}, c.Number};
+  }
+  float x, y, z;
+  GetMatrixXYZRotation(&n, &x, &y, &z);
+  return {VECTOR{x, y, z}, 0};
+}
+
+// Rotations near and inside the gimbal bands of the six orders (the middle angle pi/2 - d, d
+// from 1e-7 to 4e-3, so the XYZ rebuild misses by about d): the converter's order and angles are
+// those of the rule, including where the 1e-5 tolerance alone decides between XYZ and the next
+// order.
+TEST_F(ConvertTest, RotationOrderInTheGimbalBandFollowsTheTolerance) {
+  int (*const builders[6])(MATRIX*, float, float, float) = {
+      CreateRotationXYZMatrix, CreateRotationXZYMatrix, CreateRotationYZXMatrix,
+      CreateRotationYXZMatrix, CreateRotationZXYMatrix, CreateRotationZYXMatrix};
+  const int kCases = 600;
+  OwnedReadModel rm;
+  ReadModelBuilder b(rm.get());
+  std::vector<MATRIX> matrices;
+  for (int k = 0; k < kCases; ++k) {
+    std::mt19937 rng(uint32_t(k + 1));
+    std::uniform_real_distribution<float> outer(-3.0f, 3.0f), logD(-7.0f, -2.4f);
+    const int built = k % 2 ? 0 : int(rng() % 6);  // half in XYZ's own band
+    const float d = std::pow(10.0f, logD(rng));
+    const float middle = (rng() % 2 ? 1 : -1) * (1.5707964f - d);
+    float a[3] = {outer(rng), outer(rng), outer(rng)};
+    const int middleAxis[6] = {1, 2, 2, 0, 0, 1};  // the middle angle of each builder's order
+    a[middleAxis[built]] = middle;
+    MATRIX m;
+    builders[built](&m, a[0], a[1], a[2]);
+    matrices.push_back(m);
+    b.Frame(("f" + std::to_string(k)).c_str())->Matrix = m;
+  }
+  const MV1ModelBase* base = Convert(rm.get());
+  ASSERT_NE(base, nullptr);
+  int decidedByTolerance[2] = {0, 0}, orders[6] = {};
+  for (int k = 0; k < kCases; ++k) {
+    SCOPED_TRACE("case " + std::to_string(k));
+    float firstError = 0;
+    const OrderChoice want = ChooseRotationOrder(matrices[size_t(k)], &firstError);
+    const MV1FrameBase* f = &base->Frame[k];
+    EXPECT_EQ(f->RotateOrder, want.order);
+    EXPECT_EQ(std::memcmp(&f->Rotate, &want.rotate, sizeof(VECTOR)), 0);
+    ++orders[want.order];
+    if (firstError > 0.5e-5f && firstError < 2e-5f) ++decidedByTolerance[firstError < 1e-5f ? 0 : 1];
+  }
+  // Both sides of the tolerance are well represented, XYZ and the next order both chosen.
+  EXPECT_GT(decidedByTolerance[0], 10);
+  EXPECT_GT(decidedByTolerance[1], 10);
+  EXPECT_GT(orders[0], 100);
+  EXPECT_GT(orders[1], 50);
+}
+
 TEST_F(ConvertTest, ThirtyThousandTrianglesMakeTwoRigidLists) {
   OwnedReadModel rm;
   ReadModelBuilder b(rm.get());

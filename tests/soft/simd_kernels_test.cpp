@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <qzlib/soft/flat_spans.h>
 #include <qzlib/soft/pixel_rules.h>
 #include <qzlib/soft/plain_blit_simd.h>
 
@@ -156,6 +157,35 @@ TEST(SimdKernelsTest, FlatColourKernelsFollowTheirRule) {
         }
       }
   }
+}
+
+// The flat fill with the SSE2 switch on (SSE2 stores whatever the processor) and off (AVX2 where
+// present): rows of every length up to several unrolled groups at every byte offset within a
+// 32-byte line, 32-bit and 16-bit, hold the colour in every pixel and nothing past the row.
+TEST(SimdKernelsTest, FillSpanFollowsTheSse2Switch) {
+  std::mt19937 rng(12);
+  for (int sse2 : {1, 0}) {
+    PlainSimdForceSse2 = sse2;
+    EXPECT_EQ(PlainSimdUseAvx2(), !sse2 && __builtin_cpu_supports("avx2"));
+    for (bool dst16 : {false, true}) {
+      const int pixelBytes = dst16 ? 2 : 4;
+      for (int n = 0; n <= 100; n += n < 40 ? 1 : 7)
+        for (int off = 0; off < 32; ++off) {
+          alignas(32) uint8_t buf[64 + 400 + 64];
+          std::memset(buf, 0x5A, sizeof buf);
+          uint8_t* row = buf + 64 + off;
+          const uint32_t colour = rng();
+          SoftFillSpan(row, n, colour, dst16);
+          for (int i = 0; i < n * pixelBytes; ++i)
+            ASSERT_EQ(row[i], uint8_t(colour >> (8 * (i % pixelBytes))))
+                << "sse2 " << sse2 << " 16-bit " << dst16 << " n " << n << " offset " << off << " byte " << i;
+          for (int i = 0; i < 64 + off; ++i) ASSERT_EQ(buf[i], 0x5A) << "guard before, n " << n;
+          for (size_t i = 64 + off + size_t(n) * pixelBytes; i < sizeof buf; ++i)
+            ASSERT_EQ(buf[i], 0x5A) << "guard after, n " << n << " offset " << off;
+        }
+    }
+  }
+  PlainSimdForceSse2 = 0;
 }
 
 // The gathers read exactly the words named, and halving reads nothing past its last word.
