@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/modelimport/readmodel_work.h>
 
@@ -42,6 +43,37 @@ template <class T>
 T* PoolArray(ReadModel* rm, uint64_t count) {
   return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
 }
+
+// A part's vertex records and their links to the previous record of the same position while the
+// part is built: grown by doubling in tracked memory up to the most the part can have (three
+// per face), so that only the records made occupy memory; freed when the part is done.
+struct VertexRecords {
+  uint8_t* records = nullptr;
+  int* next = nullptr;
+  uint64_t capacity = 0;
+  VertexRecords() = default;
+  VertexRecords(const VertexRecords&) = delete;
+  VertexRecords& operator=(const VertexRecords&) = delete;
+  ~VertexRecords() {
+    MEM_FREE(records);
+    MEM_FREE(next);
+  }
+  // Room for count records of stride bytes, at most limit; false when memory runs out.
+  bool Reserve(uint64_t count, uint64_t stride, uint64_t limit) {
+    if (count <= capacity) return true;
+    uint64_t grown = capacity ? capacity * 2 : 4096;
+    if (grown > limit) grown = limit;
+    if (grown < count) grown = count;
+    auto* r = static_cast<uint8_t*>(MEM_REALLOC(records, grown * stride));
+    if (!r) return false;
+    records = r;
+    auto* n = static_cast<int*>(MEM_REALLOC(next, grown * sizeof(int)));
+    if (!n) return false;
+    next = n;
+    capacity = grown;
+    return true;
+  }
+};
 
 int Fail(const char* text) {
   WriteLog(text);
@@ -249,10 +281,10 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const int n = partStart[part + 1] - partStart[part];
     const int* faces = order + partStart[part];
     const uint64_t maxVerts = 3ull * static_cast<uint64_t>(n);
-    pw.Vertices = PoolArray<uint8_t>(rm, maxVerts * static_cast<uint64_t>(pw.VertexStride));
-    int* next = PoolArray<int>(rm, maxVerts);
+    const uint64_t stride = static_cast<uint64_t>(pw.VertexStride);
+    VertexRecords made;
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
-    if (!pw.Vertices || !next || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    if (!pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
     // a vertex record is built in vbuf, whose stride is a whole number of 8-byte words
     uint64_t vbuf64[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
@@ -291,20 +323,26 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           uv[s * 2 + 1] = t.v;
         }
         int found = -1;
-        for (int e = posHead[pos[c]]; e >= 0; e = next[e])
-          if (SameWords(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf64, words)) {
+        for (int e = posHead[pos[c]]; e >= 0; e = made.next[e])
+          if (SameWords(made.records + static_cast<size_t>(e) * stride, vbuf64, words)) {
             found = e;
             break;
           }
         if (found < 0) {
+          if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, stride, maxVerts))
+            return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
           found = pw.VertexCount++;
-          std::memcpy(pw.Vertices + static_cast<size_t>(found) * pw.VertexStride, vbuf, pw.VertexStride);
-          next[found] = posHead[pos[c]];
+          std::memcpy(made.records + static_cast<size_t>(found) * stride, vbuf, stride);
+          made.next[found] = posHead[pos[c]];
           posHead[pos[c]] = found;
         }
         out.VertexIndex[k] = static_cast<uint32_t>(found);
       }
     }
+    // the records into the pool at their count
+    pw.Vertices = PoolArray<uint8_t>(rm, static_cast<uint64_t>(pw.VertexCount) * stride);
+    if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    if (pw.VertexCount > 0) std::memcpy(pw.Vertices, made.records, static_cast<size_t>(pw.VertexCount) * stride);
     for (int v = 0; v < pw.VertexCount; ++v)
       posHead[reinterpret_cast<MV1MeshVertex*>(pw.Vertices + static_cast<size_t>(v) * pw.VertexStride)->PositionIndex] = -1;
 
