@@ -1,7 +1,7 @@
 # Two commands on a fresh machine: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-# The core the peer benchmark table is pinned to.
+# The core the peer benchmark tables (drawers, model loads) are pinned to.
 BENCH_CPU ?= 0
 # make bench BENCH_FILTER=Polygon BENCH_REPS=5: a regular expression over benchmark names, and
 # the repetitions whose median, mean and spread are reported.
@@ -45,8 +45,9 @@ test: test-release test-asan
 
 bench: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
-	for b in build/release/*_bench; do [ $$b = build/release/peer_bench ] || $$b --benchmark_filter='$(BENCH_FILTER)' --benchmark_repetitions=$(BENCH_REPS) --benchmark_report_aggregates_only=true; done
+	for b in build/release/*_bench; do case $$b in */peer_bench|*/load_peer_bench) ;; *) $$b --benchmark_filter='$(BENCH_FILTER)' --benchmark_repetitions=$(BENCH_REPS) --benchmark_report_aggregates_only=true;; esac; done
 	python3 scripts/bench_table.py build/release/peer_bench --repetitions $(BENCH_REPS) --cpu $(BENCH_CPU)
+	python3 scripts/bench_table.py build/release/load_peer_bench --repetitions $(BENCH_REPS) --cpu $(BENCH_CPU)
 
 # Installs the release build into build/release/package-check, compiles each installed header on
 # its own, and builds and runs examples/ as an outside project against the installed package.

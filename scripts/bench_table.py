@@ -1,15 +1,24 @@
 #!/usr/bin/env python3
-"""Runs the peer benchmark binary and prints its figures as a table.
+"""Runs a peer benchmark binary and prints its figures as tables.
 
 Usage: bench_table.py BINARY [--repetitions N] [--cpu C] [--json OUT] [--filter REGEX]
        bench_table.py --from-json FILE
 
-Benchmarks are named [<function>/]<work>/engine, .../peer and .../bound; each figure is the median
-of the repetitions, in millions of destination pixels per second. An engine benchmark's "target"
-counter is the engine-to-peer ratio it is meant to reach; the target column shows it, with "met"
-or "missed". With --cpu the binary runs pinned to that core (taskset)."""
+Drawers (peer_bench): benchmarks named [<function>/]<work>/engine, .../peer and .../bound; each
+figure is the median of the repetitions, in millions of destination pixels per second. An engine
+benchmark's "target" counter is the engine-to-peer ratio it is meant to reach; the target column
+shows it, with "met" or "missed".
+
+Model loads (load_peer_bench): load/<work>/engine, .../peer (the peer importer without
+post-processing) and .../peer_pp (with triangulation, vertex joining and smooth normals), medians
+of CPU time; mem/<work>/<kind>, the peak resident memory of one load in a child process. The
+tables carry each row's target and whether it is met.
+
+The repetitions run interleaved in random order; with --cpu the binary runs pinned to that core
+(taskset)."""
 import argparse
 import json
+import math
 import shutil
 import subprocess
 import sys
@@ -37,6 +46,7 @@ def main():
             return print_table(json.load(f), args)
     cmd = [args.binary, "--benchmark_format=json",
            f"--benchmark_repetitions={args.repetitions}",
+           "--benchmark_enable_random_interleaving=true",
            "--benchmark_report_aggregates_only=true"]
     if args.filter:
         cmd.append(f"--benchmark_filter={args.filter}")
@@ -50,6 +60,9 @@ def main():
 
 
 def print_table(data, args):
+    if any(b["run_name"].startswith(("load/", "mem/")) for b in data["benchmarks"]):
+        print_load_tables(data)
+        return print_context(data, args)
     rates = {}  # work -> {engine|peer|bound: Mpix/s}
     targets = {}  # work -> the engine-to-peer ratio to reach
     order = []
@@ -85,18 +98,100 @@ def print_table(data, args):
         ratio = e / p if e and p else None
         rows.append((work, fmt(e, ",.0f"), fmt(p, ",.0f"), fmt(ratio, ".2f"), target(work, ratio),
                      fmt(e / bnd if e and bnd else None, ".2f")))
-    cols = len(rows[0])
-    widths = [max(len(row[i]) for row in rows) for i in range(cols)]
-    print("| " + " | ".join(rows[0][i].ljust(widths[i]) for i in range(cols)) + " |")
-    print("|" + "|".join("-" * (w + 1) + (":" if i else "-") for i, w in enumerate(widths)) + "|")
-    for row in rows[1:]:
-        print("| " + row[0].ljust(widths[0]) + " | " +
-              " | ".join(row[i].rjust(widths[i]) for i in range(1, cols)) + " |")
+    markdown(rows)
+    return print_context(data, args)
+
+
+def print_context(data, args):
     ctx = data.get("context", {})
     print(f"\n{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz, "
           f"{b_reps(data)} repetitions, medians"
           + (f", pinned to CPU {args.cpu}" if args.cpu is not None else ""))
     return 0
+
+
+def markdown(rows):
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    print("| " + " | ".join(rows[0][i].ljust(widths[i]) for i in range(len(widths))) + " |")
+    print("|" + "|".join("-" * (w + 1) + (":" if i else "-") for i, w in enumerate(widths)) + "|")
+    for row in rows[1:]:
+        print("| " + row[0].ljust(widths[0]) + " | " +
+              " | ".join(row[i].rjust(widths[i]) for i in range(1, len(widths))) + " |")
+
+
+def print_load_tables(data):
+    """The load table (CPU time medians) and the memory table (peak resident above the start)."""
+    times, peaks, info, order = {}, {}, {}, []
+    medians = any(b.get("aggregate_name") == "median" for b in data["benchmarks"])
+    for b in data["benchmarks"]:
+        if (b.get("aggregate_name") != "median") if medians else b.get("run_type") == "aggregate":
+            continue
+        section, work, kind = b["run_name"].split("/")[:3]
+        if work not in info:
+            info[work] = {k: b.get(k) for k in ("group", "has_normals", "triangles")}
+            order.append(work)
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b.get("time_unit", "ns")]
+        if section == "load":
+            times.setdefault(work, {})[kind] = b["cpu_time"] * scale
+        elif "peak_KiB" in b:
+            peaks.setdefault(work, {})[kind] = b["peak_KiB"]
+
+    # small, large, then the grids by format and size (the runs come interleaved)
+    order.sort(key=lambda w: (info[w]["group"], w.rsplit("_", 1)[0], info[w]["triangles"] or 0, w))
+
+    def f(v, style=",.0f"):
+        return format(v, style) if v is not None else "-"
+
+    def ok(good):
+        return "yes" if good else "NO"
+
+    rows = [("load (CPU time)", "engine us", "peer us", "peer pp us", "ratio", "target", "met")]
+    large = []
+    for work in order:
+        t = times.get(work)
+        if not t:
+            continue
+        g, normals = info[work]["group"], info[work]["has_normals"]
+        e, p, pp = t.get("engine"), t.get("peer"), t.get("peer_pp")
+        ratio = target = met = None
+        if g == 0 and e and p and pp:  # small X, textures removed
+            ref = p if normals else pp
+            ratio, target, met = e / ref, ("<= 1.00 raw" if normals else "<= 1.00 pp"), e <= ref
+        elif g == 1 and e and p:  # large X as found
+            ratio, target = e / p, "mean <= 0.45"
+            large.append(ratio)
+        elif work.startswith("grid_mqo_") and e:  # MQO against the same grid as text X
+            x = times.get(work.replace("grid_mqo_", "grid_xtext_"), {}).get("engine")
+            if x:
+                ratio, target, met = e / x, "<= 1.50 X", e / x <= 1.5
+        elif e and p:
+            ratio = e / p
+        rows.append((work, f(e), f(p), f(pp), f(ratio, ".2f"), target or "",
+                     ok(met) if met is not None else ""))
+    if large:
+        mean = math.exp(sum(math.log(r) for r in large) / len(large))
+        rows.append((f"x_large geometric mean ({len(large)})", "", "", "", f(mean, ".2f"),
+                     "<= 0.45 raw", ok(mean <= 0.45)))
+    markdown(rows)
+    print("\nsmall X: textures removed, against the peer's raw load when the file has normals, "
+          "its post-processed load when not; ratio = engine / that. MQO grids: engine time per "
+          "triangle against the same grid as text X without normals.\n")
+    if not peaks:
+        return
+    rows = [("memory (peak KiB)", "engine", "peer", "peer pp", "to raw", "target", "met")]
+    for work in order:
+        m = peaks.get(work)
+        if not m:
+            continue
+        e, p, pp = m.get("engine"), m.get("peer"), m.get("peer_pp")
+        ratio = e / p if e is not None and p else None
+        met = None if ratio is None or pp is None else (ratio <= 1.2 and e <= pp)
+        rows.append((work, f(e), f(p), f(pp), f(ratio, ".2f"), "<= 1.20 raw, <= pp",
+                     ok(met) if met is not None else ""))
+    markdown(rows)
+    print("\nOne load in a fresh child process: peak resident memory above its resident memory "
+          "just before the load (X files of 100 KB and more with their textures removed, and the "
+          "generated X grids).")
 
 
 if __name__ == "__main__":

@@ -135,16 +135,19 @@ const char* StrStr(const char* s, const char* part) {
   }
 }
 
-int AsciiToInt(const char* text) {
+int AsciiToInt(const char* text) { return AsciiToIntN(text, std::strlen(text)); }
+
+int AsciiToIntN(const char* text, size_t length) {
   const char* p = text;
-  while (*p && *p != '-' && !(*p >= '0' && *p <= '9')) ++p;
+  const char* end = text + length;
+  while (p < end && *p && *p != '-' && !(*p >= '0' && *p <= '9')) ++p;
   bool negative = false;
-  if (*p == '-') {
+  if (p < end && *p == '-') {
     negative = true;
     ++p;
   }
   uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') value = value * 10u + uint32_t(*p++ - '0');
+  while (p < end && *p >= '0' && *p <= '9') value = value * 10u + uint32_t(*p++ - '0');
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
 }
@@ -158,13 +161,19 @@ const char* ReadPlainDecimal(const char* text, const char* end, bool allowPoint,
   const char* p = text;
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  // at most 20 digits are taken (20 or more refuse the text)
   uint64_t m = 0;
-  int digits = 0, fraction = 0;
-  while (p < end && *p >= '0' && *p <= '9' && digits < 20) m = m * 10 + static_cast<uint64_t>(*p++ - '0'), ++digits;
+  const char* lastDigit = end - p > 20 ? p + 20 : end;
+  const char* first = p;
+  for (unsigned d; p < lastDigit && (d = static_cast<unsigned>(*p - '0')) < 10; ++p) m = m * 10 + d;
+  int digits = static_cast<int>(p - first), fraction = 0;
   if (allowPoint && p < end && *p == '.') {
     ++p;
-    while (p < end && *p >= '0' && *p <= '9' && digits < 20)
-      m = m * 10 + static_cast<uint64_t>(*p++ - '0'), ++digits, ++fraction;
+    const char* firstFraction = p;
+    lastDigit = end - p > 20 - digits ? p + (20 - digits) : end;
+    for (unsigned d; p < lastDigit && (d = static_cast<unsigned>(*p - '0')) < 10; ++p) m = m * 10 + d;
+    fraction = static_cast<int>(p - firstFraction);
+    digits += fraction;
   }
   if (digits == 0 || digits > 19 || m > (uint64_t{1} << 53)) return nullptr;
   double d = static_cast<double>(m) / kPow10[fraction];

@@ -50,6 +50,9 @@ const char* StrStr(const char* s, const char* part);
 // The decimal integer of a text: skips to the first digit or "-", then reads digits. Values
 // beyond 32 bits wrap modulo 2^32. No digit gives 0.
 int AsciiToInt(const char* text);
+// The same over the first length bytes of text (a zero byte among them still ends it), which
+// need not be zero-terminated.
+int AsciiToIntN(const char* text, size_t length);
 // The value of a decimal floating-point text (leading blanks, an optional sign, digits, a point,
 // digits, an optional exponent); 0.0 when there is no number. Independent of the C locale.
 double AsciiToDouble(const char* text);

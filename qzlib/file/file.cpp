@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <qzlib/base/memory.h>
@@ -89,9 +91,67 @@ int64_t CurrentSize(const PlainFile* f) {
   return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
+std::string Folded(const char* s) {
+  std::string f(s);
+  for (char& c : f)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return f;
+}
+
+// A folder's entries as (folded name, name) pairs sorted, so that the first of equal folded names
+// is the least name; a folder that cannot be read has none.
+struct Listing {
+  bool readable;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+// What a listing scope keeps: per folder (the folder path as the name matching walks it), its
+// listing; per path asked about, whether it exists; the current directory.
+struct ListingCache {
+  std::mutex lock;
+  int scopes = 0;
+  std::unordered_map<std::string, Listing> folders;
+  std::unordered_map<std::string, bool> exists;
+  std::string currentDir;  // empty until asked
+  void Clear() {
+    folders.clear();
+    exists.clear();
+    currentDir.clear();
+  }
+};
+ListingCache g_listings;
+
+// Whether a path exists as far as the open listing scope knows without asking the file system:
+// 1 or 0, or -1 when it does not know (or no scope is open). The caller holds the lock.
+int KnownExists(const std::string& p) {
+  if (g_listings.scopes == 0) return -1;
+  auto it = g_listings.exists.find(p);
+  if (it != g_listings.exists.end()) return it->second ? 1 : 0;
+  // an entry of a folder listed already is in its listing, exactly as written
+  const size_t slash = p.rfind('/');
+  const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+  auto listed = g_listings.folders.find(p.substr(0, cut));
+  if (cut == p.size() || listed == g_listings.folders.end()) return -1;
+  const auto key = std::make_pair(Folded(p.c_str() + cut), p.substr(cut));
+  const auto& entries = listed->second.entries;
+  auto hit = std::lower_bound(entries.begin(), entries.end(), key);
+  return hit != entries.end() && *hit == key ? 1 : 0;
+}
+
 bool Exists(const std::string& p) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  const int known = KnownExists(p);
+  if (known >= 0) return known == 1;
   struct stat st;
-  return lstat(p.c_str(), &st) == 0;
+  const bool found = lstat(p.c_str(), &st) == 0;
+  if (g_listings.scopes > 0) g_listings.exists.emplace(p, found);
+  return found;
+}
+
+// True when a listing scope knows that the path does not exist.
+bool KnownMissing(const std::string& p) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  return KnownExists(p) == 0;
 }
 
 bool FoldEqual(const char* a, const char* b) {
@@ -102,6 +162,64 @@ bool FoldEqual(const char* a, const char* b) {
     if (x != y) return false;
     if (x == 0) return true;
   }
+}
+
+
+// The entry of an operating-system folder ("" is the current one) that matches comp with ASCII
+// letters in either case, the least such name when several match; empty when none does.
+std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
+  std::string best;
+  DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+  if (d) {
+    while (dirent* e = readdir(d)) {
+      if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name)) best = e->d_name;
+    }
+    closedir(d);
+  }
+  return best;
+}
+
+// The least entry of a listing equal to comp with ASCII letters in either case; empty when none.
+std::string FoldedMatch(const Listing& listing, const std::string& comp) {
+  const std::string key = Folded(comp.c_str());
+  auto hit = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::make_pair(key, std::string()));
+  return hit != listing.entries.end() && hit->first == key ? hit->second : std::string();
+}
+
+// As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
+// listing scope is open.
+std::string MatchInFolder(const std::string& folder, const std::string& comp) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+  auto it = g_listings.folders.find(folder);
+  if (it == g_listings.folders.end()) {
+    Listing listing{false, {}};
+    if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
+      listing.readable = true;
+      while (dirent* e = readdir(d)) listing.entries.emplace_back(Folded(e->d_name), e->d_name);
+      closedir(d);
+    }
+    std::sort(listing.entries.begin(), listing.entries.end());
+    it = g_listings.folders.emplace(folder, std::move(listing)).first;
+  }
+  return FoldedMatch(it->second, comp);
+}
+
+// Within a listing scope, the resolution of a missing os path whose folder (everything up to its
+// last "/") was listed and read as written: that folder stands as it is, and only the last
+// component is matched. False when the walk over every component has to decide.
+bool ResolveInListedFolder(const std::string& os, std::string* out) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return false;
+  const size_t slash = os.rfind('/');
+  const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = os.substr(cut);
+  if (name.empty() || name == "." || name == "..") return false;
+  auto it = g_listings.folders.find(os.substr(0, cut));
+  if (it == g_listings.folders.end() || !it->second.readable) return false;
+  const std::string best = FoldedMatch(it->second, name);
+  *out = os.substr(0, cut) + (best.empty() ? name : best);
+  return true;
 }
 
 // The operating-system path for an engine path: as written when it exists, else with each
@@ -115,6 +233,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
     *out = os;
     return true;
   }
+  if (ResolveInListedFolder(os, out)) return true;
   std::string resolved = os[0] == '/' ? "/" : "";
   size_t pos = 0;
   while (pos <= os.size()) {
@@ -125,15 +244,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
     if (comp.empty()) continue;
     std::string candidate = resolved + comp;
     if (comp != "." && comp != ".." && !Exists(candidate)) {
-      DIR* d = opendir(resolved.empty() ? "." : resolved.c_str());
-      std::string best;
-      if (d) {
-        while (dirent* e = readdir(d)) {
-          if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name))
-            best = e->d_name;
-        }
-        closedir(d);
-      }
+      std::string best = MatchInFolder(resolved, comp);
       if (!best.empty()) candidate = resolved + best;
     }
     resolved = candidate;
@@ -148,7 +259,7 @@ bool ResolveOsPath(const char* path, std::string* out) {
 FileHandle PlainOpen(const char* path, int, int, int) {
   if (!path) return 0;
   std::string os;
-  if (!ResolveOsPath(path, &os)) return 0;
+  if (!ResolveOsPath(path, &os) || KnownMissing(os)) return 0;
   // Opened without blocking and checked before use: a FIFO or device never stalls the open.
   int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
@@ -227,17 +338,23 @@ int PlainSetCurrentDir(const char* path) {
   if (!path) return -1;
   std::string os;
   if (!ResolveOsPath(path, &os)) return -1;
-  return chdir(os.c_str()) == 0 ? 0 : -1;
+  if (chdir(os.c_str()) != 0) return -1;
+  // what a scope kept was found from the old current directory
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  g_listings.Clear();
+  return 0;
 }
 
 int PlainGetCurrentDir(char* buffer, size_t bufferSize) {
   if (!buffer || bufferSize == 0) return -1;
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  std::string engine = g_listings.currentDir;
   char cwd[PATH_MAX];
-  std::string engine;
-  if (!getcwd(cwd, sizeof(cwd)) || !OsPathToEngine(cwd, &engine)) {
+  if (engine.empty() && (!getcwd(cwd, sizeof(cwd)) || !OsPathToEngine(cwd, &engine))) {
     buffer[0] = 0;
     return -1;
   }
+  if (g_listings.scopes > 0) g_listings.currentDir = engine;
   return StrCopy(buffer, bufferSize, engine.c_str());
 }
 
@@ -334,6 +451,16 @@ const FileFunctionTable* GetPlainFileFunctionTable() { return &kPlainTable; }
 int SetFileFunctionTable(const FileFunctionTable* table) {
   g_table = table ? table : &kDefaultTable;
   return 0;
+}
+
+void FileListingScopeBegin() {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  ++g_listings.scopes;
+}
+
+void FileListingScopeEnd() {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes > 0 && --g_listings.scopes == 0) g_listings.Clear();
 }
 
 FileHandle FileOpen(const char* path, int cacheFlag, int blockReadFlag, int asyncFlag) {

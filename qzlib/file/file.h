@@ -45,6 +45,16 @@ const FileFunctionTable* GetPlainFileFunctionTable();
 // Handles opened through one set must be closed before another is installed. Returns 0.
 int SetFileFunctionTable(const FileFunctionTable* table);
 
+// A listing scope: while one is open, the plain-file set reads a folder's entries once, at the
+// first name it must match there in either case, and answers every later name in that folder
+// from that listing; it also asks the file system once whether any other path exists and what
+// the current directory is, and keeps the answers. Ending the outermost scope, or changing the
+// current directory, drops what was kept; files made or removed meanwhile are seen only after
+// that. MV1LoadModel holds a scope for the length of a load (the model file, its textures and
+// its motions), during which the files it reads do not change.
+void FileListingScopeBegin();
+void FileListingScopeEnd();
+
 // Opens a file for reading: a handle, or 0 when it cannot be opened. cacheFlag and asyncFlag ask
 // for read-ahead and background reading, which the plain-file set does without.
 FileHandle FileOpen(const char* path, int cacheFlag = 0, int blockReadFlag = 1, int asyncFlag = 0);

@@ -19,6 +19,10 @@ namespace {
 
 MV1ModelReader g_readers[MV1_READER_NUM] = {LoadMV1ToModelBase, nullptr, nullptr, nullptr};
 
+// The file image of the load in progress, until it is freed; released when a reader gave it up.
+uint8_t* g_loadImage = nullptr;
+bool g_loadImageReleased = false;
+
 int CopyOut(const char* s, size_t n, char* out, size_t outSize) {
   if (n + 1 > outSize) {
     if (outSize) out[0] = 0;
@@ -30,6 +34,13 @@ int CopyOut(const char* s, size_t n, char* out, size_t outSize) {
 }
 
 }  // namespace
+
+void MV1ReleaseLoadImage(const void* image) {
+  if (!image || image != g_loadImage) return;
+  MEM_FREE(g_loadImage);
+  g_loadImage = nullptr;
+  g_loadImageReleased = true;
+}
 
 int MV1SetModelReader(int slot, MV1ModelReader reader) {
   if (slot < 0 || slot >= MV1_READER_NUM) return -1;
@@ -68,13 +79,10 @@ int MV1SplitModelPath(const char* path, char* folder, size_t folderSize, char* f
   return CopyOut(file, nameLength, modelName, modelNameSize);
 }
 
-int MV1LoadModel(const char* path) {
-  if (!MV1SystemInitFlag || !path) return -1;
-  char folder[2048], fileName[1024], modelName[1024];
-  if (MV1SplitModelPath(path, folder, sizeof(folder), fileName, sizeof(fileName), modelName,
-                        sizeof(modelName)) != 0)
-    return WriteLogFmt(TEXT_MV1_MODEL_OPEN_FAILED, path);
+namespace {
 
+// Reads the file whole and offers it to the readers: a model-base handle, or -1.
+int ReadModelBase(const char* path, const char* modelName, const char* folder) {
   FileHandle fp = FileOpen(path);
   if (!fp) return WriteLogFmt(TEXT_MV1_MODEL_OPEN_FAILED, path);
   FileSeek(fp, 0, 2);
@@ -98,15 +106,32 @@ int MV1LoadModel(const char* path) {
   }
   image[size] = 0;
 
+  g_loadImage = image;
+  g_loadImageReleased = false;
   int baseHandle = -1;
-  for (int r = 0; r < MV1_READER_NUM && baseHandle < 0; ++r)
+  for (int r = 0; r < MV1_READER_NUM && baseHandle < 0 && !g_loadImageReleased; ++r)
     if (g_readers[r]) baseHandle = g_readers[r](image, static_cast<size_t>(size), path, modelName, folder);
-  if (baseHandle < 0) {
-    MEM_FREE(image);
-    return -1;
-  }
+  MEM_FREE(g_loadImage);  // a reader may have given it up already
+  g_loadImage = nullptr;
+  return baseHandle < 0 ? -1 : baseHandle;
+}
+
+}  // namespace
+
+int MV1LoadModel(const char* path) {
+  if (!MV1SystemInitFlag || !path) return -1;
+  char folder[2048], fileName[1024], modelName[1024];
+  if (MV1SplitModelPath(path, folder, sizeof(folder), fileName, sizeof(fileName), modelName,
+                        sizeof(modelName)) != 0)
+    return WriteLogFmt(TEXT_MV1_MODEL_OPEN_FAILED, path);
+
+  // every file of the load (model, textures, motions) is looked up against folder listings
+  // read once
+  FileListingScopeBegin();
+  const int baseHandle = ReadModelBase(path, modelName, folder);
+  FileListingScopeEnd();
+  if (baseHandle < 0) return -1;
   MV1SetupModelBaseVertexBuffer(baseHandle);
-  MEM_FREE(image);
 
   const int modelHandle = MV1AddModelHandle();
   if (modelHandle < 0) {

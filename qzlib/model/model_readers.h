@@ -20,6 +20,12 @@ enum : int {
   MV1_READER_NUM = 4,
 };
 
+// Frees the file image MV1LoadModel is offering to a reader, as soon as the reader holds what it
+// needs of it (it must not read the image afterwards). MV1LoadModel then offers the file to no
+// further reader: each reader refuses the others' files by their first bytes alone. Does
+// nothing for an image MV1LoadModel does not hold (a reader called directly).
+void MV1ReleaseLoadImage(const void* image);
+
 // Sets a reader slot (null empties it). 0, or -1 for a slot out of range.
 int MV1SetModelReader(int slot, MV1ModelReader reader);
 // The reader of a slot, or null.

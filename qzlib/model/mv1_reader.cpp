@@ -1594,6 +1594,7 @@ int LoadMV1ToModelBase(const void* image, size_t size, const char* path, const c
     MEM_FREE(buffer);
     return Refuse("damaged LZ block"), -1;
   }
+  MV1ReleaseLoadImage(image);  // everything is read from the unpacked copy
   int handle = -1;
   {
     Checked c;

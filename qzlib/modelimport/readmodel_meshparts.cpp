@@ -8,10 +8,21 @@
 #include <cstring>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/modelimport/readmodel_work.h>
 
 namespace {
+
+// Whether the words of a vertex record equal those of b (records are whole 8-byte words).
+inline bool SameWords(const uint8_t* a, const uint64_t* b, int words) {
+  for (int w = 0; w < words; ++w) {
+    uint64_t x;
+    std::memcpy(&x, a + 8 * w, 8);
+    if (x != b[w]) return false;
+  }
+  return true;
+}
 
 constexpr int kMaxListIndices = 65535;
 constexpr int kMaxGroups = 128;
@@ -33,23 +44,84 @@ T* PoolArray(ReadModel* rm, uint64_t count) {
   return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
 }
 
+// A part's vertex records while the part is built, and the table that finds a record by its
+// bytes (open addressing, linear probing, at most half full; a slot holds record index + 1, 0 when
+// empty). The records grow by doubling in tracked memory up to the most the part can have (three
+// per face), the table with them, so that only the records made occupy memory; and since the
+// records are unique, a corner finds the same record a walk over its position's records would,
+// at a cost that does not grow with how many distinct vertices share the position. Freed when the
+// part is done.
+struct VertexRecords {
+  uint8_t* records = nullptr;
+  int* table = nullptr;
+  uint64_t capacity = 0;
+  uint64_t mask = 0;  // table size - 1
+  uint64_t stride = 0;
+  int words = 0;
+  uint64_t* probes = nullptr;  // records compared, for the work count
+  VertexRecords(uint64_t recordStride, uint64_t* probeCount)
+      : stride(recordStride), words(static_cast<int>(recordStride / 8)), probes(probeCount) {}
+  VertexRecords(const VertexRecords&) = delete;
+  VertexRecords& operator=(const VertexRecords&) = delete;
+  ~VertexRecords() {
+    MEM_FREE(records);
+    MEM_FREE(table);
+  }
+  static uint64_t Hash(const uint64_t* v, int words) {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (int w = 0; w < words; ++w) {
+      h = (h ^ v[w]) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
+    }
+    return h;
+  }
+  // The slot holding the record equal to v, or the empty slot where it belongs (*found = -1).
+  uint64_t Find(const uint64_t* v, int* found) const {
+    *found = -1;
+    if (!table) return 0;
+    uint64_t slot = Hash(v, words) & mask;
+    for (; table[slot] != 0; slot = (slot + 1) & mask) {
+      ++*probes;
+      if (SameWords(records + static_cast<size_t>(table[slot] - 1) * stride, v, words)) {
+        *found = table[slot] - 1;
+        break;
+      }
+    }
+    return slot;
+  }
+  // Room for count records (count - 1 made so far), at most limit, the table re-filled when it
+  // grows; false when memory runs out.
+  bool Reserve(uint64_t count, uint64_t limit) {
+    if (count <= capacity) return true;
+    uint64_t grown = capacity ? capacity * 2 : 4096;
+    if (grown > limit) grown = limit;
+    if (grown < count) grown = count;
+    auto* r = static_cast<uint8_t*>(MEM_REALLOC(records, grown * stride));
+    if (!r) return false;
+    records = r;
+    uint64_t size = 16;
+    while (size < 2 * grown) size *= 2;
+    auto* t = static_cast<int*>(MEM_ALLOC(size * sizeof(int)));
+    if (!t) return false;
+    std::memset(t, 0, size * sizeof(int));
+    MEM_FREE(table);
+    table = t;
+    mask = size - 1;
+    capacity = grown;
+    for (uint64_t e = 0; e + 1 < count; ++e) {
+      uint64_t v[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
+      std::memcpy(v, records + e * stride, stride);
+      uint64_t slot = Hash(v, words) & mask;
+      while (table[slot] != 0) slot = (slot + 1) & mask;
+      table[slot] = static_cast<int>(e + 1);
+    }
+    return true;
+  }
+};
+
 int Fail(const char* text) {
   WriteLog(text);
   return -1;
-}
-
-// A part's vertices are unique; a corner finds its vertex by its bytes in an open-addressed table
-// (linear probing, at most half full, slot value = vertex index + 1, 0 empty), so a position that
-// many distinct vertices share costs no more per corner than one that few do.
-uint64_t VertexHash(const uint8_t* bytes, int stride) {
-  uint64_t h = 0x9E3779B97F4A7C15ull;
-  for (int i = 0; i < stride; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, bytes + i, 8);
-    h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  return h;
 }
 
 bool GroupHas(const Group* g, int bone) { return (g->Has[bone >> 6] >> (bone & 63)) & 1; }
@@ -252,27 +324,30 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const int n = partStart[part + 1] - partStart[part];
     const int* faces = order + partStart[part];
     const uint64_t maxVerts = 3ull * static_cast<uint64_t>(n);
-    uint64_t tableSize = 16;
-    while (tableSize < 2 * maxVerts) tableSize *= 2;
-    const uint64_t mask = tableSize - 1;
-    pw.Vertices = PoolArray<uint8_t>(rm, maxVerts * static_cast<uint64_t>(pw.VertexStride));
-    int* table = PoolArray<int>(rm, tableSize);
+    const uint64_t stride = static_cast<uint64_t>(pw.VertexStride);
+    VertexRecords made(stride, &probes);
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
-    if (!pw.Vertices || !table || !pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    if (!pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
-    uint8_t vbuf[16 + READMODEL_MAX_UV_SETS * 8];
+    // a vertex record is built in vbuf, whose stride is a whole number of 8-byte words
+    uint64_t vbuf64[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
+    uint8_t* const vbuf = reinterpret_cast<uint8_t*>(vbuf64);
+    const int words = pw.VertexStride / 8;
     for (int i = 0; i < n; ++i) {
       const ReadModelFace& face = mesh->Faces[faces[i]];
       const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
       const int* nrm = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_NORMAL);
       const int* col = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_COLOR);
+      const int* uvIndex[READMODEL_MAX_UV_SETS];
+      for (int s = 0; s < pw.UVSetCount; ++s)
+        uvIndex[s] = mesh->UVs[s] ? ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s) : nullptr;
       MV1MeshFace& out = pw.Faces[i];
       int type = skinCount > 0 ? faceType[faces[i]] : 0;
       out.TriangleListType = static_cast<uint16_t>(type);
       out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
       for (int k = 0; k < 3; ++k) {
         int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
-        std::memset(vbuf, 0, sizeof(vbuf));
+        for (int w = 0; w < words; ++w) vbuf64[w] = 0;
         auto* v = reinterpret_cast<MV1MeshVertex*>(vbuf);
         v->PositionIndex = static_cast<uint32_t>(pos[c]);
         v->NormalIndex = static_cast<uint32_t>(nrm[c]);
@@ -285,29 +360,29 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         if (v->Diffuse.a != 255) pw.HasVertexAlpha = 1;
         float* uv = MV1MeshVertexUV(v);
         for (int s = 0; s < pw.UVSetCount; ++s) {
-          if (!mesh->UVs[s]) continue;
-          const ReadModelUV& t = mesh->UVs[s][ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s)[c]];
+          if (!uvIndex[s]) continue;
+          const ReadModelUV& t = mesh->UVs[s][uvIndex[s][c]];
           uv[s * 2] = t.u;
           uv[s * 2 + 1] = t.v;
         }
-        int found = -1;
-        uint64_t slot = VertexHash(vbuf, pw.VertexStride) & mask;
-        for (; table[slot] != 0; slot = (slot + 1) & mask) {
-          ++probes;
-          const int e = table[slot] - 1;
-          if (std::memcmp(pw.Vertices + static_cast<size_t>(e) * pw.VertexStride, vbuf, pw.VertexStride) == 0) {
-            found = e;
-            break;
-          }
-        }
+        int found;
+        uint64_t slot = made.Find(vbuf64, &found);
         if (found < 0) {
+          const uint64_t mask = made.mask;
+          if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, maxVerts))
+            return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+          if (made.mask != mask) slot = made.Find(vbuf64, &found);  // the table grew
           found = pw.VertexCount++;
-          std::memcpy(pw.Vertices + static_cast<size_t>(found) * pw.VertexStride, vbuf, pw.VertexStride);
-          table[slot] = found + 1;
+          std::memcpy(made.records + static_cast<size_t>(found) * stride, vbuf, stride);
+          made.table[slot] = found + 1;
         }
         out.VertexIndex[k] = static_cast<uint32_t>(found);
       }
     }
+    // the records into the pool at their count
+    pw.Vertices = PoolArray<uint8_t>(rm, static_cast<uint64_t>(pw.VertexCount) * stride);
+    if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    if (pw.VertexCount > 0) std::memcpy(pw.Vertices, made.records, static_cast<size_t>(pw.VertexCount) * stride);
 
     // lists: rigid, four-bone groups, eight-bone groups, free-bone
     const int64_t* counts = partCounts + part * 4;

@@ -36,10 +36,16 @@ class PoolRanges {
     if (count <= 0) return true;
     if (!p) return false;
     uintptr_t at = reinterpret_cast<uintptr_t>(p);
-    const Range* r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
-    if (r == ranges_) return false;
-    --r;
-    return at < r->end && static_cast<uint64_t>(count) <= (r->end - at) / size;
+    // the blocks do not overlap: the block of the last hit holds the next array most often
+    const Range* r = last_;
+    if (!r || at < r->start || at >= r->end) {
+      r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
+      if (r == ranges_) return false;
+      --r;
+      if (at >= r->end) return false;
+      last_ = r;
+    }
+    return static_cast<uint64_t>(count) <= (r->end - at) / size;
   }
 
  private:
@@ -48,6 +54,7 @@ class PoolRanges {
   };
   Range* ranges_ = nullptr;
   size_t count_ = 0;
+  mutable const Range* last_ = nullptr;
 };
 
 int Refuse(const char* detail) {
@@ -126,7 +133,7 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
   const bool keepNormals = MeshKeepsNormals(rm, m);
   int kept = 0;
   for (int i = 0; i < m->FaceCount; ++i) {
-    ReadModelFace f = m->Faces[i];
+    ReadModelFace& f = m->Faces[i];  // checked in place, moved down only past dropped faces
     if (f.IndexCount < 3) continue;
     f.Sets &= (1u << READMODEL_SET_COUNT) - 1;  // bits of no set name nothing
     if (f.IndexCount > READMODEL_MAX_FACE_INDICES) return Refusef("mesh %d has a face of %d vertices", m->Index, f.IndexCount);
@@ -148,7 +155,8 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
     int uvSets = ReadModelMaterialUVSets(m->Materials[f.MaterialIndex]);
     for (int k = 0; k < uvSets; ++k)
       if (m->UVs[k] && !check(READMODEL_SET_UV0 + k, m->UVCount[k])) return Refusef("mesh %d face %d: UV index", m->Index, i);
-    m->Faces[kept++] = f;
+    if (kept != i) m->Faces[kept] = f;
+    ++kept;
   }
   m->FaceCount = kept;
   return 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -135,5 +136,42 @@ TEST(StrUtil, AsciiToDoubleMatchesStrtod) {
     double want = std::strtod(copy.c_str(), nullptr);
     double got = AsciiToDoubleN(text.data(), text.size());
     ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "seed " << seed << ": " << text;
+  }
+}
+
+// The plain decimal reader over random texts: it takes [+|-]digits[.digits] with 1 to 19 digits
+// whose value is at most 2^53, stops right after them, and gives the correctly rounded value and
+// the digits modulo 2^32 with the sign; anything else is refused.
+TEST(StrUtil, PlainDecimalFollowsItsRule) {
+  const char kChars[] = "0123456789.-+;x";
+  for (int seed = 1; seed <= 3000; ++seed) {
+    std::mt19937 rng(seed);
+    std::string s;
+    const int n = static_cast<int>(rng() % 26);
+    for (int i = 0; i < n; ++i) s += rng() % 4 ? kChars[rng() % 10] : kChars[rng() % (sizeof(kChars) - 1)];
+    const bool point = rng() % 2;
+    // reference
+    size_t p = 0;
+    bool negative = false;
+    if (p < s.size() && (s[p] == '-' || s[p] == '+')) negative = s[p++] == '-';
+    std::string digits;
+    while (p < s.size() && std::isdigit(static_cast<unsigned char>(s[p])) && digits.size() < 20) digits += s[p++];
+    size_t fraction = 0;
+    if (point && p < s.size() && s[p] == '.') {
+      ++p;
+      while (p < s.size() && std::isdigit(static_cast<unsigned char>(s[p])) && digits.size() < 20) digits += s[p++], ++fraction;
+    }
+    const bool ok = !digits.empty() && digits.size() <= 19 && std::stoull(digits) <= (uint64_t{1} << 53);
+    double v = -7;
+    uint32_t integer = 7;
+    const char* stop = ReadPlainDecimal(s.data(), s.data() + s.size(), point, &v, &integer);
+    ASSERT_EQ(stop != nullptr, ok) << s;
+    if (!ok) continue;
+    EXPECT_EQ(static_cast<size_t>(stop - s.data()), p) << s;
+    std::string text = digits.substr(0, digits.size() - fraction) + "." + digits.substr(digits.size() - fraction);
+    double expected = std::strtod(text.c_str(), nullptr);
+    EXPECT_EQ(v, negative ? -expected : expected) << s;
+    const uint32_t low = static_cast<uint32_t>(std::stoull(digits));
+    EXPECT_EQ(integer, negative ? 0u - low : low) << s;
   }
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -342,4 +343,113 @@ TEST_F(FileTest, FullHandleTableRefusesOpenAndRecovers) {
   FileHandle h = FileOpen(P("Data\\y.RB").c_str());
   EXPECT_NE(h, 0u);
   FileClose(h);
+}
+
+namespace {
+
+// The rule, slowly: an entry named as written, else the least entry whose name equals it with
+// ASCII letters in either case; empty when none.
+std::string OracleEntry(const std::vector<std::string>& entries, const std::string& name) {
+  for (const std::string& e : entries)
+    if (e == name) return e;
+  std::string best;
+  for (const std::string& e : entries) {
+    if (e.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < e.size() && same; ++i)
+      same = std::toupper(static_cast<unsigned char>(e[i])) == std::toupper(static_cast<unsigned char>(name[i]));
+    if (same && (best.empty() || e < best)) best = e;
+  }
+  return best;
+}
+
+// What a file opened as path holds, or "-" when it does not open.
+std::string Content(const std::string& path) {
+  FileHandle h = FileOpen(path.c_str());
+  if (!h) return "-";
+  char buf[64] = {};
+  size_t n = FileRead(buf, 1, sizeof(buf) - 1, h);
+  FileClose(h);
+  return std::string(buf, n);
+}
+
+}  // namespace
+
+// Random folders of names differing in case, probed in either case inside and outside a listing
+// scope: every probe finds what the rule finds, and the scope changes no answer.
+TEST_F(FileTest, ListingScopesGiveTheAnswersOfTheRule) {
+  for (int seed = 1; seed <= 12; ++seed) {
+    std::mt19937 rng(seed);
+    auto word = [&](int maxLength) {
+      static const char kLetters[] = "aAbBc_";
+      std::string s;
+      const int n = 1 + static_cast<int>(rng() % maxLength);
+      for (int i = 0; i < n; ++i) s += kLetters[rng() % 6];
+      return s;
+    };
+    const std::string folder = "case" + std::to_string(seed);
+    std::vector<std::string> top, inner;  // entries of folder and of its sub-folder "Sub"
+    top.push_back("Sub");
+    for (int i = 0; i < 10; ++i) {
+      std::string n = word(3) + ".t";
+      if (OracleEntry(top, n) == n) continue;
+      top.push_back(n);
+      Write(folder + "/" + n, folder + "/" + n);
+    }
+    for (int i = 0; i < 6; ++i) {
+      std::string n = word(2);
+      if (OracleEntry(inner, n) == n) continue;
+      inner.push_back(n);
+      Write(folder + "/Sub/" + n, "Sub/" + n);
+    }
+    // probes: entries in random case, and names of no entry
+    auto vary = [&](std::string s) {
+      for (char& c : s)
+        if (std::isalpha(static_cast<unsigned char>(c)) && rng() % 2) c = static_cast<char>(c ^ 0x20);
+      return s;
+    };
+    for (int probe = 0; probe < 40; ++probe) {
+      const bool deep = rng() % 3 == 0;
+      const std::vector<std::string>& entries = deep ? inner : top;
+      std::string name = rng() % 4 ? vary(entries[rng() % entries.size()]) : word(3) + ".t";
+      if (!deep && name == vary("Sub")) continue;
+      const std::string sub = deep ? vary("Sub") : "";
+      const std::string path = P(folder + (deep ? "\\" + sub : "") + "\\" + name);
+      const std::string hit = OracleEntry(entries, name);
+      const std::string expected = hit.empty() || (!deep && hit == "Sub")
+                                       ? "-"
+                                       : (deep ? "Sub/" : folder + "/") + hit;
+      EXPECT_EQ(Content(path), expected) << path;
+      FileListingScopeBegin();
+      EXPECT_EQ(Content(path), expected) << path << " in a scope";
+      EXPECT_EQ(Content(path), expected) << path << " in a scope, again";
+      FileListingScopeEnd();
+    }
+  }
+}
+
+// Inside a scope a folder is listed once: an entry made after its listing is found, in either
+// case, only once the outermost scope has ended (or the current directory changed).
+TEST_F(FileTest, AScopeListsAFolderOnce) {
+  FileListingScopeBegin();
+  FileListingScopeBegin();
+  EXPECT_EQ(Content(P("data\\MODEL.mv1")), "0123456789");  // lists the folder
+  Write("Data/New.txt", "new");
+  EXPECT_EQ(Content(P("data\\NEW.TXT")), "-");
+  EXPECT_EQ(Content(P("Data\\New.txt")), "-");
+  FileListingScopeEnd();
+  EXPECT_EQ(Content(P("data\\NEW.TXT")), "-");  // the outer scope still holds the listing
+  FileListingScopeEnd();
+  EXPECT_EQ(Content(P("data\\NEW.TXT")), "new");
+  FileListingScopeEnd();  // an end without a scope is ignored
+
+  char cwd[4096];
+  ASSERT_EQ(FileGetCurrentDir(cwd, sizeof(cwd)), 0);
+  FileListingScopeBegin();
+  EXPECT_EQ(Content(P("data\\NEW.TXT")), "new");
+  Write("Data/Later.txt", "later");
+  EXPECT_EQ(Content(P("data\\LATER.TXT")), "-");
+  ASSERT_EQ(FileSetCurrentDir(cwd), 0);  // a change of directory drops what was kept
+  EXPECT_EQ(Content(P("data\\LATER.TXT")), "later");
+  FileListingScopeEnd();
 }

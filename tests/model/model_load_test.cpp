@@ -305,4 +305,74 @@ TEST_F(ModelLoadTest, EveryAllocationFailureIsReportedAndFreed) {
   EXPECT_TRUE(sawCreate);
 }
 
+// A reader that gives the image up (when asked) and returns a set result; readers after it count
+// their calls.
+struct ReleaseCase {
+  bool release;
+  int result;  // -1, or 0 for the reference base
+};
+ReleaseCase g_release;
+size_t g_liveBefore, g_liveAfter, g_liveAfterSecond;
+int g_laterCalls;
+
+int ReleasingReader(const void* image, size_t size, const char*, const char*, const char*) {
+  g_liveBefore = MemLiveBytes();
+  if (g_release.release) {
+    MV1ReleaseLoadImage(image);
+    g_liveAfter = MemLiveBytes();
+    MV1ReleaseLoadImage(image);  // once only
+    g_liveAfterSecond = MemLiveBytes();
+  } else {
+    g_liveAfter = g_liveAfterSecond = g_liveBefore;
+  }
+  (void)size;
+  return g_release.result < 0 ? -1 : ReferenceBaseBuilder().Build();
+}
+
+int CountingReader(const void*, size_t, const char*, const char*, const char*) {
+  ++g_laterCalls;
+  return -1;
+}
+
+TEST_F(ModelLoadTest, AReaderMayFreeTheImageAndThenNoOtherReaderIsOffered) {
+  const MV1ModelReader savedX = MV1GetModelReader(MV1_READER_X), savedPmd = MV1GetModelReader(MV1_READER_PMD);
+  MV1SetModelReader(MV1_READER_MQO, ReleasingReader);
+  MV1SetModelReader(MV1_READER_X, CountingReader);
+  MV1SetModelReader(MV1_READER_PMD, CountingReader);
+  const std::string path = dir_ + "\\good.tmdl";  // 7 bytes, an image of 8
+  const ReleaseCase cases[] = {{true, 0}, {true, -1}, {false, 0}, {false, -1}};
+  g_release = cases[0];
+  MV1DeleteModel(MV1LoadModel(path.c_str()));  // the handle tables grow once, here
+  for (const ReleaseCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "release " << c.release << " result " << c.result);
+    g_release = c;
+    g_laterCalls = 0;
+    const size_t blocks = MemLiveBlockCount();
+    LogCaptureBegin();
+    const int h = MV1LoadModel(path.c_str());
+    const std::string log = LogCaptureTextWithoutStamps();
+    LogCaptureEnd();
+    EXPECT_EQ(log, "");
+    EXPECT_EQ(h >= 0, c.result >= 0);
+    if (c.release) {
+      EXPECT_EQ(g_liveBefore - g_liveAfter, 8u);
+      EXPECT_EQ(g_liveAfterSecond, g_liveAfter);
+      EXPECT_EQ(g_laterCalls, 0);  // the file was the first reader's: the others refuse it unread
+    } else {
+      EXPECT_EQ(g_laterCalls, c.result < 0 ? 2 : 0);
+    }
+    if (h >= 0) MV1DeleteModel(h);
+    EXPECT_EQ(MemLiveBlockCount(), blocks);
+  }
+  // An image the load does not hold (a reader called directly) is left alone.
+  void* own = MEM_ALLOC(16);
+  const size_t blocks = MemLiveBlockCount();
+  MV1ReleaseLoadImage(own);
+  MV1ReleaseLoadImage(nullptr);
+  EXPECT_EQ(MemLiveBlockCount(), blocks);
+  MEM_FREE(own);
+  MV1SetModelReader(MV1_READER_X, savedX);
+  MV1SetModelReader(MV1_READER_PMD, savedPmd);
+}
+
 }  // namespace

@@ -43,13 +43,13 @@ struct MqoMaterialLine {
 
 // "(" n numbers ")" after a material word; 0 or -1 (logged).
 int MaterialValues(MqoLoad* L, int no, const char* word, float* v, int n) {
-  if (MqoExpect(&L->r, "(") != 0) {
+  if (MqoExpect(&L->r, '(') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_OPEN, no, word);
   }
   for (int i = 0; i < n; ++i) {
     if (MqoGetFloat(&L->r, &v[i]) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_READ, no);
   }
-  if (MqoExpect(&L->r, ")") != 0) {
+  if (MqoExpect(&L->r, ')') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_CLOSE, no, word);
   }
   return 0;
@@ -57,11 +57,11 @@ int MaterialValues(MqoLoad* L, int no, const char* word, float* v, int n) {
 
 // "(" "file" ")" after a material word; 0 or -1 (logged; stringMessage for a bad string).
 int MaterialFile(MqoLoad* L, int no, const char* word, char* file, const char* stringMessage) {
-  if (MqoExpect(&L->r, "(") != 0) {
+  if (MqoExpect(&L->r, '(') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_OPEN, no, word);
   }
   if (MqoGetString(&L->r, file) != 0) return WriteLogFmt(stringMessage, no);
-  if (MqoExpect(&L->r, ")") != 0) {
+  if (MqoExpect(&L->r, ')') != 0) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_NO_PAREN_CLOSE, no, word);
   }
   return 0;
@@ -149,7 +149,7 @@ int ReadMaterialChunk(MqoLoad* L) {
       static_cast<size_t>(n) > (L->r.size - L->r.position) / 2) {
     return WriteLogFmt(MQO_ERR TEXT_MQO_MAT_COUNT, n);
   }
-  if (MqoExpect(&L->r, "{") != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_OPEN "\n");
+  if (MqoExpect(&L->r, '{') != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_OPEN "\n");
   L->materials = static_cast<ReadModelMaterial**>(
       ReadModelAlloc(L->rm, sizeof(ReadModelMaterial*) * (static_cast<uint64_t>(n) + 1)));
   if (!L->materials) return -1;
@@ -157,7 +157,7 @@ int ReadMaterialChunk(MqoLoad* L) {
   for (int i = 0; i < n; ++i) {
     if (ReadMaterialLine(L, i) != 0) return -1;
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_CLOSE "\n");
+  if (MqoExpect(&L->r, '}') != 0) return WriteLog(MQO_ERR TEXT_MQO_MAT_NO_CLOSE "\n");
   return 0;
 }
 
@@ -166,12 +166,13 @@ int ReadMaterialChunk(MqoLoad* L) {
 // ends the pass. A token error logs tokenMessage. 0 or -1.
 int ChunkPass(MqoLoad* L, const char* keyword, int (*read)(MqoLoad*), bool once,
               const char* tokenMessage) {
-  char word[MQO_TOKEN_MAX];
+  const size_t keywordLength = std::strlen(keyword);
+  MqoToken word;
   L->r.position = MQO_BODY_START;
   while (!MqoAtEnd(&L->r)) {
-    if (MqoGetToken(&L->r, word) != 0) return WriteLog(tokenMessage);
-    if (std::strcmp(word, "Eof") == 0) break;
-    if (std::strcmp(word, keyword) == 0) {
+    if (MqoNextToken(&L->r, &word) != 0) return WriteLog(tokenMessage);
+    if (MqoTokenIs(word, "Eof")) break;
+    if (word.length == keywordLength && std::memcmp(word.text, keyword, keywordLength) == 0) {
       if (read(L) != 0) return -1;
       if (once) break;
       continue;
@@ -223,7 +224,7 @@ int ReadVertices(MqoLoad* L, MqoObject* o) {
   }
   auto* pos = static_cast<VECTOR*>(ReadModelAlloc(rm, sizeof(VECTOR) * static_cast<uint64_t>(n)));
   if (!pos && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_ALLOC, o->name);
-  if (MqoExpect(&L->r, "{") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_OPEN, o->name);
+  if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_OPEN, o->name);
   for (int i = 0; i < n; ++i) {
     float v[3];
     for (float& x : v) {
@@ -231,7 +232,7 @@ int ReadVertices(MqoLoad* L, MqoObject* o) {
     }
     pos[i] = VECTOR{v[0], v[1], -v[2]};
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_CLOSE, o->name);
+  if (MqoExpect(&L->r, '}') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_VERT_NO_CLOSE, o->name);
   mesh->Positions = pos;
   mesh->PositionCount = n;
   return 0;
@@ -251,27 +252,27 @@ struct MqoFaceLine {
 template <typename T, typename Get>
 int FaceValues(MqoLoad* L, MqoObject* o, int n, T* out, int keep, const char* openMsg,
                const char* closeMsg, Get get) {
-  if (MqoExpect(&L->r, "(") != 0) return WriteLogFmt(openMsg, o->name);
+  if (MqoExpect(&L->r, '(') != 0) return WriteLogFmt(openMsg, o->name);
   for (int i = 0; i < n; ++i) {
     T v;
     if (get(&v) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
     if (i < keep) out[i] = v;
   }
-  if (MqoExpect(&L->r, ")") != 0) return WriteLogFmt(closeMsg, o->name);
+  if (MqoExpect(&L->r, ')') != 0) return WriteLogFmt(closeMsg, o->name);
   return 0;
 }
 
 // Reads one face line; 0 or -1 (logged).
 int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
-  char word[MQO_TOKEN_MAX];
+  MqoToken word;
   if (MqoGetInt(&L->r, &f->count) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
   const bool kept = f->count == 3 || f->count == 4;
   const int keep = kept ? f->count : 0;
   f->material = -1;
   f->hasUV = f->hasCol = false;
-  if (MqoGetToken(&L->r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-  if (word[0] != 'V') return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_V, o->name);
-  if (MqoExpect(&L->r, "(") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_OPEN, o->name);
+  if (MqoNextToken(&L->r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+  if (word.text[0] != 'V') return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_V, o->name);
+  if (MqoExpect(&L->r, '(') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_OPEN, o->name);
   const int positions = o->mesh->PositionCount;
   for (int i = 0; i < f->count; ++i) {
     int v = -1;
@@ -280,11 +281,11 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
     }
     if (i < keep) f->index[i] = v;
   }
-  if (MqoExpect(&L->r, ")") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_CLOSE, o->name);
+  if (MqoExpect(&L->r, ')') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_V_CLOSE, o->name);
   MqoTextReader* r = &L->r;
   while (!MqoSkipToLineEnd(r)) {
-    if (MqoGetToken(r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-    if (std::strcmp(word, "M") == 0) {
+    if (MqoNextToken(r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+    if (MqoTokenIs(word, "M")) {
       int m = -1;
       if (FaceValues(L, o, 1, &m, 1, MQO_ERR TEXT_MQO_FACE_M_OPEN, MQO_ERR TEXT_MQO_FACE_M_CLOSE,
                      [r](int* v) { return MqoGetInt(r, v); }) != 0) {
@@ -294,7 +295,7 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_BAD_MATERIAL, o->name, m);
       }
       f->material = m;
-    } else if (std::strcmp(word, "UV") == 0) {
+    } else if (MqoTokenIs(word, "UV")) {
       if (FaceValues(L, o, f->count, f->uv, keep, MQO_ERR TEXT_MQO_FACE_UV_OPEN,
                      MQO_ERR TEXT_MQO_FACE_UV_CLOSE, [r](ReadModelUV* v) {
                        return MqoGetFloat(r, &v->u) != 0 || MqoGetFloat(r, &v->v) != 0 ? -1 : 0;
@@ -302,7 +303,7 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return -1;
       }
       f->hasUV = true;
-    } else if (std::strcmp(word, "COL") == 0) {
+    } else if (MqoTokenIs(word, "COL")) {
       // a missing ")" after the colours is reported with the UV message
       if (FaceValues(L, o, f->count, f->col, keep, MQO_ERR TEXT_MQO_FACE_COL_OPEN,
                      MQO_ERR TEXT_MQO_FACE_UV_CLOSE, [r](uint32_t* v) {
@@ -314,18 +315,25 @@ int ReadFaceLine(MqoLoad* L, MqoObject* o, MqoFaceLine* f) {
         return -1;
       }
       f->hasCol = true;
-    } else if (std::strcmp(word, "(") == 0) {
+    } else if (MqoTokenIs(word, "(")) {
       // the values of a word this reader does not know
       do {
-        if (MqoGetToken(r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
-      } while (std::strcmp(word, ")") != 0);
+        if (MqoNextToken(r, &word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o->name);
+      } while (!MqoTokenIs(word, ")"));
     }
   }
   return 0;
 }
 
-// Stores a kept face into slot faceNo of the mesh; 0 or -1 (logged).
-int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* uvNext,
+// The sets a face of an object stores, and their ints per corner.
+constexpr uint32_t kMqoFaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) |
+                                  READMODEL_SET_BIT(READMODEL_SET_COLOR) |
+                                  READMODEL_SET_BIT(READMODEL_SET_UV0);
+constexpr int kMqoFaceSetCount = 3;
+
+// Stores a kept face into slot faceNo of the mesh, its indices into slot faceNo of store (room
+// for four corners of every set); 0 or -1 (logged).
+int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* store, int* uvNext,
               int* colNext) {
   ReadModel* rm = L->rm;
   ReadModelMesh* mesh = o->mesh;
@@ -342,9 +350,11 @@ int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* u
   }
   L->used[material] = 1;
   ReadModelFace* face = &mesh->Faces[faceNo];
-  if (ReadModelSetFaceIndexCount(rm, mesh, face, f.count) != 0) {
-    return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
-  }
+  // as ReadModelSetFaceIndexCount lays a face out, in the one block of the object's faces
+  face->IndexCount = f.count;
+  face->Sets = kMqoFaceSets;
+  face->Index = store + static_cast<size_t>(faceNo) * 4 * kMqoFaceSetCount;
+  face->IndexStorage = f.count * kMqoFaceSetCount;
   face->MaterialIndex = number;
   int* pos = ReadModelFaceIndices(face, READMODEL_SET_POSITION);
   int* uv = ReadModelFaceIndices(face, READMODEL_SET_UV0);
@@ -391,19 +401,20 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
   if (!mesh->VertexColors && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_COL_ALLOC, o->name);
   mesh->VertexColorCount = static_cast<int>(corners);
   for (uint64_t i = 0; i < corners; ++i) mesh->VertexColors[i] = COLOR_F{1, 1, 1, 1};
-  mesh->FaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) |
-                   READMODEL_SET_BIT(READMODEL_SET_COLOR) | READMODEL_SET_BIT(READMODEL_SET_UV0);
-  if (MqoExpect(&L->r, "{") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
+  mesh->FaceSets = kMqoFaceSets;
+  int* store = static_cast<int*>(ReadModelAlloc(rm, sizeof(int) * kMqoFaceSetCount * corners));
+  if (!store && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
+  if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
   for (int i = 0; i <= L->materialCount; ++i) L->meshNumber[i] = -1;
   int kept = 0, uvNext = 0, colNext = 0;
   for (int i = 0; i < n; ++i) {
     MqoFaceLine f;
     if (ReadFaceLine(L, o, &f) != 0) return -1;
     if (f.count != 3 && f.count != 4) continue;  // dropped; its slot is reused
-    if (StoreFace(L, o, f, kept, &uvNext, &colNext) != 0) return -1;
+    if (StoreFace(L, o, f, kept, store, &uvNext, &colNext) != 0) return -1;
     ++kept;
   }
-  if (MqoExpect(&L->r, "}") != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_CLOSE, o->name);
+  if (MqoExpect(&L->r, '}') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_CLOSE, o->name);
   mesh->FaceCount = kept;
   return 0;
 }
@@ -581,7 +592,7 @@ int ReadObjectChunk(MqoLoad* L) {
   o.mirrorAxis = 0;
   o.hasVertex = o.hasFace = false;
   if (MqoGetString(&L->r, o.name) != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NAME "\n");
-  if (MqoExpect(&L->r, "{") != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NO_OPEN "\n");
+  if (MqoExpect(&L->r, '{') != 0) return WriteLog(MQO_ERR TEXT_MQO_OBJ_NO_OPEN "\n");
   char word[MQO_TOKEN_MAX];
   if (MqoGetToken(&L->r, word) != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_OBJ_PARSE, o.name);
   int depth = 0;
@@ -623,6 +634,7 @@ int Load(MqoLoad* L, const char* path, const char* modelName, const char* folder
   for (int i = 0; i < L->materialCount; ++i) {
     if (!L->used[i]) L->materials[i]->DiffuseTextures.Count = 0;
   }
+  MV1ReleaseLoadImage(L->r.start);  // the read model holds all of the document
   return ConvertReadModelToModelBase(rm, folder);
 }
 

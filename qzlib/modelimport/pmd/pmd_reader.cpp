@@ -9,6 +9,7 @@
 #include <qzlib/file/file.h>
 #include <qzlib/math/math3d.h>
 #include <qzlib/modelimport/readmodel.h>
+#include <qzlib/model/model_readers.h>
 #include <qzlib/base/engine_texts.h>
 
 namespace {
@@ -365,5 +366,6 @@ int LoadPmdModel(const void* image, size_t size, const char* path, const char* m
   }
   if (L.file.morphCount >= 2 && BuildMorphs(L) != 0) return -1;
   LoadMotions(L, folder, modelName);
+  MV1ReleaseLoadImage(image);  // the read model holds all of the file
   return ConvertReadModelToModelBase(rm, folder);
 }

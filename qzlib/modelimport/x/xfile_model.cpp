@@ -5,6 +5,7 @@
 #include <qzlib/base/log.h>
 #include <qzlib/base/popcount.h>
 #include <qzlib/modelimport/x/xfile_names.h>
+#include <qzlib/model/model_readers.h>
 #include <qzlib/base/engine_texts.h>
 
 // Refusals the file format leaves open.
@@ -415,9 +416,12 @@ int LoadXFileModel(const void* image, size_t size, const char* path, const char*
   rm.Name = rm.FilePath ? ReadModelAddString(&rm, modelName) : nullptr;
   if (!rm.Name) {
     WriteLogFmt(TEXT_X_ALLOC_STRING "\n", rm.FilePath ? modelName : path);
-  } else if (XFileAddObject(&list, XOBJ_FRAME, "XTopFrame", nullptr) && ParseXFile(image, size, &list) == 0 &&
-             ConvertXFileObjects(&list, &rm) == 0) {
-    result = ConvertReadModelToModelBase(&rm, folder);
+  } else if (XFileAddObject(&list, XOBJ_FRAME, "XTopFrame", nullptr) && ParseXFile(image, size, &list) == 0) {
+    // the tree holds all of the file, and the read model all of the tree
+    MV1ReleaseLoadImage(image);
+    const bool converted = ConvertXFileObjects(&list, &rm) == 0;
+    FreeXFileObjectList(&list);
+    if (converted) result = ConvertReadModelToModelBase(&rm, folder);
   }
   TerminateReadModel(&rm);
   FreeXFileObjectList(&list);
