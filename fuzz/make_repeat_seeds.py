@@ -99,7 +99,7 @@ def mqo_seeds():
     tri = "3 V(0 1 2)"
     return {
         "repeat_triangle.mqo": MQO_HEAD + mqo_object("o", [tri] * 400) + "Eof\r\n",
-        "repeat_mirror.mqo": MQO_HEAD + mqo_object("o", ["4 V(0 1 2 0)"] * 40,
+        "repeat_mirror.mqo": MQO_HEAD + mqo_object("o", ["4 V(0 1 2 0)"] * 200,
                                                     extra="\tmirror 1\r\n\tmirror_axis 7\r\n") + "Eof\r\n",
         "repeat_objects.mqo": MQO_HEAD + "".join(mqo_object("o%d" % i, [tri]) for i in range(200)) + "Eof\r\n",
         "repeat_chain.mqo": MQO_HEAD + "".join(mqo_object("c%d" % i, [tri], depth=i) for i in range(100)) + "Eof\r\n",
