@@ -5,7 +5,7 @@
 # A target may have a dictionary, fuzz/dicts/<name>.dict, and a maximum input length,
 # fuzz/seeds/<name>.max_len (one number; without it libFuzzer takes the largest seed, at least
 # 4096 bytes), so that inputs repeating faces, frames and keys can grow to sizes where a load's
-# work outgrows its input.
+# work outgrows its input; such targets try inputs up to that length from the start.
 # New inputs go to a scratch folder, so the committed corpus only grows by hand; each target runs
 # in a scratch folder of its own too, where the engine writes its Log.txt. A crash stops
 # the run; its input is kept in BUILD_DIR/artifacts/<name>/ (copy it into fuzz/corpus/<name>/
@@ -32,7 +32,10 @@ for bin in "$build"/*_fuzz; do
   fi
   options=()
   [ -f "$root/fuzz/dicts/$name.dict" ] && options+=("-dict=$root/fuzz/dicts/$name.dict")
-  [ -f "$root/fuzz/seeds/$name.max_len" ] && options+=("-max_len=$(cat "$root/fuzz/seeds/$name.max_len")")
+  # With a maximum length, inputs may reach it from the start (libFuzzer otherwise raises its cap
+  # slowly, and a short run never tries the long inputs the length is there for).
+  [ -f "$root/fuzz/seeds/$name.max_len" ] &&
+    options+=("-max_len=$(cat "$root/fuzz/seeds/$name.max_len")" -len_control=0)
   artifacts="$build/artifacts/$name"
   mkdir -p "$artifacts"
   echo "== $name for ${secs}s"
