@@ -7,6 +7,7 @@
 #include <qzlib/base/popcount.h>
 #include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
+#include <qzlib/model/model_handles.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 
 namespace {
@@ -107,6 +108,8 @@ int TriangulateReadModelMesh(ReadModel* rm, ReadModelMesh* mesh) {
     f.IndexCount = 3;
     f.TriangleCount = 1;
   }
+  // the faces as read are copied whole: their block goes back now, not when the read model ends
+  ChunkListFree(mesh->Faces, &rm->PoolHead);
   mesh->Faces = faces;
   mesh->FaceCount = static_cast<int>(total);
   return 1;

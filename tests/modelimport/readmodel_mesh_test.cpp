@@ -3,6 +3,8 @@
 #include <set>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/model/model_handles.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
@@ -39,8 +41,15 @@ TEST_F(ReadModelMeshTest, PolygonsBecomeZigzagTriangles) {
     }
     f.material = 2;
     ASSERT_TRUE(b.Faces(m, {f}));
+    ReadModelFace* const read = m->Faces;
+    const size_t blocks = MemLiveBlockCount();
     EXPECT_EQ(TriangulateReadModelMesh(rm.get(), m), 1);
     EXPECT_EQ(Corners(m, READMODEL_SET_POSITION), c.want) << c.n;
+    // a polygon gives the faces as read back (one block) for the faces and their new indices
+    EXPECT_EQ(MemLiveBlockCount(), c.n == 3 ? blocks : blocks + 1) << c.n;
+    bool pooled = false;
+    for (auto* k = static_cast<const ChunkListHeader*>(rm.get()->PoolHead); k; k = k->Next) pooled |= k->Data == read;
+    EXPECT_EQ(pooled, c.n == 3) << c.n;
     VV uv = Corners(m, READMODEL_SET_UV0 + 3);
     for (auto& t : uv)
       for (int& i : t) i -= 100;
