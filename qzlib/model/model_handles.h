@@ -83,6 +83,9 @@ struct ChunkListHeader {
 // size zeroed bytes taken from tracked memory and linked in front of *head, or null (with a log
 // line) when memory runs out.
 void* ChunkListAlloc(size_t size, void** head);
+// Unlinks and frees the chunk whose data is data (a walk from the newest chunk); a pointer that
+// starts no chunk of the list is left alone. true when a chunk was freed.
+bool ChunkListFree(void* data, void** head);
 // Frees every chunk of the list and sets *head to null.
 void ChunkListFreeAll(void** head);
 

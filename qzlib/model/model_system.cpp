@@ -152,6 +152,18 @@ void* ChunkListAlloc(size_t size, void** head) {
   return chunk->Data;
 }
 
+bool ChunkListFree(void* data, void** head) {
+  if (!data) return false;
+  for (auto** link = reinterpret_cast<ChunkListHeader**>(head); *link; link = &(*link)->Next) {
+    ChunkListHeader* chunk = *link;
+    if (chunk->Data != data) continue;
+    *link = chunk->Next;
+    MEM_FREE(chunk);
+    return true;
+  }
+  return false;
+}
+
 void ChunkListFreeAll(void** head) {
   auto* chunk = static_cast<ChunkListHeader*>(*head);
   while (chunk) {

@@ -9,6 +9,7 @@
 #include <qzlib/file/file.h>
 #include <qzlib/file/path.h>
 #include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/readmodel_work.h>
 
 namespace {
 
@@ -85,6 +86,10 @@ bool SamePath(const char* a, const char* b) {
 int InitReadModel(ReadModel* rm) {
   std::memset(rm, 0, sizeof(*rm));
   return 0;
+}
+
+bool ReadModelFreeLargeBlock(ReadModel* rm, void* block, uint64_t bytes) {
+  return bytes >= 64 * 1024 && ChunkListFree(block, &rm->PoolHead);
 }
 
 int TerminateReadModel(ReadModel* rm) {

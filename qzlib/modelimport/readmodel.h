@@ -424,5 +424,6 @@ typedef int (*ReadModelObserver)(const ReadModel* rm, const char* folder, void* 
 void SetReadModelObserver(ReadModelObserver observer, void* user);
 
 // The read model as a new model base behind a new model-base handle, or -1 (one log line
-// beginning "Read Model Convert Error : ", no base left behind).
+// beginning "Read Model Convert Error : ", no base left behind). A mesh whose face array takes
+// 64 KiB or more has it freed once its mesh parts are built (Faces null, FaceCount 0).
 int ConvertReadModelToModelBase(ReadModel* rm, const char* folder);

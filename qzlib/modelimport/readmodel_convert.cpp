@@ -239,6 +239,11 @@ int ConvertReadModelToModelBase(ReadModel* rm, const char* folder) {
     }
     for (int f = 0; f < m->FaceCount; ++f) m->Faces[f].TriangleCount = m->Faces[f].IndexCount - 2;
     if (BuildReadModelMeshParts(rm, m) != 0) return -1;
+    // the parts hold what the faces said: a large face array goes back before the base is made
+    if (ReadModelFreeLargeBlock(rm, m->Faces, sizeof(ReadModelFace) * static_cast<uint64_t>(m->FaceCount))) {
+      m->Faces = nullptr;
+      m->FaceCount = 0;
+    }
   }
   for (ReadModelShape* s = rm->FirstShape; s; s = s->Next)
     if (s->Frame == s->Mesh->Frame) static_cast<RMMeshWork*>(s->Mesh->Work)->HasShapes = 1;

@@ -16,7 +16,8 @@ void OptimizeAnimKeySet(ReadModel* rm, ReadModelAnimKeySet* keySet, int keepUnle
 void ReadModelSubAnimKeySet(ReadModel* rm, ReadModelAnim* anim, ReadModelAnimKeySet* keySet);
 
 // Cuts every polygon into triangles in zigzag order (the new triangles appended behind the old
-// faces). 1, or 0 when memory runs out (logged). Faces must hold 3 to 32 indices.
+// faces in a new face array; the old array's pool block is freed when it is 64 KiB or more). 1,
+// or 0 when memory runs out (logged). Faces must hold 3 to 32 indices.
 int TriangulateReadModelMesh(ReadModel* rm, ReadModelMesh* mesh);
 // Merges positions within 1e-5 that carry the same skin weights, renumbering faces, skin weights
 // (a weight that names a removed position is dropped) and the mesh's shapes. true, or false when

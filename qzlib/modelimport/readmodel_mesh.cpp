@@ -8,6 +8,7 @@
 #include <qzlib/base/memory.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/modelimport/readmodel_convert.h>
+#include <qzlib/modelimport/readmodel_work.h>
 
 namespace {
 
@@ -107,6 +108,8 @@ int TriangulateReadModelMesh(ReadModel* rm, ReadModelMesh* mesh) {
     f.IndexCount = 3;
     f.TriangleCount = 1;
   }
+  // the faces as read are copied whole: a large block of them goes back now
+  ReadModelFreeLargeBlock(rm, mesh->Faces, sizeof(ReadModelFace) * static_cast<uint64_t>(mesh->FaceCount));
   mesh->Faces = faces;
   mesh->FaceCount = static_cast<int>(total);
   return 1;
@@ -233,7 +236,12 @@ class EdgeGroups {
   EdgeGroups() = default;
   EdgeGroups(const EdgeGroups&) = delete;
   EdgeGroups& operator=(const EdgeGroups&) = delete;
-  ~EdgeGroups() { MEM_FREE(block_); }
+  ~EdgeGroups() { Release(); }
+  // Frees the tables (the walk is over).
+  void Release() {
+    MEM_FREE(block_);
+    block_ = nullptr;
+  }
 
   // Indexes faceCount triangles (tri: three position indices per face, each below positions).
   // false when the memory cannot be had.
@@ -458,6 +466,12 @@ bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
 }
 
 
+// A finished fan: its normal and its first corner (the slot its corners name).
+struct FanResult {
+  VECTOR normal;
+  int first;
+};
+
 // One candidate group of a step: where it first comes in the faces around the position (the
 // larger its face, the earlier), the face it offers and how that face runs along the edge.
 struct Offer {
@@ -479,16 +493,18 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   const float limit = std::cos(angle);
   const VECTOR* P = mesh->Positions;
 
-  // 3, 4. one slot per corner; work: the corners' positions, normals, state, slot of each corner,
-  // and the fan, whose room numbers the used slots once the fans are done
+  // 3, 4. one slot per corner, named by the first corner of the fan that last took it; work: per
+  // fan its normal and first corner (room for one fan per corner, of which only the fans made are
+  // touched), the corners' positions, state, the last fan of each corner, and the fan being
+  // walked, whose room numbers the used slots once the fans are done
   const uint64_t corners = static_cast<uint64_t>(faceCount) * 3;
-  auto* work = static_cast<uint8_t*>(MEM_ALLOC(corners * (sizeof(VECTOR) + 1 + 3 * sizeof(int)) + 16));
+  auto* work = static_cast<uint8_t*>(MEM_ALLOC(corners * (sizeof(FanResult) + 1 + 3 * sizeof(int)) + 16));
   if (!work) {
     WriteLog("Read Model Convert Error : " TEXT_RM_NORMAL_ALLOC_FAILED "\n");
     return 0;
   }
-  VECTOR* slotNormal = reinterpret_cast<VECTOR*>(work);
-  int* tri = reinterpret_cast<int*>(slotNormal + corners);
+  auto* fanResult = reinterpret_cast<FanResult*>(work);
+  int* tri = reinterpret_cast<int*>(fanResult + corners);
   int* slotOf = tri + corners;
   int* fan = slotOf + corners;
   uint8_t* state = reinterpret_cast<uint8_t*>(fan + corners);  // 1 in the current fan, 2 done
@@ -501,10 +517,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
     tri[f * 3 + 1] = p[1];
     tri[f * 3 + 2] = p[2];
   }
-  for (uint64_t i = 0; i < corners; ++i) {
-    slotOf[i] = static_cast<int>(i);
-    state[i] = 0;
-  }
+  std::memset(state, 0, corners);  // every corner joins one fan, which sets its slotOf
 
   // 2. face normals
   for (int f = 0; f < faceCount; ++f) {
@@ -535,6 +548,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   auto inFan = [&](int f) { return state[f * 3] == 1 || state[f * 3 + 1] == 1 || state[f * 3 + 2] == 1; };
   uint64_t steps = 0;
   int fanId = 0;
+  int fans = 0;  // fans finished
 
   // 6. fans
   for (int f = 0; f < faceCount; ++f) {
@@ -665,15 +679,16 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
         }
       }
       if (!Normalize(&acc)) acc = READMODEL_FALLBACK_NORMAL;
-      const int start = fan[0];
+      fanResult[fans] = FanResult{acc, fan[0]};
       for (int i = 0; i < fanSize; ++i) {
-        slotNormal[fan[i]] = acc;
         state[fan[i]] = 2;
-        slotOf[fan[i]] = start;
+        slotOf[fan[i]] = fans;
       }
+      ++fans;
     }
   }
   MEM_FREE(offer);
+  edges.Release();  // before the normals and index sets below are allocated
   ReadModelWorkCount().NormalSteps += steps;
 
   // 7. compact the used slots into the mesh's normals
@@ -681,7 +696,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   for (uint64_t i = 0; i < corners; ++i) number[i] = -1;
   int used = 0;
   for (uint64_t i = 0; i < corners; ++i) {
-    int slot = slotOf[i];
+    int slot = fanResult[slotOf[i]].first;
     if (number[slot] < 0) number[slot] = used++;
   }
   int64_t missingInts = 0;
@@ -697,8 +712,9 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
     WriteLog("Read Model Convert Error : " TEXT_RM_NORMAL_ALLOC_FAILED " _ 2\n");
     return 0;
   }
+  // a slot's normal is that of the last fan that took its corner
   for (uint64_t i = 0; i < corners; ++i)
-    if (number[i] >= 0) normals[number[i]] = slotNormal[i];
+    if (number[i] >= 0) normals[number[i]] = fanResult[slotOf[i]].normal;
   // faces are triangles: each stored set is three ints, in set order, the normal set right
   // behind the position set when the face has one
   for (int f = 0; f < faceCount; ++f) {
@@ -719,7 +735,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
       face.IndexStorage = 3 * count;
     }
     int* idx = face.Index + before;
-    for (int k = 0; k < 3; ++k) idx[k] = number[slotOf[f * 3 + k]];
+    for (int k = 0; k < 3; ++k) idx[k] = number[fanResult[slotOf[f * 3 + k]].first];
   }
   mesh->Normals = normals;
   mesh->NormalCount = used;

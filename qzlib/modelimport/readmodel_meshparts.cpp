@@ -25,6 +25,8 @@ inline bool SameWords(const uint8_t* a, const uint64_t* b, int words) {
 }
 
 constexpr int kMaxListIndices = 65535;
+constexpr int kMaxRecordWords = (16 + READMODEL_MAX_UV_SETS * 8) / 8;
+constexpr int kAhead = 16;  // faces between a record's hash and its look-up
 constexpr int kMaxGroups = 128;
 
 struct Group {
@@ -75,11 +77,12 @@ struct VertexRecords {
     }
     return h;
   }
-  // The slot holding the record equal to v, or the empty slot where it belongs (*found = -1).
-  uint64_t Find(const uint64_t* v, int* found) const {
+  // The slot holding the record equal to v (hash: Hash of v), or the empty slot where it belongs
+  // (*found = -1).
+  uint64_t Find(const uint64_t* v, uint64_t hash, int* found) const {
     *found = -1;
     if (!table) return 0;
-    uint64_t slot = Hash(v, words) & mask;
+    uint64_t slot = hash & mask;
     for (; table[slot] != 0; slot = (slot + 1) & mask) {
       ++*probes;
       if (SameWords(records + static_cast<size_t>(table[slot] - 1) * stride, v, words)) {
@@ -108,10 +111,21 @@ struct VertexRecords {
     table = t;
     mask = size - 1;
     capacity = grown;
-    for (uint64_t e = 0; e + 1 < count; ++e) {
-      uint64_t v[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
+    // the records in order, each one's slot fetched kAhead records before it is filled
+    uint64_t ahead[kAhead];
+    auto hashOf = [&](uint64_t e) {
+      uint64_t v[kMaxRecordWords];
       std::memcpy(v, records + e * stride, stride);
-      uint64_t slot = Hash(v, words) & mask;
+      return Hash(v, words);
+    };
+    const uint64_t made = count - 1;
+    for (uint64_t e = 0; e < made && e < kAhead; ++e) ahead[e] = hashOf(e);
+    for (uint64_t e = 0; e < made; ++e) {
+      uint64_t slot = ahead[e % kAhead] & mask;
+      if (e + kAhead < made) {
+        ahead[e % kAhead] = hashOf(e + kAhead);
+        __builtin_prefetch(table + (ahead[e % kAhead] & mask));
+      }
       while (table[slot] != 0) slot = (slot + 1) & mask;
       table[slot] = static_cast<int>(e + 1);
     }
@@ -329,11 +343,9 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
     if (!pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
-    // a vertex record is built in vbuf, whose stride is a whole number of 8-byte words
-    uint64_t vbuf64[(16 + READMODEL_MAX_UV_SETS * 8) / 8];
-    uint8_t* const vbuf = reinterpret_cast<uint8_t*>(vbuf64);
+    // a face's three vertex records, each a whole number of 8-byte words
     const int words = pw.VertexStride / 8;
-    for (int i = 0; i < n; ++i) {
+    auto buildFace = [&](int i, uint64_t (*out)[kMaxRecordWords]) {
       const ReadModelFace& face = mesh->Faces[faces[i]];
       const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
       const int* nrm = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_NORMAL);
@@ -341,14 +353,10 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       const int* uvIndex[READMODEL_MAX_UV_SETS];
       for (int s = 0; s < pw.UVSetCount; ++s)
         uvIndex[s] = mesh->UVs[s] ? ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s) : nullptr;
-      MV1MeshFace& out = pw.Faces[i];
-      int type = skinCount > 0 ? faceType[faces[i]] : 0;
-      out.TriangleListType = static_cast<uint16_t>(type);
-      out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
       for (int k = 0; k < 3; ++k) {
         int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
-        for (int w = 0; w < words; ++w) vbuf64[w] = 0;
-        auto* v = reinterpret_cast<MV1MeshVertex*>(vbuf);
+        for (int w = 0; w < words; ++w) out[k][w] = 0;
+        auto* v = reinterpret_cast<MV1MeshVertex*>(out[k]);
         v->PositionIndex = static_cast<uint32_t>(pos[c]);
         v->NormalIndex = static_cast<uint32_t>(nrm[c]);
         if (mesh->VertexColors) {
@@ -357,7 +365,6 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         } else {
           v->Diffuse = COLOR_U8{255, 255, 255, 255};
         }
-        if (v->Diffuse.a != 255) pw.HasVertexAlpha = 1;
         float* uv = MV1MeshVertexUV(v);
         for (int s = 0; s < pw.UVSetCount; ++s) {
           if (!uvIndex[s]) continue;
@@ -365,15 +372,47 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           uv[s * 2] = t.u;
           uv[s * 2 + 1] = t.v;
         }
+      }
+    };
+    // The look-ups jump about the table and the records: the records of face i + kAhead are
+    // hashed and their table slots fetched early, and the records those slots name at
+    // i + kAhead / 2, so that the look-up of face i finds both in cache. Each record is built and
+    // hashed once, into the ring of the faces in flight.
+    uint64_t ahead[kAhead * 2][3];
+    uint64_t built[kAhead * 2][3][kMaxRecordWords];
+    auto hashFace = [&](int i) {
+      const int r = i % (kAhead * 2);
+      buildFace(i, built[r]);
+      for (int k = 0; k < 3; ++k) {
+        ahead[r][k] = VertexRecords::Hash(built[r][k], words);
+        if (made.table) __builtin_prefetch(made.table + (ahead[r][k] & made.mask));
+      }
+    };
+    for (int i = 0; i < n && i < kAhead; ++i) hashFace(i);
+    for (int i = 0; i < n; ++i) {
+      if (i + kAhead < n) hashFace(i + kAhead);
+      if (i + kAhead / 2 < n && made.table)
+        for (int k = 0; k < 3; ++k) {
+          const int e = made.table[ahead[(i + kAhead / 2) % (kAhead * 2)][k] & made.mask];
+          if (e) __builtin_prefetch(made.records + static_cast<size_t>(e - 1) * stride);
+        }
+      MV1MeshFace& out = pw.Faces[i];
+      int type = skinCount > 0 ? faceType[faces[i]] : 0;
+      out.TriangleListType = static_cast<uint16_t>(type);
+      out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
+      for (int k = 0; k < 3; ++k) {
+        const uint64_t* v64 = built[i % (kAhead * 2)][k];
+        if (reinterpret_cast<const MV1MeshVertex*>(v64)->Diffuse.a != 255) pw.HasVertexAlpha = 1;
+        const uint64_t hash = ahead[i % (kAhead * 2)][k];
         int found;
-        uint64_t slot = made.Find(vbuf64, &found);
+        uint64_t slot = made.Find(v64, hash, &found);
         if (found < 0) {
           const uint64_t mask = made.mask;
           if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, maxVerts))
             return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
-          if (made.mask != mask) slot = made.Find(vbuf64, &found);  // the table grew
+          if (made.mask != mask) slot = made.Find(v64, hash, &found);  // the table grew
           found = pw.VertexCount++;
-          std::memcpy(made.records + static_cast<size_t>(found) * stride, vbuf, stride);
+          std::memcpy(made.records + static_cast<size_t>(found) * stride, v64, stride);
           made.table[slot] = found + 1;
         }
         out.VertexIndex[k] = static_cast<uint32_t>(found);

@@ -73,6 +73,10 @@ inline int ReadModelMaterialUVSets(const ReadModelMaterial* m) {
   return n < 1 ? 1 : n > READMODEL_MAX_MAP_LAYERS ? READMODEL_MAX_MAP_LAYERS : n;
 }
 
+// Frees the pool block that starts at block (bytes long) before the read model ends, when it is
+// 64 KiB or more: finding it walks the pool, so smaller blocks wait for the end. true when freed.
+bool ReadModelFreeLargeBlock(ReadModel* rm, void* block, uint64_t bytes);
+
 // Builds the mesh's parts, mesh vertices, faces and triangle lists (face types, skinning groups)
 // into the pool. 0, or -1 after logging.
 int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include <qzlib/base/log.h>
 #include <qzlib/base/draw_state.h>
@@ -190,6 +191,28 @@ TEST_F(ModelSystemTest, ChunkList) {
   EXPECT_EQ(chunk->Next->Next, nullptr);
   ChunkListFreeAll(&head);
   EXPECT_EQ(head, nullptr);
+
+  // one chunk freed out of the list, wherever it stands; other pointers leave the list alone
+  for (int which = 0; which < 4; ++which) {
+    void* blocks[4];
+    for (int i = 0; i < 4; ++i) ASSERT_NE(blocks[i] = ChunkListAlloc(16 + i, &head), nullptr);
+    const size_t live = MemLiveBlockCount();
+    int stranger = 0;
+    EXPECT_FALSE(ChunkListFree(nullptr, &head));
+    EXPECT_FALSE(ChunkListFree(&stranger, &head));
+    EXPECT_FALSE(ChunkListFree(static_cast<uint8_t*>(blocks[which]) + 1, &head));
+    EXPECT_EQ(MemLiveBlockCount(), live);
+    EXPECT_TRUE(ChunkListFree(blocks[which], &head)) << which;
+    EXPECT_FALSE(ChunkListFree(blocks[which], &head)) << which;
+    EXPECT_EQ(MemLiveBlockCount(), live - 1);
+    std::vector<void*> left;  // newest first
+    for (auto* c = static_cast<ChunkListHeader*>(head); c; c = c->Next) left.push_back(c->Data);
+    std::vector<void*> want;
+    for (int i = 3; i >= 0; --i)
+      if (i != which) want.push_back(blocks[i]);
+    EXPECT_EQ(left, want) << which;
+    ChunkListFreeAll(&head);
+  }
 
   LogCaptureBegin();
   MemSetFailAt(1);

@@ -77,6 +77,35 @@ TEST_F(ConvertTest, QuadWithoutMaterialGivesOneRigidList) {
   EXPECT_EQ(ModelBaseCount(), 1);
 }
 
+// A mesh's face array of 64 KiB or more is freed once its parts are built; a smaller one stays.
+TEST_F(ConvertTest, LargeFaceArraysGoBackOnceTheirPartsAreBuilt) {
+  for (int side : {2, 30}) {  // 8 and 1,800 triangles after triangulation
+    OwnedReadModel rm;
+    ReadModelBuilder b(rm.get());
+    b.Names("dir\\grid.x", "grid");
+    std::vector<VECTOR> pos;
+    for (int y = 0; y <= side; ++y)
+      for (int x = 0; x <= side; ++x) pos.push_back(VECTOR{float(x), float(y), float((x * 7 + y * 13) % 5)});
+    ReadModelMesh* m = b.Mesh(b.Frame("f"), pos);
+    std::vector<FaceSpec> faces;
+    for (int y = 0; y < side; ++y)
+      for (int x = 0; x < side; ++x) {
+        FaceSpec q;
+        const int v = y * (side + 1) + x;
+        q.pos = {v, v + side + 1, v + side + 2, v + 1};
+        faces.push_back(q);
+      }
+    ASSERT_TRUE(b.Faces(m, faces));
+    const MV1ModelBase* base = Convert(rm.get());
+    ASSERT_NE(base, nullptr) << side;
+    EXPECT_EQ(base->TriangleCount, 2 * side * side);
+    const bool large = 2 * side * side * 48 >= 64 * 1024;
+    EXPECT_EQ(m->Faces == nullptr, large) << side;
+    EXPECT_EQ(m->FaceCount, large ? 0 : 2 * side * side) << side;
+    MV1DeleteModelBase(handle);
+  }
+}
+
 TEST_F(ConvertTest, FolderGetsItsSeparator) {
   struct Case { const char* folder; const char* want; };
   for (Case c : {Case{"a\\", "a\\"}, Case{"a/", "a/"}, Case{"a", "a/"}, Case{"\x95\x5C", "\x95\x5C/"}}) {

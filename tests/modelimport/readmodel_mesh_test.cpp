@@ -3,6 +3,8 @@
 #include <set>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
+#include <qzlib/model/model_handles.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
@@ -22,6 +24,40 @@ std::vector<std::vector<int>> Corners(const ReadModelMesh* m, int set) {
 
 using VV = std::vector<std::vector<int>>;
 
+bool InPool(const ReadModel* rm, const void* block) {
+  for (auto* k = static_cast<const ChunkListHeader*>(rm->PoolHead); k; k = k->Next)
+    if (k->Data == block) return true;
+  return false;
+}
+
+// The face array as read goes back at triangulation from 64 KiB on (1,366 faces of 48 bytes);
+// the triangles are the same either way.
+TEST_F(ReadModelMeshTest, LargeFaceArraysGoBackOnceTriangulated) {
+  ASSERT_EQ(sizeof(ReadModelFace), 48u);
+  for (int quads : {1, 1365, 1366, 3000}) {
+    OwnedReadModel rm;
+    ReadModelBuilder b(rm.get());
+    std::vector<VECTOR> pos(static_cast<size_t>(quads) * 4, VECTOR{0, 0, 0});
+    ReadModelMesh* m = b.Mesh(b.Frame("f"), pos);
+    std::vector<FaceSpec> faces(static_cast<size_t>(quads));
+    for (int q = 0; q < quads; ++q) faces[q].pos = {4 * q, 4 * q + 1, 4 * q + 2, 4 * q + 3};
+    ASSERT_TRUE(b.Faces(m, faces));
+    ReadModelFace* const read = m->Faces;
+    const size_t blocks = MemLiveBlockCount();
+    ASSERT_EQ(TriangulateReadModelMesh(rm.get(), m), 1);
+    const bool large = quads * 48 >= 64 * 1024;
+    EXPECT_EQ(InPool(rm.get(), read), !large) << quads;
+    EXPECT_EQ(MemLiveBlockCount(), large ? blocks + 1 : blocks + 2) << quads;
+    // zigzag of a quad: (c0, c1, c3) in its own place, (c3, c1, c2) behind the faces as read
+    VV want(static_cast<size_t>(quads) * 2);
+    for (int q = 0; q < quads; ++q) {
+      want[q] = {4 * q, 4 * q + 1, 4 * q + 3};
+      want[quads + q] = {4 * q + 3, 4 * q + 1, 4 * q + 2};
+    }
+    EXPECT_EQ(Corners(m, READMODEL_SET_POSITION), want) << quads;
+  }
+}
+
 TEST_F(ReadModelMeshTest, PolygonsBecomeZigzagTriangles) {
   struct Case { int n; VV want; };
   for (const Case& c : {Case{4, {{0, 1, 3}, {3, 1, 2}}},
@@ -39,8 +75,13 @@ TEST_F(ReadModelMeshTest, PolygonsBecomeZigzagTriangles) {
     }
     f.material = 2;
     ASSERT_TRUE(b.Faces(m, {f}));
+    ReadModelFace* const read = m->Faces;
+    const size_t blocks = MemLiveBlockCount();
     EXPECT_EQ(TriangulateReadModelMesh(rm.get(), m), 1);
     EXPECT_EQ(Corners(m, READMODEL_SET_POSITION), c.want) << c.n;
+    // a small face array stays in the pool beside the new faces and their indices
+    EXPECT_EQ(MemLiveBlockCount(), c.n == 3 ? blocks : blocks + 2) << c.n;
+    EXPECT_TRUE(InPool(rm.get(), read)) << c.n;
     VV uv = Corners(m, READMODEL_SET_UV0 + 3);
     for (auto& t : uv)
       for (int& i : t) i -= 100;
