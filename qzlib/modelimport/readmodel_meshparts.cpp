@@ -26,7 +26,10 @@ inline bool SameWords(const uint8_t* a, const uint64_t* b, int words) {
 
 constexpr int kMaxListIndices = 65535;
 constexpr int kMaxRecordWords = (16 + READMODEL_MAX_UV_SETS * 8) / 8;
-constexpr int kAhead = 16;  // faces between a record's hash and its look-up
+// A position's records are found by walking its chain while it holds at most kChain of them;
+// past that they move into the part's table keyed by the record's bytes.
+constexpr int kChain = 8;
+constexpr uint8_t kInTable = 255;
 constexpr int kMaxGroups = 128;
 
 struct Group {
@@ -46,18 +49,21 @@ T* PoolArray(ReadModel* rm, uint64_t count) {
   return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
 }
 
-// A part's vertex records while the part is built, and the table that finds a record by its
-// bytes (open addressing, linear probing, at most half full; a slot holds record index + 1, 0 when
-// empty). The records grow by doubling in tracked memory up to the most the part can have (three
-// per face), the table with them, so that only the records made occupy memory; and since the
-// records are unique, a corner finds the same record a walk over its position's records would,
-// at a cost that does not grow with how many distinct vertices share the position. Freed when the
-// part is done.
+// A part's vertex records while the part is built. The records grow by doubling in tracked
+// memory up to the most the part can have (three per face), so that only the records made occupy
+// memory; freed when the part is done. Records are unique, and each is found by its bytes: at a
+// position holding few records by a walk over the position's chain (newest first; close by in
+// memory, as most positions are), and once a position holds more than kChain records in a table
+// keyed by the bytes (open addressing, linear probing, at most half full, a slot holds record
+// index + 1), so that a position shared by thousands of distinct vertices costs a corner no more
+// than one shared by a few. Either way the one equal record is found.
 struct VertexRecords {
   uint8_t* records = nullptr;
-  int* table = nullptr;
+  int* next = nullptr;       // per record: the previous record of its position + 1, 0 for none
   uint64_t capacity = 0;
-  uint64_t mask = 0;  // table size - 1
+  int* table = nullptr;
+  uint64_t mask = 0;         // table size - 1
+  uint64_t inTable = 0;      // records in the table
   uint64_t stride = 0;
   int words = 0;
   uint64_t* probes = nullptr;  // records compared, for the work count
@@ -67,33 +73,38 @@ struct VertexRecords {
   VertexRecords& operator=(const VertexRecords&) = delete;
   ~VertexRecords() {
     MEM_FREE(records);
+    MEM_FREE(next);
     MEM_FREE(table);
   }
-  static uint64_t Hash(const uint64_t* v, int words) {
+  const uint8_t* Record(uint64_t e) const { return records + e * stride; }
+  uint64_t Hash(const uint8_t* v) const {
     uint64_t h = 0x9E3779B97F4A7C15ull;
     for (int w = 0; w < words; ++w) {
-      h = (h ^ v[w]) * 0xFF51AFD7ED558CCDull;
+      uint64_t x;
+      std::memcpy(&x, v + 8 * w, 8);
+      h = (h ^ x) * 0xFF51AFD7ED558CCDull;
       h ^= h >> 32;
     }
     return h;
   }
-  // The slot holding the record equal to v (hash: Hash of v), or the empty slot where it belongs
-  // (*found = -1).
-  uint64_t Find(const uint64_t* v, uint64_t hash, int* found) const {
-    *found = -1;
-    if (!table) return 0;
-    uint64_t slot = hash & mask;
-    for (; table[slot] != 0; slot = (slot + 1) & mask) {
+  // The record equal to v, or -1: a walk from chain head `head` (record + 1), or the table.
+  int FindInChain(int head, const uint64_t* v) const {
+    for (int e = head; e != 0; e = next[e - 1]) {
       ++*probes;
-      if (SameWords(records + static_cast<size_t>(table[slot] - 1) * stride, v, words)) {
-        *found = table[slot] - 1;
-        break;
-      }
+      if (SameWords(Record(static_cast<uint64_t>(e - 1)), v, words)) return e - 1;
     }
-    return slot;
+    return -1;
   }
-  // Room for count records (count - 1 made so far), at most limit, the table re-filled when it
-  // grows; false when memory runs out.
+  int FindInTable(const uint64_t* v) const {
+    if (!table) return -1;
+    for (uint64_t slot = Hash(reinterpret_cast<const uint8_t*>(v)) & mask; table[slot] != 0;
+         slot = (slot + 1) & mask) {
+      ++*probes;
+      if (SameWords(Record(static_cast<uint64_t>(table[slot] - 1)), v, words)) return table[slot] - 1;
+    }
+    return -1;
+  }
+  // Room for count records, at most limit; false when memory runs out.
   bool Reserve(uint64_t count, uint64_t limit) {
     if (count <= capacity) return true;
     uint64_t grown = capacity ? capacity * 2 : 4096;
@@ -102,34 +113,36 @@ struct VertexRecords {
     auto* r = static_cast<uint8_t*>(MEM_REALLOC(records, grown * stride));
     if (!r) return false;
     records = r;
-    uint64_t size = 16;
-    while (size < 2 * grown) size *= 2;
-    auto* t = static_cast<int*>(MEM_ALLOC(size * sizeof(int)));
-    if (!t) return false;
-    std::memset(t, 0, size * sizeof(int));
-    MEM_FREE(table);
-    table = t;
-    mask = size - 1;
+    auto* n = static_cast<int*>(MEM_REALLOC(next, grown * sizeof(int)));
+    if (!n) return false;
+    next = n;
     capacity = grown;
-    // the records in order, each one's slot fetched kAhead records before it is filled
-    uint64_t ahead[kAhead];
-    auto hashOf = [&](uint64_t e) {
-      uint64_t v[kMaxRecordWords];
-      std::memcpy(v, records + e * stride, stride);
-      return Hash(v, words);
-    };
-    const uint64_t made = count - 1;
-    for (uint64_t e = 0; e < made && e < kAhead; ++e) ahead[e] = hashOf(e);
-    for (uint64_t e = 0; e < made; ++e) {
-      uint64_t slot = ahead[e % kAhead] & mask;
-      if (e + kAhead < made) {
-        ahead[e % kAhead] = hashOf(e + kAhead);
-        __builtin_prefetch(table + (ahead[e % kAhead] & mask));
-      }
-      while (table[slot] != 0) slot = (slot + 1) & mask;
-      table[slot] = static_cast<int>(e + 1);
-    }
     return true;
+  }
+  // Puts record e into the table, which grows (re-filled) to stay at most half full; false when
+  // memory runs out.
+  bool AddToTable(uint64_t e) {
+    if (2 * (inTable + 1) > mask + 1 || !table) {
+      uint64_t size = table ? 2 * (mask + 1) : 64;
+      auto* t = static_cast<int*>(MEM_ALLOC(size * sizeof(int)));
+      if (!t) return false;
+      std::memset(t, 0, size * sizeof(int));
+      const uint64_t oldSize = table ? mask + 1 : 0;
+      int* old = table;
+      table = t;
+      mask = size - 1;
+      for (uint64_t slot = 0; slot < oldSize; ++slot)
+        if (old[slot] != 0) Place(static_cast<uint64_t>(old[slot] - 1));
+      MEM_FREE(old);
+    }
+    Place(e);
+    ++inTable;
+    return true;
+  }
+  void Place(uint64_t e) {
+    uint64_t slot = Hash(Record(e)) & mask;
+    while (table[slot] != 0) slot = (slot + 1) & mask;
+    table[slot] = static_cast<int>(e + 1);
   }
 };
 
@@ -319,7 +332,11 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
   // faces bucketed by material, in face order
   int* order = PoolArray<int>(rm, static_cast<uint64_t>(faceCount));
   int* partStart = PoolArray<int>(rm, static_cast<uint64_t>(partCount) + 1);
-  if (!order || !partStart) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  // per position, in the part being built: its chain's head (record + 1, 0 for none) and how many
+  // records it holds (kInTable once they are in the table); cleared after each part
+  int* posHead = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
+  uint8_t* posRecords = PoolArray<uint8_t>(rm, static_cast<uint64_t>(posCount));
+  if (!order || !partStart || !posHead || !posRecords) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
   for (int f = 0; f < faceCount; ++f) ++partStart[mesh->Faces[f].MaterialIndex + 1];
   for (int p = 0; p < partCount; ++p) partStart[p + 1] += partStart[p];
   {
@@ -343,9 +360,10 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     pw.Faces = PoolArray<MV1MeshFace>(rm, static_cast<uint64_t>(n));
     if (!pw.Faces) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     pw.FaceCount = n;
-    // a face's three vertex records, each a whole number of 8-byte words
+    // a corner's vertex record is built in v64, a whole number of 8-byte words
     const int words = pw.VertexStride / 8;
-    auto buildFace = [&](int i, uint64_t (*out)[kMaxRecordWords]) {
+    uint64_t v64[kMaxRecordWords];
+    for (int i = 0; i < n; ++i) {
       const ReadModelFace& face = mesh->Faces[faces[i]];
       const int* pos = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_POSITION);
       const int* nrm = ReadModelFaceIndicesOrZero(&face, READMODEL_SET_NORMAL);
@@ -353,10 +371,14 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       const int* uvIndex[READMODEL_MAX_UV_SETS];
       for (int s = 0; s < pw.UVSetCount; ++s)
         uvIndex[s] = mesh->UVs[s] ? ReadModelFaceIndicesOrZero(&face, READMODEL_SET_UV0 + s) : nullptr;
+      MV1MeshFace& out = pw.Faces[i];
+      int type = skinCount > 0 ? faceType[faces[i]] : 0;
+      out.TriangleListType = static_cast<uint16_t>(type);
+      out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
       for (int k = 0; k < 3; ++k) {
         int c = rm->ReverseWinding && k > 0 ? 3 - k : k;
-        for (int w = 0; w < words; ++w) out[k][w] = 0;
-        auto* v = reinterpret_cast<MV1MeshVertex*>(out[k]);
+        for (int w = 0; w < words; ++w) v64[w] = 0;
+        auto* v = reinterpret_cast<MV1MeshVertex*>(v64);
         v->PositionIndex = static_cast<uint32_t>(pos[c]);
         v->NormalIndex = static_cast<uint32_t>(nrm[c]);
         if (mesh->VertexColors) {
@@ -365,6 +387,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         } else {
           v->Diffuse = COLOR_U8{255, 255, 255, 255};
         }
+        if (v->Diffuse.a != 255) pw.HasVertexAlpha = 1;
         float* uv = MV1MeshVertexUV(v);
         for (int s = 0; s < pw.UVSetCount; ++s) {
           if (!uvIndex[s]) continue;
@@ -372,51 +395,35 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           uv[s * 2] = t.u;
           uv[s * 2 + 1] = t.v;
         }
-      }
-    };
-    // The look-ups jump about the table and the records: the records of face i + kAhead are
-    // hashed and their table slots fetched early, and the records those slots name at
-    // i + kAhead / 2, so that the look-up of face i finds both in cache. Each record is built and
-    // hashed once, into the ring of the faces in flight.
-    uint64_t ahead[kAhead * 2][3];
-    uint64_t built[kAhead * 2][3][kMaxRecordWords];
-    auto hashFace = [&](int i) {
-      const int r = i % (kAhead * 2);
-      buildFace(i, built[r]);
-      for (int k = 0; k < 3; ++k) {
-        ahead[r][k] = VertexRecords::Hash(built[r][k], words);
-        if (made.table) __builtin_prefetch(made.table + (ahead[r][k] & made.mask));
-      }
-    };
-    for (int i = 0; i < n && i < kAhead; ++i) hashFace(i);
-    for (int i = 0; i < n; ++i) {
-      if (i + kAhead < n) hashFace(i + kAhead);
-      if (i + kAhead / 2 < n && made.table)
-        for (int k = 0; k < 3; ++k) {
-          const int e = made.table[ahead[(i + kAhead / 2) % (kAhead * 2)][k] & made.mask];
-          if (e) __builtin_prefetch(made.records + static_cast<size_t>(e - 1) * stride);
-        }
-      MV1MeshFace& out = pw.Faces[i];
-      int type = skinCount > 0 ? faceType[faces[i]] : 0;
-      out.TriangleListType = static_cast<uint16_t>(type);
-      out.TriangleListIndex = skinCount > 0 ? faceGroup[faces[i]] : 0xFFFF;
-      for (int k = 0; k < 3; ++k) {
-        const uint64_t* v64 = built[i % (kAhead * 2)][k];
-        if (reinterpret_cast<const MV1MeshVertex*>(v64)->Diffuse.a != 255) pw.HasVertexAlpha = 1;
-        const uint64_t hash = ahead[i % (kAhead * 2)][k];
-        int found;
-        uint64_t slot = made.Find(v64, hash, &found);
+        const int p = pos[c];
+        int found = posRecords[p] == kInTable ? made.FindInTable(v64) : made.FindInChain(posHead[p], v64);
         if (found < 0) {
-          const uint64_t mask = made.mask;
           if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, maxVerts))
             return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
-          if (made.mask != mask) slot = made.Find(v64, hash, &found);  // the table grew
           found = pw.VertexCount++;
           std::memcpy(made.records + static_cast<size_t>(found) * stride, v64, stride);
-          made.table[slot] = found + 1;
+          bool ok = true;
+          if (posRecords[p] == kInTable) {
+            ok = made.AddToTable(static_cast<uint64_t>(found));
+          } else if (posRecords[p] < kChain) {
+            made.next[found] = posHead[p];
+            posHead[p] = found + 1;
+            ++posRecords[p];
+          } else {  // the position's records move into the table
+            for (int e = posHead[p]; ok && e != 0; e = made.next[e - 1])
+              ok = made.AddToTable(static_cast<uint64_t>(e - 1));
+            ok = ok && made.AddToTable(static_cast<uint64_t>(found));
+            posRecords[p] = kInTable;
+          }
+          if (!ok) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
         }
         out.VertexIndex[k] = static_cast<uint32_t>(found);
       }
+    }
+    for (int e = 0; e < pw.VertexCount; ++e) {
+      const uint32_t p = reinterpret_cast<const MV1MeshVertex*>(made.Record(static_cast<uint64_t>(e)))->PositionIndex;
+      posHead[p] = 0;
+      posRecords[p] = 0;
     }
     // the records into the pool at their count
     pw.Vertices = PoolArray<uint8_t>(rm, static_cast<uint64_t>(pw.VertexCount) * stride);
