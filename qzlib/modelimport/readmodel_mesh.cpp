@@ -240,12 +240,15 @@ class EdgeGroups {
   // Frees the tables (the walk is over).
   void Release() {
     MEM_FREE(block_);
+    MEM_FREE(cursors_);
     block_ = nullptr;
+    cursors_ = nullptr;
   }
 
   // Indexes faceCount triangles (tri: three position indices per face, each below positions).
-  // false when the memory cannot be had.
-  bool Build(const int* tri, int faceCount, int positions);
+  // scratch: three ints per corner the caller has no use for yet, overwritten. false when the
+  // memory cannot be had.
+  bool Build(const int* tri, int faceCount, int positions, int* const scratch[3]);
 
   // The edge from corner k to corner k + 1 of face f, or -1 when both are one position.
   int HalfEdge(int f, int k) const { return halfEdge_[f * 3 + k]; }
@@ -264,16 +267,17 @@ class EdgeGroups {
     const int begin = run ? groupMid_[group] : groupBegin_[group];
     const int end = run ? groupBegin_[group + 1] : groupMid_[group];
     if (end - begin <= 1) return begin < end && !inFan(faces_[begin]) ? faces_[begin] : -1;
-    if (stamp_[group] != fan) {
-      stamp_[group] = fan;
-      cursor_[group * 2] = groupBegin_[group];
-      cursor_[group * 2 + 1] = groupMid_[group];
+    Cursor& c = CursorOf(group);
+    if (c.fan != fan) {
+      c.fan = fan;
+      c.at[0] = groupBegin_[group];
+      c.at[1] = groupMid_[group];
     }
-    int i = cursor_[group * 2 + run];
+    int i = c.at[run];
     const int from = i;
     while (i < end && inFan(faces_[i])) ++i;
     *work += static_cast<uint64_t>(i - from);
-    cursor_[group * 2 + run] = i;
+    c.at[run] = i;
     return i < end ? faces_[i] : -1;
   }
 
@@ -286,19 +290,55 @@ class EdgeGroups {
   int* groupBegin_ = nullptr;  // per group its first face in faces_; one more closes the last
   int* groupMid_ = nullptr;    // per group its first face that runs hi -> lo
   int* faces_ = nullptr;
-  int* cursor_ = nullptr;      // per group two (its runs), valid for the fan in stamp_
-  int* stamp_ = nullptr;
+
+  // The two run cursors of a group that has a run of more than one face (few in most meshes,
+  // none in a closed surface), valid for one fan; kept in a table keyed by group.
+  struct Cursor {
+    int group;  // -1: empty
+    int fan;
+    int at[2];
+  };
+  Cursor* cursors_ = nullptr;
+  uint32_t cursorMask_ = 0;
+  static uint32_t CursorHash(int group) { return static_cast<uint32_t>(group) * 0x9E3779B1u; }
+  // The cursor of a group with a long run (it is in the table).
+  Cursor& CursorOf(int group) {
+    uint32_t i = CursorHash(group) & cursorMask_;
+    while (cursors_[i].group != group) i = (i + 1) & cursorMask_;
+    return cursors_[i];
+  }
+  // The table for every group with a long run. false when the memory cannot be had.
+  bool MakeCursors(int groups);
 };
 
-bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
+bool EdgeGroups::MakeCursors(int groups) {
+  uint64_t longRuns = 0;
+  for (int g = 0; g < groups; ++g)
+    if (groupMid_[g] - groupBegin_[g] > 1 || groupBegin_[g + 1] - groupMid_[g] > 1) ++longRuns;
+  if (longRuns == 0) return true;
+  uint64_t size = 2;
+  while (size < longRuns * 2) size *= 2;
+  cursors_ = static_cast<Cursor*>(MEM_ALLOC(sizeof(Cursor) * size));
+  if (!cursors_) return false;
+  cursorMask_ = static_cast<uint32_t>(size - 1);
+  for (uint64_t i = 0; i < size; ++i) cursors_[i] = Cursor{-1, -1, {0, 0}};
+  for (int g = 0; g < groups; ++g) {
+    if (!(groupMid_[g] - groupBegin_[g] > 1 || groupBegin_[g + 1] - groupMid_[g] > 1)) continue;
+    uint32_t i = CursorHash(g) & cursorMask_;
+    while (cursors_[i].group >= 0) i = (i + 1) & cursorMask_;
+    cursors_[i].group = g;
+  }
+  return true;
+}
+
+bool EdgeGroups::Build(const int* tri, int faceCount, int positions, int* const scratch[3]) {
   const uint64_t corners = static_cast<uint64_t>(faceCount) * 3;
   const uint64_t p = static_cast<uint64_t>(positions);
   // kept: per corner the half edge, per edge (at most one per corner) a group start, per group
-  // (at most one per corner) third, begin, mid, two cursors and a stamp, the faces (at most one
-  // per corner); building: per position a list start and two marks, per corner the list by lower
-  // position, the group of each face slot and a copy of the slots. The building tables of corner
-  // size take the cursors' and stamps' place.
-  const uint64_t kept = corners * 9 + 4 + 16;
+  // (at most one per corner) third, begin and mid, the faces (at most one per corner); building:
+  // per position a list start and two marks, and in the caller's scratch per corner the list by
+  // lower position, the group of each face slot and a copy of the slots.
+  const uint64_t kept = corners * 6 + 4;
   const uint64_t ints = kept + 3 * p + 1;
   block_ = static_cast<uint8_t*>(MEM_ALLOC(ints * sizeof(int)));
   if (!block_) return false;
@@ -309,16 +349,14 @@ bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
   groupBegin_ = q, q += corners + 1;
   groupMid_ = q, q += corners + 1;
   faces_ = q, q += corners;
-  cursor_ = q, q += corners * 2;
-  stamp_ = q, q += corners;
   int* loStart = q;
   q += p + 1;
   int* mark = q;
   q += p;
   int* groupMark = q;
-  int* loList = cursor_;           // per corner, in the cursors' place
-  int* slotGroup = cursor_ + corners;
-  int* slotCopy = stamp_;
+  int* loList = scratch[0];
+  int* slotGroup = scratch[1];
+  int* slotCopy = scratch[2];
   auto next = [](int k) { return k == 2 ? 0 : k + 1; };
 
   // per lower position its half edges, the last face first
@@ -461,8 +499,7 @@ bool EdgeGroups::Build(const int* tri, int faceCount, int positions) {
   }
   edgeGroup_[edges] = groups;
   groupBegin_[groups] = placed;
-  for (int g = 0; g < groups; ++g) stamp_[g] = -1;
-  return true;
+  return MakeCursors(groups);
 }
 
 
@@ -534,7 +571,9 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
   // 5. the faces around each edge, grouped by their third position
   EdgeGroups edges;
   Offer* offer = nullptr;
-  if (!edges.Build(tri, faceCount, mesh->PositionCount) ||
+  // the walk's slots, fans and fan results are not used yet: the tables build in them
+  int* const scratch[3] = {slotOf, fan, reinterpret_cast<int*>(fanResult)};
+  if (!edges.Build(tri, faceCount, mesh->PositionCount, scratch) ||
       !(offer = static_cast<Offer*>(MEM_ALLOC(sizeof(Offer) * (static_cast<size_t>(edges.MostGroups()) + 1))))) {
     MEM_FREE(work);
     WriteLog("Read Model Convert Error : " TEXT_RM_RELATION_ALLOC_FAILED "\n");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <qzlib/base/memory.h>
 #include <qzlib/model/model_readers.h>
 #include <qzlib/modelimport/readmodel_convert.h>
 #include "tests/support/mesh_shapes.h"
@@ -216,6 +217,23 @@ TEST_F(ReadModelNormalsTest, SharedPositionsKeepTheWalkLinearInTheFaces) {
     uint64_t triangles = 0;
     for (const auto& f : c.faces) triangles += f.size() - 2;
     EXPECT_LE(WalkWork(c), s.perTriangle * triangles) << c.name;
+  }
+}
+
+// The memory the normals take beyond the mesh they are made for: the walk's work (29 bytes a
+// corner) and the edge tables (24 bytes a corner, 12 a position) at once, the run cursors only
+// for edges that several faces share; the new index sets come after the edge tables are gone.
+TEST_F(ReadModelNormalsTest, NormalsTakeMemoryInProportionToTheCorners) {
+  for (const Shape& s : kShapes) {
+    const MeshCase c = s.make(s.large);
+    OwnedReadModel rm;
+    ReadModelMesh* m = BuildMeshCase(rm.get(), c);
+    ASSERT_TRUE(m && TriangulateReadModelMesh(rm.get(), m)) << c.name;
+    const uint64_t corners = uint64_t(m->FaceCount) * 3, positions = c.pos.size();
+    const size_t before = MemLiveBytes();
+    MemResetPeak();
+    ASSERT_EQ(MakeReadModelNormals(rm.get(), m), 1) << c.name;
+    EXPECT_LE(MemPeakBytes() - before, 56 * corners + 12 * positions + (1 << 20)) << c.name;
   }
 }
 
