@@ -401,7 +401,9 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, maxVerts))
             return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
           found = pw.VertexCount++;
-          std::memcpy(made.records + static_cast<size_t>(found) * stride, v64, stride);
+          // word by word: a copy of a length known only at run time costs more than the record
+          uint8_t* record = made.records + static_cast<size_t>(found) * stride;
+          for (int w = 0; w < words; ++w) std::memcpy(record + 8 * w, &v64[w], 8);
           bool ok = true;
           if (posRecords[p] == kInTable) {
             ok = made.AddToTable(static_cast<uint64_t>(found));
