@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <map>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -91,7 +93,7 @@ int64_t CurrentSize(const PlainFile* f) {
   return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-std::string Folded(const char* s) {
+std::string Folded(std::string_view s) {
   std::string f(s);
   for (char& c : f)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -110,7 +112,7 @@ struct Listing {
 struct ListingCache {
   std::mutex lock;
   int scopes = 0;
-  std::unordered_map<std::string, Listing> folders;
+  std::map<std::string, Listing, std::less<>> folders;  // looked up by views, without copies
   std::unordered_map<std::string, bool> exists;
   std::string currentDir;  // empty until asked
   void Clear() {
@@ -130,12 +132,17 @@ int KnownExists(const std::string& p) {
   // an entry of a folder listed already is in its listing, exactly as written
   const size_t slash = p.rfind('/');
   const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-  auto listed = g_listings.folders.find(p.substr(0, cut));
+  auto listed = g_listings.folders.find(std::string_view(p).substr(0, cut));
   if (cut == p.size() || listed == g_listings.folders.end()) return -1;
-  const auto key = std::make_pair(Folded(p.c_str() + cut), p.substr(cut));
+  const std::string_view name = std::string_view(p).substr(cut);
+  const std::string folded = Folded(name);
   const auto& entries = listed->second.entries;
-  auto hit = std::lower_bound(entries.begin(), entries.end(), key);
-  return hit != entries.end() && *hit == key ? 1 : 0;
+  auto hit = std::lower_bound(entries.begin(), entries.end(), std::make_pair(folded, name),
+                              [](const std::pair<std::string, std::string>& e,
+                                 const std::pair<std::string_view, std::string_view>& k) {
+                                return e.first != k.first ? e.first < k.first : e.second < k.second;
+                              });
+  return hit != entries.end() && hit->first == folded && hit->second == name ? 1 : 0;
 }
 
 bool Exists(const std::string& p) {
@@ -180,8 +187,8 @@ std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
 }
 
 // The least entry of a listing equal to comp with ASCII letters in either case; empty when none.
-std::string FoldedMatch(const Listing& listing, const std::string& comp) {
-  const std::string key = Folded(comp.c_str());
+std::string FoldedMatch(const Listing& listing, std::string_view comp) {
+  const std::string key = Folded(comp);
   auto hit = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::make_pair(key, std::string()));
   return hit != listing.entries.end() && hit->first == key ? hit->second : std::string();
 }
@@ -213,12 +220,14 @@ bool ResolveInListedFolder(const std::string& os, std::string* out) {
   if (g_listings.scopes == 0) return false;
   const size_t slash = os.rfind('/');
   const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-  const std::string name = os.substr(cut);
+  const std::string_view name = std::string_view(os).substr(cut);
   if (name.empty() || name == "." || name == "..") return false;
-  auto it = g_listings.folders.find(os.substr(0, cut));
+  auto it = g_listings.folders.find(std::string_view(os).substr(0, cut));
   if (it == g_listings.folders.end() || !it->second.readable) return false;
   const std::string best = FoldedMatch(it->second, name);
-  *out = os.substr(0, cut) + (best.empty() ? name : best);
+  out->assign(os, 0, cut);
+  if (best.empty()) out->append(name);
+  else out->append(best);
   return true;
 }
 
@@ -263,10 +272,9 @@ FileHandle PlainOpen(const char* path, int, int, int) {
   // Opened without blocking and checked before use: a FIFO or device never stalls the open.
   int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
+  // the status flags it was opened with are known: only the non-blocking one is dropped
   struct stat st;
-  int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
     close(fd);
     return 0;
   }

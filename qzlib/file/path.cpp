@@ -45,6 +45,7 @@ bool IsRooted(const char* p) { return HasDrive(p) || IsPathSeparator(p); }
 // A rooted path taken apart. A drive without a separator ("C:name") counts as the drive's root.
 void ParseRooted(const char* p, PathParts* out) {
   out->Parts.clear();
+  out->Parts.reserve(16);
   if (HasDrive(p)) {
     out->Root.assign(p, 2);
     out->Root += '\\';
