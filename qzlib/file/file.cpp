@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -172,17 +173,40 @@ bool FoldEqual(const char* a, const char* b) {
 }
 
 
+// Calls each(name) for every entry of an operating-system folder ("" is the current one), "." and
+// ".." included, read straight into a buffer on the stack; false when the folder cannot be read.
+template <class Each>
+bool ForEachEntry(const std::string& folder, Each each) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  alignas(8) char buffer[8192];
+  for (;;) {
+    const long n = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
+    if (n <= 0) break;  // the end, or an error: the entries read so far stand, as with readdir
+    for (long at = 0; at < n;) {
+      struct Entry {
+        uint64_t ino;
+        int64_t off;
+        unsigned short reclen;
+        unsigned char type;
+        char name[1];
+      };
+      const auto* e = reinterpret_cast<const Entry*>(buffer + at);
+      each(static_cast<const char*>(e->name));
+      at += e->reclen;
+    }
+  }
+  close(fd);
+  return true;
+}
+
 // The entry of an operating-system folder ("" is the current one) that matches comp with ASCII
 // letters in either case, the least such name when several match; empty when none does.
 std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
   std::string best;
-  DIR* d = opendir(folder.empty() ? "." : folder.c_str());
-  if (d) {
-    while (dirent* e = readdir(d)) {
-      if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name)) best = e->d_name;
-    }
-    closedir(d);
-  }
+  ForEachEntry(folder, [&](const char* name) {
+    if (FoldEqual(name, comp.c_str()) && (best.empty() || best > name)) best = name;
+  });
   return best;
 }
 
@@ -193,28 +217,34 @@ std::string FoldedMatch(const Listing& listing, std::string_view comp) {
   return hit != listing.entries.end() && hit->first == key ? hit->second : std::string();
 }
 
-// As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
-// listing scope is open.
-std::string MatchInFolder(const std::string& folder, const std::string& comp) {
-  std::lock_guard<std::mutex> guard(g_listings.lock);
-  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+// The kept listing of a folder, read now when it is not kept yet; a folder that cannot be read is
+// kept as such only with keepUnreadable (null is returned otherwise). The caller holds the lock
+// of an open listing scope.
+const Listing* KeptListing(std::string_view folder, bool keepUnreadable) {
   auto it = g_listings.folders.find(folder);
   if (it == g_listings.folders.end()) {
     Listing listing{false, {}};
-    if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
-      listing.readable = true;
-      while (dirent* e = readdir(d)) listing.entries.emplace_back(Folded(e->d_name), e->d_name);
-      closedir(d);
-    }
+    listing.readable = ForEachEntry(std::string(folder), [&](const char* name) {
+      listing.entries.emplace_back(Folded(name), name);
+    });
+    if (!listing.readable && !keepUnreadable) return nullptr;
     std::sort(listing.entries.begin(), listing.entries.end());
-    it = g_listings.folders.emplace(folder, std::move(listing)).first;
+    it = g_listings.folders.emplace(std::string(folder), std::move(listing)).first;
   }
-  return FoldedMatch(it->second, comp);
+  return &it->second;
+}
+
+// As ScanFolderFor, from the folder's kept listing while a listing scope is open.
+std::string MatchInFolder(const std::string& folder, const std::string& comp) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+  return FoldedMatch(*KeptListing(folder, true), comp);
 }
 
 // Within a listing scope, the resolution of a missing os path whose folder (everything up to its
-// last "/") was listed and read as written: that folder stands as it is, and only the last
-// component is matched. False when the walk over every component has to decide.
+// last "/") can be listed as written: every component of that folder then exists as written, so
+// the walk over the components would keep them all, and only the last component is matched (in
+// the folder's listing, which the walk would read too). False when the walk has to decide.
 bool ResolveInListedFolder(const std::string& os, std::string* out) {
   std::lock_guard<std::mutex> guard(g_listings.lock);
   if (g_listings.scopes == 0) return false;
@@ -222,9 +252,9 @@ bool ResolveInListedFolder(const std::string& os, std::string* out) {
   const size_t cut = slash == std::string::npos ? 0 : slash + 1;
   const std::string_view name = std::string_view(os).substr(cut);
   if (name.empty() || name == "." || name == "..") return false;
-  auto it = g_listings.folders.find(std::string_view(os).substr(0, cut));
-  if (it == g_listings.folders.end() || !it->second.readable) return false;
-  const std::string best = FoldedMatch(it->second, name);
+  const Listing* listing = KeptListing(std::string_view(os).substr(0, cut), false);
+  if (!listing || !listing->readable) return false;
+  const std::string best = FoldedMatch(*listing, name);
   out->assign(os, 0, cut);
   if (best.empty()) out->append(name);
   else out->append(best);
@@ -305,6 +335,8 @@ int64_t PlainTell(FileHandle h) {
 int PlainSeek(FileHandle h, int64_t offset, int origin) {
   PlainFile* f = AsFile(h);
   if (!f) return -1;
+  // from the end, backwards or not at all: the file system checks the start itself
+  if (origin == 2 && offset <= 0) return lseek(f->Fd, offset, SEEK_END) < 0 ? -1 : 0;
   int64_t base;
   switch (origin) {
     case 0: base = 0; break;
