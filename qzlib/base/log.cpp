@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -65,22 +66,27 @@ int WriteLog(const char* text) {
   if (!text) return -1;
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   std::string out;
-  for (const char* p = text; *p; ++p) {
+  out.reserve(std::strlen(text) + 32);
+  for (const char* p = text; *p;) {
     if (g_atLineStart) {
       auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::steady_clock::now() - g_start)
                     .count();
-      out += std::to_string(static_cast<long long>(ms));
-      out += ':';
+      char stamp[24];
+      const int n = std::snprintf(stamp, sizeof(stamp), "%lld:", static_cast<long long>(ms));
+      out.append(stamp, static_cast<size_t>(n));
       out.append(static_cast<size_t>(g_indent), '\t');
       g_atLineStart = false;
     }
-    if (*p == '\n') {
-      out += "\r\n";
-      g_atLineStart = true;
-    } else {
-      out += *p;
+    const char* end = std::strchr(p, '\n');
+    if (!end) {
+      out.append(p);
+      break;
     }
+    out.append(p, static_cast<size_t>(end - p));
+    out += "\r\n";
+    g_atLineStart = true;
+    p = end + 1;
   }
   Emit(out);
   return -1;
@@ -88,14 +94,16 @@ int WriteLog(const char* text) {
 
 int WriteLogFmt(const char* format, ...) {
   if (!format) return -1;
-  char buffer[1024];
+  // the text is cut at 1023 bytes, then the line feed follows
+  char buffer[1025];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof(buffer), format, args);
+  std::vsnprintf(buffer, 1024, format, args);
   va_end(args);
-  std::string line(buffer);
-  line += '\n';
-  return WriteLog(line.c_str());
+  const size_t length = std::strlen(buffer);  // up to an embedded zero, as the text ends there
+  buffer[length] = '\n';
+  buffer[length + 1] = 0;
+  return WriteLog(buffer);
 }
 
 void AddLogIndent() {

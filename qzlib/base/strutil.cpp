@@ -23,16 +23,6 @@ int MemCompare(const void* a, const void* b, size_t count) {
   return std::memcmp(a, b, count) == 0 ? 0 : 1;
 }
 
-int IsLeadByte(const char* p, int /*charSet*/) {
-  uint8_t c = static_cast<uint8_t>(*p);
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-size_t SjisCharLength(const char* p) {
-  if (*p == 0) return 0;
-  return (IsLeadByte(p) && p[1] != 0) ? 2 : 1;
-}
-
 void SjisTrimPartialChar(char* buffer) {
   char* p = buffer;
   while (*p) {
@@ -71,6 +61,12 @@ uint8_t FoldAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? uint8_t(c - 'a' +
 
 int StrCopy(char* dest, size_t destSize, const char* src) {
   if (destSize == 0) return -1;
+  // a source that fits whole is its whole characters
+  const size_t length = strnlen(src, destSize);
+  if (length < destSize) {
+    std::memmove(dest, src, length + 1);
+    return 0;
+  }
   bool complete;
   size_t n = CopyWholeChars(dest, destSize - 1, src, &complete);
   dest[n] = 0;

@@ -20,10 +20,16 @@ int MemCompare(const void* a, const void* b, size_t count);
 
 // Non-zero when *p is a Shift_JIS lead byte (0x81..0x9F, 0xE0..0xFC). The engine knows one
 // character set, so charSet is not consulted.
-int IsLeadByte(const char* p, int charSet = 0);
+inline int IsLeadByte(const char* p, int /*charSet*/ = 0) {
+  const unsigned char c = static_cast<unsigned char>(*p);
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 // Byte length of the character at p: 2 for a lead byte followed by a trail byte, else 1
 // (0 at the terminator). A lead byte right before the terminator counts as one byte.
-size_t SjisCharLength(const char* p);
+inline size_t SjisCharLength(const char* p) {
+  if (*p == 0) return 0;
+  return (IsLeadByte(p) && p[1] != 0) ? 2 : 1;
+}
 
 // Copies src into dest (destSize bytes, terminator included). 0, or -1 when src had to be cut
 // (dest then holds the longest whole-character prefix that fits). destSize 0 writes nothing.

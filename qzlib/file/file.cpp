@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <map>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -91,7 +94,7 @@ int64_t CurrentSize(const PlainFile* f) {
   return fstat(f->Fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-std::string Folded(const char* s) {
+std::string Folded(std::string_view s) {
   std::string f(s);
   for (char& c : f)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -110,7 +113,7 @@ struct Listing {
 struct ListingCache {
   std::mutex lock;
   int scopes = 0;
-  std::unordered_map<std::string, Listing> folders;
+  std::map<std::string, Listing, std::less<>> folders;  // looked up by views, without copies
   std::unordered_map<std::string, bool> exists;
   std::string currentDir;  // empty until asked
   void Clear() {
@@ -130,12 +133,17 @@ int KnownExists(const std::string& p) {
   // an entry of a folder listed already is in its listing, exactly as written
   const size_t slash = p.rfind('/');
   const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-  auto listed = g_listings.folders.find(p.substr(0, cut));
+  auto listed = g_listings.folders.find(std::string_view(p).substr(0, cut));
   if (cut == p.size() || listed == g_listings.folders.end()) return -1;
-  const auto key = std::make_pair(Folded(p.c_str() + cut), p.substr(cut));
+  const std::string_view name = std::string_view(p).substr(cut);
+  const std::string folded = Folded(name);
   const auto& entries = listed->second.entries;
-  auto hit = std::lower_bound(entries.begin(), entries.end(), key);
-  return hit != entries.end() && *hit == key ? 1 : 0;
+  auto hit = std::lower_bound(entries.begin(), entries.end(), std::make_pair(folded, name),
+                              [](const std::pair<std::string, std::string>& e,
+                                 const std::pair<std::string_view, std::string_view>& k) {
+                                return e.first != k.first ? e.first < k.first : e.second < k.second;
+                              });
+  return hit != entries.end() && hit->first == folded && hit->second == name ? 1 : 0;
 }
 
 bool Exists(const std::string& p) {
@@ -165,60 +173,91 @@ bool FoldEqual(const char* a, const char* b) {
 }
 
 
+// Calls each(name) for every entry of an operating-system folder ("" is the current one), "." and
+// ".." included, read straight into a buffer on the stack; false when the folder cannot be read.
+template <class Each>
+bool ForEachEntry(const std::string& folder, Each each) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  alignas(8) char buffer[8192];
+  for (;;) {
+    const long n = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
+    if (n <= 0) break;  // the end, or an error: the entries read so far stand, as with readdir
+    for (long at = 0; at < n;) {
+      struct Entry {
+        uint64_t ino;
+        int64_t off;
+        unsigned short reclen;
+        unsigned char type;
+        char name[1];
+      };
+      const auto* e = reinterpret_cast<const Entry*>(buffer + at);
+      each(static_cast<const char*>(e->name));
+      at += e->reclen;
+    }
+  }
+  close(fd);
+  return true;
+}
+
 // The entry of an operating-system folder ("" is the current one) that matches comp with ASCII
 // letters in either case, the least such name when several match; empty when none does.
 std::string ScanFolderFor(const std::string& folder, const std::string& comp) {
   std::string best;
-  DIR* d = opendir(folder.empty() ? "." : folder.c_str());
-  if (d) {
-    while (dirent* e = readdir(d)) {
-      if (FoldEqual(e->d_name, comp.c_str()) && (best.empty() || best > e->d_name)) best = e->d_name;
-    }
-    closedir(d);
-  }
+  ForEachEntry(folder, [&](const char* name) {
+    if (FoldEqual(name, comp.c_str()) && (best.empty() || best > name)) best = name;
+  });
   return best;
 }
 
 // The least entry of a listing equal to comp with ASCII letters in either case; empty when none.
-std::string FoldedMatch(const Listing& listing, const std::string& comp) {
-  const std::string key = Folded(comp.c_str());
+std::string FoldedMatch(const Listing& listing, std::string_view comp) {
+  const std::string key = Folded(comp);
   auto hit = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::make_pair(key, std::string()));
   return hit != listing.entries.end() && hit->first == key ? hit->second : std::string();
 }
 
-// As ScanFolderFor, from the folder's kept listing (read now when it is not kept yet) while a
-// listing scope is open.
-std::string MatchInFolder(const std::string& folder, const std::string& comp) {
-  std::lock_guard<std::mutex> guard(g_listings.lock);
-  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+// The kept listing of a folder, read now when it is not kept yet; a folder that cannot be read is
+// kept as such only with keepUnreadable (null is returned otherwise). The caller holds the lock
+// of an open listing scope.
+const Listing* KeptListing(std::string_view folder, bool keepUnreadable) {
   auto it = g_listings.folders.find(folder);
   if (it == g_listings.folders.end()) {
     Listing listing{false, {}};
-    if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
-      listing.readable = true;
-      while (dirent* e = readdir(d)) listing.entries.emplace_back(Folded(e->d_name), e->d_name);
-      closedir(d);
-    }
+    listing.readable = ForEachEntry(std::string(folder), [&](const char* name) {
+      listing.entries.emplace_back(Folded(name), name);
+    });
+    if (!listing.readable && !keepUnreadable) return nullptr;
     std::sort(listing.entries.begin(), listing.entries.end());
-    it = g_listings.folders.emplace(folder, std::move(listing)).first;
+    it = g_listings.folders.emplace(std::string(folder), std::move(listing)).first;
   }
-  return FoldedMatch(it->second, comp);
+  return &it->second;
+}
+
+// As ScanFolderFor, from the folder's kept listing while a listing scope is open.
+std::string MatchInFolder(const std::string& folder, const std::string& comp) {
+  std::lock_guard<std::mutex> guard(g_listings.lock);
+  if (g_listings.scopes == 0) return ScanFolderFor(folder, comp);
+  return FoldedMatch(*KeptListing(folder, true), comp);
 }
 
 // Within a listing scope, the resolution of a missing os path whose folder (everything up to its
-// last "/") was listed and read as written: that folder stands as it is, and only the last
-// component is matched. False when the walk over every component has to decide.
+// last "/") can be listed as written: every component of that folder then exists as written, so
+// the walk over the components would keep them all, and only the last component is matched (in
+// the folder's listing, which the walk would read too). False when the walk has to decide.
 bool ResolveInListedFolder(const std::string& os, std::string* out) {
   std::lock_guard<std::mutex> guard(g_listings.lock);
   if (g_listings.scopes == 0) return false;
   const size_t slash = os.rfind('/');
   const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-  const std::string name = os.substr(cut);
+  const std::string_view name = std::string_view(os).substr(cut);
   if (name.empty() || name == "." || name == "..") return false;
-  auto it = g_listings.folders.find(os.substr(0, cut));
-  if (it == g_listings.folders.end() || !it->second.readable) return false;
-  const std::string best = FoldedMatch(it->second, name);
-  *out = os.substr(0, cut) + (best.empty() ? name : best);
+  const Listing* listing = KeptListing(std::string_view(os).substr(0, cut), false);
+  if (!listing || !listing->readable) return false;
+  const std::string best = FoldedMatch(*listing, name);
+  out->assign(os, 0, cut);
+  if (best.empty()) out->append(name);
+  else out->append(best);
   return true;
 }
 
@@ -263,10 +302,9 @@ FileHandle PlainOpen(const char* path, int, int, int) {
   // Opened without blocking and checked before use: a FIFO or device never stalls the open.
   int fd = open(os.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
+  // the status flags it was opened with are known: only the non-blocking one is dropped
   struct stat st;
-  int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
     close(fd);
     return 0;
   }
@@ -297,6 +335,8 @@ int64_t PlainTell(FileHandle h) {
 int PlainSeek(FileHandle h, int64_t offset, int origin) {
   PlainFile* f = AsFile(h);
   if (!f) return -1;
+  // from the end, backwards or not at all: the file system checks the start itself
+  if (origin == 2 && offset <= 0) return lseek(f->Fd, offset, SEEK_END) < 0 ? -1 : 0;
   int64_t base;
   switch (origin) {
     case 0: base = 0; break;

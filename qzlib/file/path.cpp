@@ -22,29 +22,22 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 bool HasDrive(const char* p) { return IsAsciiLetter(p[0]) && p[1] == ':'; }
 
-// Appends the components of p to parts, resolving "." and "..".
+// Appends the components of p to parts, resolving "." and "..". A separator counts only at a
+// character start (a double-byte character's trail byte may be "\\").
 void AddComponents(const char* p, std::vector<std::string>* parts) {
-  std::string cur;
-  auto flush = [&]() {
-    if (cur.empty() || cur == ".") {
-    } else if (cur == "..") {
+  for (;;) {
+    const char* start = p;
+    while (*p && *p != '\\' && *p != '/') p += IsLeadByte(p) && p[1] ? 2 : 1;
+    const size_t n = static_cast<size_t>(p - start);
+    if (n == 0 || (n == 1 && start[0] == '.')) {
+    } else if (n == 2 && start[0] == '.' && start[1] == '.') {
       if (!parts->empty()) parts->pop_back();
     } else {
-      parts->push_back(cur);
+      parts->emplace_back(start, n);
     }
-    cur.clear();
-  };
-  while (*p) {
-    if (IsPathSeparator(p)) {
-      flush();
-      ++p;
-      continue;
-    }
-    size_t len = SjisCharLength(p);
-    cur.append(p, len);
-    p += len;
+    if (!*p) return;
+    ++p;
   }
-  flush();
 }
 
 bool IsRooted(const char* p) { return HasDrive(p) || IsPathSeparator(p); }
@@ -52,6 +45,7 @@ bool IsRooted(const char* p) { return HasDrive(p) || IsPathSeparator(p); }
 // A rooted path taken apart. A drive without a separator ("C:name") counts as the drive's root.
 void ParseRooted(const char* p, PathParts* out) {
   out->Parts.clear();
+  out->Parts.reserve(16);
   if (HasDrive(p)) {
     out->Root.assign(p, 2);
     out->Root += '\\';
@@ -69,27 +63,25 @@ bool MakeFull(const char* path, const char* base, PathParts* out) {
     ParseRooted(path, out);
     return true;
   }
-  PathParts b;
   if (base && IsRooted(base)) {
-    ParseRooted(base, &b);
+    ParseRooted(base, out);
   } else {
     char cwd[4096];
     if (FileGetCurrentDir(cwd, sizeof(cwd)) != 0 || !IsRooted(cwd)) return false;
-    ParseRooted(cwd, &b);
-    if (base) AddComponents(base, &b.Parts);
+    ParseRooted(cwd, out);
+    if (base) AddComponents(base, &out->Parts);
   }
-  if (IsPathSeparator(path)) {
-    out->Root = b.Root;
-    out->Parts.clear();
-  } else {
-    *out = b;
-  }
+  if (IsPathSeparator(path)) out->Parts.clear();
   AddComponents(path, &out->Parts);
   return true;
 }
 
 std::string Join(const PathParts& p) {
-  std::string s = p.Root;
+  size_t length = p.Root.size() + p.Parts.size();
+  for (const std::string& part : p.Parts) length += part.size();
+  std::string s;
+  s.reserve(length);
+  s = p.Root;
   for (size_t i = 0; i < p.Parts.size(); ++i) {
     if (i) s += '\\';
     s += p.Parts[i];
@@ -179,14 +171,18 @@ int CreateRelativePath(const char* filePath, const char* base, char* out, size_t
 
 bool EnginePathToOs(const char* path, std::string* osPath) {
   // Separators first, while the bytes are still Shift_JIS and a trail 0x5C can be told apart.
-  std::string slashed;
-  for (const char* p = path; *p;) {
-    size_t len = SjisCharLength(p);
-    if (len == 1 && *p == '\\') slashed += '/';
-    else slashed.append(p, len);
-    p += len;
+  std::string slashed(path);
+  bool ascii = true;
+  for (char* p = slashed.data(); *p;) {
+    if (static_cast<uint8_t>(*p) >= 0x80) ascii = false;
+    if (IsLeadByte(p) && p[1]) {
+      p += 2;
+      continue;
+    }
+    if (*p == '\\') *p = '/';
+    ++p;
   }
-  if (IsAscii(slashed.c_str())) {
+  if (ascii) {
     *osPath = std::move(slashed);
     return true;
   }

@@ -120,14 +120,15 @@ int ReadModelBase(const char* path, const char* modelName, const char* folder) {
 
 int MV1LoadModel(const char* path) {
   if (!MV1SystemInitFlag || !path) return -1;
+  // every file of the load (model, textures, motions) is looked up against folder listings
+  // read once, and the current directory is asked once
+  FileListingScopeBegin();
   char folder[2048], fileName[1024], modelName[1024];
   if (MV1SplitModelPath(path, folder, sizeof(folder), fileName, sizeof(fileName), modelName,
-                        sizeof(modelName)) != 0)
+                        sizeof(modelName)) != 0) {
+    FileListingScopeEnd();
     return WriteLogFmt(TEXT_MV1_MODEL_OPEN_FAILED, path);
-
-  // every file of the load (model, textures, motions) is looked up against folder listings
-  // read once
-  FileListingScopeBegin();
+  }
   const int baseHandle = ReadModelBase(path, modelName, folder);
   FileListingScopeEnd();
   if (baseHandle < 0) return -1;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 #include <qzlib/base/log.h>
 #include <qzlib/base/mathutil.h>
@@ -140,6 +141,46 @@ int Decode(const void* data, int size, BASEIMAGE* image) {
   if (size < 0) return -1;
   return CreateBaseImageToMem(nullptr, data, static_cast<size_t>(size), 1, image, 0) == 0 ? 0
                                                                                            : -1;
+}
+
+// The built-in white image as a missing colour file yields it (decoded, power-of-two sides, no
+// alpha file, no bump), made once and kept in the program's own memory: every missing texture
+// gives the same image and the same semi-transparency flag, so they are not decoded again.
+struct WhiteFallback {
+  std::mutex lock;
+  bool ready = false;
+  BASEIMAGE image{};
+  int semiTransparent = 0;
+  alignas(16) unsigned char pixels[8 * 8 * 4];
+};
+
+WhiteFallback& WhiteFallbackImage() {
+  static WhiteFallback white;
+  return white;
+}
+
+// The kept fall-back image (its pixels are the program's; never released), made on first use
+// exactly as MV1LoadTextureFiles makes it; null when that fails (the caller then decodes itself).
+const WhiteFallback* DecodedWhite() {
+  WhiteFallback& w = WhiteFallbackImage();
+  std::lock_guard<std::mutex> guard(w.lock);
+  if (w.ready) return &w;
+  size_t size;
+  const unsigned char* tga = MV1BuiltinTextureImage(MV1_BUILTIN_TEXTURE_WHITE, &size);
+  BASEIMAGE color, alpha;
+  if (MV1LoadTextureFiles(&color, &alpha, tga, static_cast<int>(size), nullptr, 0, 0, 0.0f) != 0)
+    return nullptr;
+  const size_t bytes = static_cast<size_t>(color.Pitch) * static_cast<size_t>(color.Height);
+  if (color.Pitch > 0 && color.Height > 0 && bytes <= sizeof(w.pixels)) {
+    w.image = color;
+    std::memcpy(w.pixels, color.GraphData, bytes);
+    w.image.GraphData = w.pixels;
+    w.semiTransparent = HasTranslucentPixel(&color);
+    w.ready = true;
+  }
+  ReleaseBaseImage(&color);
+  ReleaseBaseImage(&alpha);
+  return w.ready ? &w : nullptr;
 }
 
 }  // namespace
@@ -318,9 +359,11 @@ int MV1LoadTexture(void** colorData, int* colorSize, void** alphaData, int* alph
     }
   }
   // A file that cannot be read becomes a copy of the built-in white image.
+  bool colorMissing = false;
   auto load = [&](const char* path, const char* message, void** data, int* bytes) {
     if (LoadWholeFileToMemory(path, data, bytes) == 0) return 0;
     WriteLogFmt(message, path);
+    colorMissing = data == &color;
     *data = WhiteCopy();
     *bytes = static_cast<int>(kWhiteTgaSize);
     if (*data) return 0;
@@ -332,17 +375,21 @@ int MV1LoadTexture(void** colorData, int* colorSize, void** alphaData, int* alph
   if (alphaPath && load(alphaPath, TEXT_MV1_TEX_ALPHA_READ_FAILED, &alpha, &alphaBytes) != 0)
     return fail();
 
-  if (MV1LoadTextureFiles(&colorImage, &alphaImage, color, colorBytes, alpha, alphaBytes,
-                          bumpFlag, bumpScale) != 0) {
+  // the white image alone (a missing colour file, or no files) is decoded once for all textures
+  const WhiteFallback* white =
+      (colorMissing || !colorPath) && !alpha && !bumpFlag ? DecodedWhite() : nullptr;
+  if (!white && MV1LoadTextureFiles(&colorImage, &alphaImage, color, colorBytes, alpha,
+                                    alphaBytes, bumpFlag, bumpScale) != 0) {
     WriteLog(TEXT_MV1_TEX_BASEIMAGE_FAILED "\n");
     return fail();
   }
   SetTextureSizeLimit(1, -1);
-  int graph = CreateModelTextureGraph(&colorImage, alpha ? &alphaImage : nullptr);
+  int graph = CreateModelTextureGraph(white ? &white->image : &colorImage,
+                                      alpha ? &alphaImage : nullptr);
   SetTextureSizeLimit(0, -1);
   if (graph < 0) return fail();
 
-  *semiTransparent = alpha ? 1 : HasTranslucentPixel(&colorImage);
+  *semiTransparent = alpha ? 1 : white ? white->semiTransparent : HasTranslucentPixel(&colorImage);
   ReleaseBaseImage(&colorImage);
   ReleaseBaseImage(&alphaImage);
   *colorData = color;

@@ -49,6 +49,33 @@ T* PoolArray(ReadModel* rm, uint64_t count) {
   return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
 }
 
+// Several zero-filled arrays of a pass in one pool block: each is given its count (at least one
+// element, as PoolArray gives) and starts on an 8-byte boundary. Take() hands them out in the
+// order they were asked for; Get() is false when the block cannot be had.
+class PoolArrays {
+ public:
+  template <class T>
+  void Ask(uint64_t count) {
+    offsets_[asked_] = total_;
+    total_ += (sizeof(T) * (count > 0 ? count : 1) + 7) / 8 * 8;
+    ++asked_;
+  }
+  bool Get(ReadModel* rm) {
+    block_ = static_cast<uint8_t*>(ReadModelAlloc(rm, total_));
+    return block_ != nullptr;
+  }
+  template <class T>
+  T* Take() {
+    return reinterpret_cast<T*>(block_ + offsets_[taken_++]);
+  }
+
+ private:
+  uint64_t offsets_[8] = {};
+  uint64_t total_ = 0;
+  int asked_ = 0, taken_ = 0;
+  uint8_t* block_ = nullptr;
+};
+
 // A part's vertex records while the part is built. The records grow by doubling in tracked
 // memory up to the most the part can have (three per face), so that only the records made occupy
 // memory; freed when the part is done. Records are unique, and each is found by its bytes: at a
@@ -330,18 +357,23 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
 
   // ---- mesh vertices, faces and triangle lists of each part ----
   // faces bucketed by material, in face order
-  int* order = PoolArray<int>(rm, static_cast<uint64_t>(faceCount));
-  int* partStart = PoolArray<int>(rm, static_cast<uint64_t>(partCount) + 1);
+  PoolArrays meshArrays;
+  meshArrays.Ask<int>(static_cast<uint64_t>(faceCount));
+  meshArrays.Ask<int>(static_cast<uint64_t>(partCount) + 1);
+  meshArrays.Ask<int>(static_cast<uint64_t>(posCount));
+  meshArrays.Ask<uint8_t>(static_cast<uint64_t>(posCount));
+  meshArrays.Ask<int>(static_cast<uint64_t>(partCount));
+  if (!meshArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  int* order = meshArrays.Take<int>();
+  int* partStart = meshArrays.Take<int>();
   // per position, in the part being built: its chain's head (record + 1, 0 for none) and how many
   // records it holds (kInTable once they are in the table); cleared after each part
-  int* posHead = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
-  uint8_t* posRecords = PoolArray<uint8_t>(rm, static_cast<uint64_t>(posCount));
-  if (!order || !partStart || !posHead || !posRecords) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  int* posHead = meshArrays.Take<int>();
+  uint8_t* posRecords = meshArrays.Take<uint8_t>();
   for (int f = 0; f < faceCount; ++f) ++partStart[mesh->Faces[f].MaterialIndex + 1];
   for (int p = 0; p < partCount; ++p) partStart[p + 1] += partStart[p];
   {
-    int* fill = PoolArray<int>(rm, static_cast<uint64_t>(partCount));
-    if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    int* fill = meshArrays.Take<int>();
     for (int p = 0; p < partCount; ++p) fill[p] = partStart[p];
     for (int f = 0; f < faceCount; ++f) order[fill[mesh->Faces[f].MaterialIndex]++] = f;
   }
@@ -401,7 +433,9 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
           if (!made.Reserve(static_cast<uint64_t>(pw.VertexCount) + 1, maxVerts))
             return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
           found = pw.VertexCount++;
-          std::memcpy(made.records + static_cast<size_t>(found) * stride, v64, stride);
+          // word by word: a copy of a length known only at run time costs more than the record
+          uint8_t* record = made.records + static_cast<size_t>(found) * stride;
+          for (int w = 0; w < words; ++w) std::memcpy(record + 8 * w, &v64[w], 8);
           bool ok = true;
           if (posRecords[p] == kInTable) {
             ok = made.AddToTable(static_cast<uint64_t>(found));
@@ -438,14 +472,21 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const int g2 = groups ? groups[part * 2 + 1].Count : 0;
     const int free = static_cast<int>((counts[3] + perList - 1) / perList);
     pw.ListCount = rigid + g1 + g2 + free;
-    pw.Lists = PoolArray<RMListWork>(rm, static_cast<uint64_t>(pw.ListCount));
-    int* listOf = PoolArray<int>(rm, static_cast<uint64_t>(n));
-    int* listStart = PoolArray<int>(rm, static_cast<uint64_t>(pw.ListCount) + 1);
-    int* listFaces = PoolArray<int>(rm, static_cast<uint64_t>(n));
-    int* local = PoolArray<int>(rm, static_cast<uint64_t>(pw.VertexCount));
-    int* stamp = PoolArray<int>(rm, static_cast<uint64_t>(pw.VertexCount));
-    if (!pw.Lists || !listOf || !listStart || !listFaces || !local || !stamp)
-      return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    PoolArrays partArrays;
+    partArrays.Ask<RMListWork>(static_cast<uint64_t>(pw.ListCount));
+    partArrays.Ask<int>(static_cast<uint64_t>(n));
+    partArrays.Ask<int>(static_cast<uint64_t>(pw.ListCount) + 1);
+    partArrays.Ask<int>(static_cast<uint64_t>(n));
+    partArrays.Ask<int>(static_cast<uint64_t>(pw.VertexCount));
+    partArrays.Ask<int>(static_cast<uint64_t>(pw.VertexCount));
+    partArrays.Ask<int>(static_cast<uint64_t>(pw.ListCount));
+    if (!partArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    pw.Lists = partArrays.Take<RMListWork>();
+    int* listOf = partArrays.Take<int>();
+    int* listStart = partArrays.Take<int>();
+    int* listFaces = partArrays.Take<int>();
+    int* local = partArrays.Take<int>();
+    int* stamp = partArrays.Take<int>();
     int64_t seen0 = 0, seen3 = 0;
     for (int i = 0; i < n; ++i) {
       int type = pw.Faces[i].TriangleListType;
@@ -459,8 +500,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     }
     for (int l = 0; l < pw.ListCount; ++l) listStart[l + 1] += listStart[l];
     {
-      int* fill = PoolArray<int>(rm, static_cast<uint64_t>(pw.ListCount));
-      if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      int* fill = partArrays.Take<int>();
       for (int l = 0; l < pw.ListCount; ++l) fill[l] = listStart[l];
       for (int i = 0; i < n; ++i) listFaces[fill[listOf[i]]++] = i;
     }
@@ -482,9 +522,12 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         lw.Stride = MV1FreeBoneVertexStride(pw.BonesPerVertex);
       }
       const int lf = listStart[l + 1] - listStart[l];
-      lw.MeshVertexIndex = PoolArray<uint32_t>(rm, 3ull * static_cast<uint64_t>(lf));
-      lw.Index = PoolArray<uint16_t>(rm, 3ull * static_cast<uint64_t>(lf));
-      if (!lw.MeshVertexIndex || !lw.Index) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      PoolArrays listArrays;
+      listArrays.Ask<uint32_t>(3ull * static_cast<uint64_t>(lf));
+      listArrays.Ask<uint16_t>(3ull * static_cast<uint64_t>(lf));
+      if (!listArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      lw.MeshVertexIndex = listArrays.Take<uint32_t>();
+      lw.Index = listArrays.Take<uint16_t>();
       for (int i = listStart[l]; i < listStart[l + 1]; ++i) {
         MV1MeshFace& face = pw.Faces[listFaces[i]];
         for (int k = 0; k < 3; ++k) {

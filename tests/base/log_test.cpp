@@ -82,3 +82,48 @@ TEST(Log, FileIsRecreatedAndStaysInTheStartDirectory) {
   rmdir("logsub");
   std::remove("Log.txt");
 }
+
+TEST(Log, RandomTextsAgreeWithTheLineRule) {
+  // Reference from the rule: the indentation (after the stamp) before the first character of each
+  // line, "\n" written as CR LF, nothing added to a text that ends mid-line; WriteLogFmt's text is
+  // cut at 1023 bytes and ends at an embedded zero, then a line feed follows.
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    uint32_t s = seed * 2654435761u;
+    auto next = [&s](uint32_t n) {
+      s = s * 1664525u + 1013904223u;
+      return (s >> 8) % n;
+    };
+    for (int i = 0; i < 64; ++i) SubLogIndent();
+    WriteLog("\n");  // at a line start, indentation 0
+    std::string expected;
+    bool lineStart = true;
+    int indent = 0;
+    auto expect = [&](const std::string& text) {
+      for (char c : text) {
+        if (lineStart) expected.append(size_t(indent), '\t');
+        lineStart = c == '\n';
+        expected += lineStart ? std::string("\r\n") : std::string(1, c);
+      }
+    };
+    LogCaptureBegin();
+    for (int call = 0; call < 12; ++call) {
+      std::string text;
+      const uint32_t length = next(4) == 0 ? 500 + next(600) : next(12);
+      for (uint32_t i = 0; i < length; ++i) text += "ab\n\t\x83\x5C:9"[next(8)];
+      switch (next(5)) {
+        case 0: AddLogIndent(); ++indent; break;
+        case 1: SubLogIndent(); if (indent > 0) --indent; break;
+        case 2: {
+          const char middle = next(2) ? '\0' : 'z';
+          WriteLogFmt("%s%c%s", text.c_str(), middle, text.c_str());
+          std::string formatted = (text + middle + text).substr(0, 1023);
+          expect(std::string(formatted.c_str()) + "\n");
+          break;
+        }
+        default: WriteLog(text.c_str()); expect(text); break;
+      }
+    }
+    EXPECT_EQ(LogCaptureTextWithoutStamps(), expected) << "seed " << seed;
+    LogCaptureEnd();
+  }
+}

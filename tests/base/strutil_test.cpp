@@ -53,6 +53,32 @@ TEST(StrUtil, CopyAndCatNeverPassTheirSizeNorSplitACharacter) {
   EXPECT_EQ(full[2], 'c');
 }
 
+TEST(StrUtil, CopyAgreesWithTheWholeCharacterRule) {
+  // Reference: whole characters (a lead byte with a byte after it is two) while they fit before
+  // the terminator; -1 when one was left out.
+  const char pieces[][3] = {"a", "\\", "\x95\x5C", "\x83", "z9"};
+  for (uint32_t seed = 1; seed <= 400; ++seed) {
+    std::mt19937 rng(seed);
+    std::string src;
+    for (uint32_t i = rng() % 12; i > 0; --i) src += pieces[rng() % 5];
+    const size_t size = 1 + rng() % 16;
+    std::string expected;
+    size_t at = 0;
+    while (at < src.size()) {
+      const unsigned char c = static_cast<unsigned char>(src[at]);
+      const size_t n = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && at + 1 < src.size() ? 2 : 1;
+      if (expected.size() + n > size - 1) break;
+      expected.append(src, at, n);
+      at += n;
+    }
+    char dest[20];
+    std::memset(dest, '#', sizeof(dest));
+    EXPECT_EQ(StrCopy(dest, size, src.c_str()), at == src.size() ? 0 : -1) << seed;
+    EXPECT_EQ(std::string(dest), expected) << seed;
+    EXPECT_EQ(dest[size], '#') << seed;  // nothing written past the size
+  }
+}
+
 TEST(StrUtil, ComparesAndSearchesStepOverDoubleByteCharacters) {
   EXPECT_EQ(StrCompare("ab", "abc"), 1);
   EXPECT_EQ(StrICompare("Model.MV1", "model.mv1"), 0);

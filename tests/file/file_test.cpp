@@ -453,3 +453,26 @@ TEST_F(FileTest, AScopeListsAFolderOnce) {
   EXPECT_EQ(Content(P("data\\LATER.TXT")), "later");
   FileListingScopeEnd();
 }
+
+// Folders written with doubled separators, "." and "..", in any case: a scope (which lists the
+// folder as written when it can) finds what the walk over the components finds without one.
+TEST_F(FileTest, OddlyWrittenFoldersGiveTheSameAnswersInAScope) {
+  const struct {
+    const char* path;
+    const char* content;
+  } cases[] = {{"Data\\\\model.mv1", "0123456789"}, {"Data\\.\\MODEL.mv1", "0123456789"},
+               {"data\\Sub\\..\\Model.mv1", "0123456789"}, {"DATA\\\\sub\\X.RB", "puts 1"},
+               {"Data\\Sub\\\\..\\..\\Data\\y.rb", ""}, {"Data\\nothere\\..\\y.rb", "-"},
+               {"Data\\Sub\\", "-"}, {"Data\\Sub\\.", "-"}, {"Data\\missing.mv1", "-"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Content(P(c.path)), c.content) << c.path;
+    FileListingScopeBegin();
+    EXPECT_EQ(Content(P(c.path)), c.content) << c.path << " in a scope";
+    EXPECT_EQ(Content(P(c.path)), c.content) << c.path << " in a scope, again";
+    FileListingScopeEnd();
+  }
+  // every probe of one scope, in turn
+  FileListingScopeBegin();
+  for (const auto& c : cases) EXPECT_EQ(Content(P(c.path)), c.content) << c.path << " in one scope";
+  FileListingScopeEnd();
+}

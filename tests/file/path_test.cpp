@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
+#include <qzlib/base/strutil.h>
 #include <qzlib/file/file.h>
 
 namespace {
@@ -92,4 +95,103 @@ TEST(Path, RelativePathStepsUpWithDotDot) {
   // ASCII letters match in either case, trail bytes only exactly: "ア" and "ヂ" differ
   EXPECT_EQ(Relative("C:\\" + kA + "\\f", "C:\\" + kA), "f");
   EXPECT_EQ(Relative("C:\\" + kA + "\\f", "C:\\" + kDi), "..\\" + kA + "\\f");
+}
+
+namespace {
+
+// Reference of the path rules, character by character: a rooted path's root ("X:\" for a drive,
+// else "\"), then its components, "." dropped, ".." taking one off (never the root).
+struct RefPath {
+  std::string root;
+  std::vector<std::string> parts;
+};
+
+void RefAdd(const std::string& p, RefPath* out) {
+  std::string cur;
+  auto flush = [&] {
+    if (cur == "..") {
+      if (!out->parts.empty()) out->parts.pop_back();
+    } else if (!cur.empty() && cur != ".") {
+      out->parts.push_back(cur);
+    }
+    cur.clear();
+  };
+  for (size_t i = 0; i < p.size();) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    const bool lead = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < p.size();
+    if (!lead && (c == '\\' || c == '/')) {
+      flush();
+      ++i;
+    } else {
+      cur.append(p, i, lead ? 2 : 1);
+      i += lead ? 2 : 1;
+    }
+  }
+  flush();
+}
+
+bool RefHasDrive(const std::string& p) { return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':'; }
+
+RefPath RefFull(const std::string& path, const std::string& base) {
+  RefPath r;
+  const std::string& rooted = RefHasDrive(path) ? path : base;
+  r.root = RefHasDrive(rooted) ? rooted.substr(0, 2) + "\\" : "\\";
+  RefAdd(RefHasDrive(rooted) ? rooted.substr(2) : rooted, &r);
+  if (RefHasDrive(path)) return r;
+  if (!path.empty() && (path[0] == '\\' || path[0] == '/')) r.parts.clear();
+  RefAdd(path, &r);
+  return r;
+}
+
+std::string RefJoin(const RefPath& r) {
+  std::string s = r.root;
+  for (size_t i = 0; i < r.parts.size(); ++i) s += (i ? "\\" : "") + r.parts[i];
+  return s;
+}
+
+bool RefSame(const std::string& a, const std::string& b) { return StrICompare(a.c_str(), b.c_str()) == 0; }
+
+std::string RefRelative(const std::string& file, const std::string& base) {
+  const RefPath f = RefFull(file, "\\"), b = RefFull(base, "\\");
+  if (!RefSame(f.root, b.root)) return RefJoin(f);
+  size_t common = 0;
+  while (common < f.parts.size() && common < b.parts.size() && RefSame(f.parts[common], b.parts[common])) ++common;
+  RefPath r;
+  for (size_t i = common; i < b.parts.size(); ++i) r.parts.push_back("..");
+  for (size_t i = common; i < f.parts.size(); ++i) r.parts.push_back(f.parts[i]);
+  return RefJoin(r);
+}
+
+}  // namespace
+
+TEST(Path, RandomPathsAgreeWithTheComponentRule) {
+  const char* pieces[] = {"\\", "/", ".", "..", "a", "B", "c:", "X:", "\x95\x5C", "\x83\x41", "\x83\x61", "\x83", "long_folder_name_past_sso"};
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    uint32_t s = seed * 2246822519u;
+    auto next = [&s](uint32_t n) {
+      s = s * 1664525u + 1013904223u;
+      return (s >> 8) % n;
+    };
+    auto random = [&] {
+      std::string p = next(3) ? "C:\\" : next(2) ? "\\" : "";
+      for (uint32_t i = next(9); i > 0; --i) p += pieces[next(13)];
+      return p;
+    };
+    const std::string path = random(), base = "C:\\" + random();
+    char out[512];
+    ASSERT_EQ(ConvertFullPath(path.c_str(), out, sizeof(out), base.c_str()), 0);
+    EXPECT_EQ(out, RefJoin(RefFull(path, base))) << "seed " << seed << " " << path << " | " << base;
+    const std::string file = "C:\\" + random();
+    ASSERT_EQ(CreateRelativePath(file.c_str(), base.c_str(), out, sizeof(out)), 0);
+    EXPECT_EQ(out, RefRelative(file, base)) << "seed " << seed << " " << file << " | " << base;
+    // the operating-system form: single-byte "\" become "/", and back again
+    std::string os, back;
+    const std::string valid = "\\d\x95\x5C\\" + std::string(next(2) ? "\x83\x41" : "x") + "/e\\f";
+    ASSERT_TRUE(EnginePathToOs(valid.c_str(), &os));
+    EXPECT_EQ(os.find('\\'), std::string::npos) << valid;
+    ASSERT_TRUE(OsPathToEngine(os.c_str(), &back));
+    std::string expected = valid;
+    for (char& c : expected) if (c == '/') c = '\\';
+    EXPECT_EQ(back, expected);
+  }
 }

@@ -273,6 +273,49 @@ TEST_F(ModelTextureTest, LoadTextureFallsBackLogsAndCopiesNames) {
   }
 }
 
+// The device pixels and format of a texture graph.
+std::vector<uint32_t> GraphPixels(int graph, uint32_t* format) {
+  D3DTexture* t = GetGraphTexture(graph);
+  EXPECT_NE(t, nullptr);
+  if (!t) return {};
+  *format = t->Format();
+  return t->Pixels()->Pixels;
+}
+
+TEST_F(ModelTextureTest, MissingColourFileGivesTheTextureOfTheWhiteFileItself) {
+  // Reference: the built-in white image written out as a file and loaded like any texture,
+  // decoded each time; a missing file (or no file at all) must give the same texture.
+  const std::string dir = Cwd();
+  size_t size;
+  const unsigned char* white = MV1BuiltinTextureImage(MV1_BUILTIN_TEXTURE_WHITE, &size);
+  ASSERT_TRUE(WriteEngineFile(dir + "\\white.tga", std::vector<uint8_t>(white, white + size)));
+  ASSERT_TRUE(WriteEngineFile(dir + "\\half.bgra", BgraFileFilled(4, 4, 0x80FFFFFFu)));
+  const std::string file = dir + "\\white.tga", missing = dir + "\\gone.tga";
+  const std::string alpha = dir + "\\half.bgra";
+  struct Case {
+    const std::string* color;  // the missing one or none; the reference loads white.tga
+    const std::string* alpha;
+    int bump;
+  } cases[] = {{&missing, nullptr, 0}, {nullptr, nullptr, 0}, {&missing, nullptr, 1},
+               {&missing, &alpha, 0},  {&missing, nullptr, 0}};
+  for (const Case& c : cases) {
+    const char* a = c.alpha ? c.alpha->c_str() : nullptr;
+    Loaded ref(c.color ? file.c_str() : nullptr, a, dir.c_str(), c.bump, 2.0f);
+    Loaded got(c.color ? c.color->c_str() : nullptr, a, dir.c_str(), c.bump, 2.0f);
+    ASSERT_EQ(ref.result, 0);
+    ASSERT_EQ(got.result, 0);
+    uint32_t refFormat = 0, gotFormat = 1;
+    EXPECT_EQ(GraphPixels(got.graph, &gotFormat), GraphPixels(ref.graph, &refFormat));
+    EXPECT_EQ(gotFormat, refFormat);
+    EXPECT_EQ(got.semi, ref.semi);
+    int rw, rh, gw, gh;
+    ASSERT_EQ(GetGraphSize(ref.graph, &rw, &rh), 0);
+    ASSERT_EQ(GetGraphSize(got.graph, &gw, &gh), 0);
+    EXPECT_EQ(gw, rw);
+    EXPECT_EQ(gh, rh);
+  }
+}
+
 TEST_F(ModelTextureTest, SemiTransparencyFollowsAlphaDataAndPixels) {
   const std::string dir = Cwd();
   std::vector<uint32_t> onePixel(16, 0xFFFFFFFFu);

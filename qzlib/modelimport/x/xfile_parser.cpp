@@ -881,8 +881,12 @@ struct Parser {
       }
       // 3: the template
       int type = -1;
+      // names are ASCII: a name whose first letter differs even in either case is passed over
+      const unsigned char first = static_cast<unsigned char>(word[0]) | 0x20;
       for (int t = 0; t < XOBJ_TYPE_SLOTS; ++t) {
-        if (XFileTemplateNames[t][0] && StrICompare(word, XFileTemplateNames[t]) == 0) {
+        const char* known = XFileTemplateNames[t];
+        if (known[0] && (static_cast<unsigned char>(known[0]) | 0x20) == first &&
+            StrICompare(word, known) == 0) {
           type = t;
           break;
         }
