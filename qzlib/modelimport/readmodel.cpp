@@ -97,10 +97,39 @@ int TerminateReadModel(ReadModel* rm) {
   return 0;
 }
 
+bool& ReadModelBlockSharing() {
+  static bool on = true;
+  return on;
+}
+
 void* ReadModelAlloc(ReadModel* rm, uint64_t size) {
   // sizes no memory can hold are refused before the chunk header is added to them
   if (size > (uint64_t{1} << 48)) return nullptr;
-  return ChunkListAlloc(static_cast<size_t>(size), &rm->PoolHead);
+  auto* head = static_cast<ChunkListHeader*>(rm->PoolHead);
+  ReadModelSharedBlock* shared = head && !head->Data ? reinterpret_cast<ReadModelSharedBlock*>(head + 1) : nullptr;
+  if (size > kReadModelCarveLimit || !ReadModelBlockSharing()) {
+    void* data = ChunkListAlloc(static_cast<size_t>(size), &rm->PoolHead);
+    if (data && shared) {
+      // the shared block with room stays first
+      auto* own = static_cast<ChunkListHeader*>(rm->PoolHead);
+      own->Next = head->Next;
+      head->Next = own;
+      rm->PoolHead = head;
+    }
+    return data;
+  }
+  const uint64_t need = kReadModelCarveHead + ((size + 15) & ~uint64_t{15});
+  if (!shared || shared->Used + need > kReadModelSharedBytes) {
+    if (!ChunkListAlloc(kReadModelSharedBytes, &rm->PoolHead)) return nullptr;
+    head = static_cast<ChunkListHeader*>(rm->PoolHead);
+    head->Data = nullptr;  // never a block of its own to ChunkListFree
+    shared = reinterpret_cast<ReadModelSharedBlock*>(head + 1);
+    shared->Used = sizeof(ReadModelSharedBlock);
+  }
+  uint8_t* at = reinterpret_cast<uint8_t*>(shared) + shared->Used;
+  std::memcpy(at, &size, sizeof(size));
+  shared->Used += need;
+  return at + kReadModelCarveHead;
 }
 
 const char* ReadModelAddString(ReadModel* rm, const char* str) {

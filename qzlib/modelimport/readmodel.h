@@ -338,7 +338,8 @@ struct ReadModel {
 int InitReadModel(ReadModel* rm);
 // Frees every block of the pool; 0. The root may be used again after InitReadModel.
 int TerminateReadModel(ReadModel* rm);
-// size zero-filled bytes from the pool (the model system's chunk list), or null (ChunkListAlloc logs).
+// size zero-filled bytes from the pool (the model system's chunk list; small requests share its
+// blocks), 16-byte aligned, or null (ChunkListAlloc logs).
 void* ReadModelAlloc(ReadModel* rm, uint64_t size);
 // A copy of the string in the pool, or null; adds (length + 1) rounded up to 4 to the string total.
 const char* ReadModelAddString(ReadModel* rm, const char* str);

@@ -20,13 +20,18 @@ class PoolRanges {
  public:
   ~PoolRanges() { MEM_FREE(ranges_); }
   bool Build(const ReadModel* rm) {
-    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next) ++count_;
+    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next)
+      count_ += c->Data ? 1 : EachCarve(c, [](uintptr_t, uintptr_t) {});
     ranges_ = static_cast<Range*>(MEM_ALLOC(sizeof(Range) * (count_ + 1)));
     if (!ranges_) return false;
     size_t i = 0;
-    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next, ++i) {
+    for (auto* c = static_cast<const ChunkListHeader*>(rm->PoolHead); c; c = c->Next) {
+      if (!c->Data) {
+        EachCarve(c, [&](uintptr_t start, uintptr_t end) { ranges_[i++] = Range{start, end}; });
+        continue;
+      }
       uintptr_t start = reinterpret_cast<uintptr_t>(c->Data);
-      ranges_[i] = Range{start, start + (MemBlockSize(c) - sizeof(ChunkListHeader))};
+      ranges_[i++] = Range{start, start + (MemBlockSize(c) - sizeof(ChunkListHeader))};
     }
     std::sort(ranges_, ranges_ + count_, [](const Range& a, const Range& b) { return a.start < b.start; });
     return true;
@@ -52,6 +57,26 @@ class PoolRanges {
   struct Range {
     uintptr_t start, end;
   };
+  // Calls each(start, end) for every carve of a shared block, its data as long as its size says
+  // (kept inside the block's used bytes); the number of carves.
+  template <class Each>
+  static size_t EachCarve(const ChunkListHeader* c, Each each) {
+    const auto* block = reinterpret_cast<const uint8_t*>(c + 1);
+    uint64_t used;
+    std::memcpy(&used, block, sizeof(used));
+    used = std::min(used, kReadModelSharedBytes);
+    size_t n = 0;
+    for (uint64_t at = sizeof(ReadModelSharedBlock); at + kReadModelCarveHead <= used; ++n) {
+      uint64_t size;
+      std::memcpy(&size, block + at, sizeof(size));
+      const uint64_t data = at + kReadModelCarveHead;
+      size = std::min(size, used - data);
+      const auto start = reinterpret_cast<uintptr_t>(block + data);
+      each(start, start + size);
+      at = data + ((size + 15) & ~uint64_t{15});
+    }
+    return n;
+  }
   Range* ranges_ = nullptr;
   size_t count_ = 0;
   mutable const Range* last_ = nullptr;

@@ -73,6 +73,22 @@ inline int ReadModelMaterialUVSets(const ReadModelMaterial* m) {
   return n < 1 ? 1 : n > READMODEL_MAX_MAP_LAYERS ? READMODEL_MAX_MAP_LAYERS : n;
 }
 
+// Requests of up to kReadModelCarveLimit bytes are carved from shared blocks instead of taking a
+// chunk each: a shared block is a chunk of kReadModelSharedBytes whose data pointer is null (so that
+// ChunkListFree never takes it), kept first in the pool while it is being filled. Its data starts
+// with this head; then come the carves, each a kReadModelCarveHead-byte head holding its size in
+// bytes (uint64_t) and then its data, every part 16-byte aligned.
+struct ReadModelSharedBlock {
+  uint64_t Used;  // bytes of the block's data in use, this head included
+  uint64_t Reserved;
+};
+constexpr uint64_t kReadModelCarveLimit = 1024;
+constexpr uint64_t kReadModelSharedBytes = 16 * 1024;
+constexpr uint64_t kReadModelCarveHead = 16;
+// Test switch, on by default: off, every request takes a chunk of its own (so that an
+// allocation-failure sweep reaches each request).
+bool& ReadModelBlockSharing();
+
 // Frees the pool block that starts at block (bytes long) before the read model ends, when it is
 // 64 KiB or more: finding it walks the pool, so smaller blocks wait for the end. true when freed.
 bool ReadModelFreeLargeBlock(ReadModel* rm, void* block, uint64_t bytes);

@@ -759,6 +759,7 @@ TEST_F(ModelDrawTest, ShapeWeightMovesDrawnVerticesByHalfTheOffsets) {
 }
 
 TEST_F(ModelDrawTest, AllocationFailuresSkipTheirListOrOutlineOnly) {
+  ScopedBlockSharing eachRequestABlock(false);
   ModelBaseBuilder b;
   b.AddFrame(-1, kCentre);
   b.materials.resize(1);

@@ -756,6 +756,7 @@ const std::set<std::string>& FailureLines() {
 }
 
 TEST_F(ConvertTest, EveryAllocationFailureIsCleanAndLogged) {
+  ScopedBlockSharing eachRequestABlock(false);
   int fatal = 0, absorbed = 0;
   std::set<std::string> messages;
   for (auto& golden : Goldens()) {
@@ -812,6 +813,7 @@ TEST_F(ConvertTest, EveryAllocationFailureIsCleanAndLogged) {
 }
 
 TEST_F(ConvertTest, SkinningOptimisationWithoutMemoryStillLinksFrames) {
+  ScopedBlockSharing eachRequestABlock(false);
   // find the allocation of the optimisation's work block: the last one of a successful run
   auto build = [](ReadModelBuilder& b) { SkinnedStrip(b, 6, 2, 6); };
   uint64_t total;

@@ -209,6 +209,7 @@ TEST_F(ReadModelKeysTest, ZeroScaleKeyStaysFinite) {
 }
 
 TEST_F(ReadModelKeysTest, AllocationFailuresLeaveUsableKeySets) {
+  ScopedBlockSharing eachRequestABlock(false);
   // Prepare never fails as a whole: at every failure point the sets left are in a usable form
   LogCaptureBegin();
   for (long n = 1; n < 200; ++n) {

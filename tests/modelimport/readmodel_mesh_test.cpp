@@ -33,6 +33,7 @@ bool InPool(const ReadModel* rm, const void* block) {
 // The face array as read goes back at triangulation from 64 KiB on (1,366 faces of 48 bytes);
 // the triangles are the same either way.
 TEST_F(ReadModelMeshTest, LargeFaceArraysGoBackOnceTriangulated) {
+  ScopedBlockSharing blockCounts(false);
   ASSERT_EQ(sizeof(ReadModelFace), 48u);
   for (int quads : {1, 1365, 1366, 3000}) {
     OwnedReadModel rm;
@@ -59,6 +60,7 @@ TEST_F(ReadModelMeshTest, LargeFaceArraysGoBackOnceTriangulated) {
 }
 
 TEST_F(ReadModelMeshTest, PolygonsBecomeZigzagTriangles) {
+  ScopedBlockSharing blockCounts(false);
   struct Case { int n; VV want; };
   for (const Case& c : {Case{4, {{0, 1, 3}, {3, 1, 2}}},
                         Case{5, {{0, 1, 4}, {4, 1, 2}, {4, 2, 3}}},
@@ -232,6 +234,7 @@ TEST_F(ReadModelMeshTest, MergeJoinsPositionsWithinTolerance) {
 }
 
 TEST_F(ReadModelMeshTest, AllocationFailuresAreLoggedAndLeakNothing) {
+  ScopedBlockSharing eachRequestABlock(false);
   LogCaptureBegin();
   std::set<std::string> messages;
   // failure points of the operations themselves

@@ -1,4 +1,5 @@
 // Read model: lists, frame order, strings, textures, faces, keys, the dump and the seam.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -194,8 +195,9 @@ TEST_F(ReadModelTest, KeysAddTheirSizeToTheKeyDataTotal) {
   EXPECT_EQ(a->LastKeySet->TimeType, 1);
 }
 
-TEST_F(ReadModelTest, EveryAddFailsCleanlyWhenThePoolRunsOut) {
-  int points = ForEachAllocationFailure([] {
+// The records of a cube, a weight, a shape and keys added through the builder.
+bool BuildEveryKind(bool shareBlocks) {
+    ScopedBlockSharing sharing(shareBlocks);
     OwnedReadModel rm;
     ReadModelBuilder b(rm.get());
     ReadModelFrame* f = b.Frame("f");
@@ -210,8 +212,42 @@ TEST_F(ReadModelTest, EveryAddFailsCleanlyWhenThePoolRunsOut) {
     if (!a) return false;
     if (!b.Keys(a, 1, 10, {0, 1}, {0, 0, 0, 1, 1, 1})) return false;
     return true;
-  });
-  EXPECT_GT(points, 10);
+}
+
+TEST_F(ReadModelTest, EveryAddFailsCleanlyWhenThePoolRunsOut) {
+  EXPECT_GT(ForEachAllocationFailure([] { return BuildEveryKind(false); }), 10);
+  // with small requests sharing blocks only a new shared block can fail
+  const int shared = ForEachAllocationFailure([] { return BuildEveryKind(true); });
+  EXPECT_GE(shared, 1);
+  EXPECT_LT(shared, 5);
+}
+
+// Small requests are carved from shared blocks: each zeroed, 16-byte aligned, apart from every
+// other; a large request keeps a block of its own that can go back early; all go at the end.
+TEST_F(ReadModelTest, SmallRequestsShareBlocks) {
+  const size_t live = MemLiveBlockCount();
+  {
+    OwnedReadModel rm;
+    std::vector<std::pair<uint8_t*, size_t>> got;
+    for (size_t size : {0, 1, 15, 16, 17, 100, 1024, 1025, 70000, 3, 1024, 5000, 64, 64 * 1024}) {
+      auto* p = static_cast<uint8_t*>(ReadModelAlloc(rm.get(), size));
+      ASSERT_NE(p, nullptr) << size;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << size;
+      EXPECT_EQ(std::count(p, p + size, 0), static_cast<std::ptrdiff_t>(size)) << size;
+      for (const auto& [q, n] : got) EXPECT_TRUE(p + size <= q || q + n <= p) << size;
+      std::fill(p, p + size, 0xAB);
+      got.push_back({p, size});
+    }
+    // 1 shared block, and one each for 1025, 70000, 5000 and 64 KiB
+    EXPECT_EQ(MemLiveBlockCount(), live + 5);
+    EXPECT_TRUE(ReadModelFreeLargeBlock(rm.get(), got[8].first, 70000));
+    EXPECT_FALSE(ReadModelFreeLargeBlock(rm.get(), got[5].first, 64 * 1024));  // a carve is no block
+    EXPECT_EQ(MemLiveBlockCount(), live + 4);
+    for (int i = 0; i < 2000; ++i) ASSERT_NE(ReadModelAlloc(rm.get(), 200), nullptr);
+    EXPECT_GT(MemLiveBlockCount(), live + 20);
+    EXPECT_LT(MemLiveBlockCount(), live + 40);  // 16 KiB blocks, not a block per request
+  }
+  EXPECT_EQ(MemLiveBlockCount(), live);
 }
 
 TEST_F(ReadModelTest, DumpShowsEveryRecord) {

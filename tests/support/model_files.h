@@ -33,9 +33,11 @@ std::vector<std::vector<uint32_t>> TextureGraphPixels(const MV1ModelBase* base);
 // ForEachAllocationFailure an attempt may succeed (a missing file falls back, a buffer record
 // that cannot be had leaves its lists on the memory path); attempt returns whether it failed,
 // and the tracked blocks after cleanup must equal those after prepare. Returns the points
-// exercised and counts the failed attempts in *failures.
+// exercised and counts the failed attempts in *failures. As there, the read model's requests
+// take a block each.
 template <class P, class A, class C>
 int ForEachAllocationFailureTolerant(P prepare, A attempt, C cleanup, int* failures = nullptr) {
+  ScopedBlockSharing eachRequestABlock(false);
   for (long n = 1; n < 100000; ++n) {
     prepare();
     size_t before = MemLiveBlockCount();

@@ -8,6 +8,7 @@
 
 #include <qzlib/base/fatal_error.h>
 #include <qzlib/base/memory.h>
+#include <qzlib/modelimport/readmodel_work.h>
 
 // Fails the test when tracked memory holds a different number of blocks at its end than at its
 // start, and turns off any pending allocation-failure hook.
@@ -46,11 +47,25 @@ class TempWorkFolder {
   int previous_ = -1;  // the previous current directory, held open
 };
 
+// Sets whether the read model's small requests share blocks for its lifetime, then restores it.
+class ScopedBlockSharing {
+ public:
+  explicit ScopedBlockSharing(bool on) : old_(ReadModelBlockSharing()) { ReadModelBlockSharing() = on; }
+  ~ScopedBlockSharing() { ReadModelBlockSharing() = old_; }
+  ScopedBlockSharing(const ScopedBlockSharing&) = delete;
+  ScopedBlockSharing& operator=(const ScopedBlockSharing&) = delete;
+
+ private:
+  bool old_;
+};
+
 // Runs `attempt` with the nth allocation failing, for n = 1, 2, ... until an attempt completes
 // without the hook firing. `attempt` returns true on success. Each failing attempt must leave no
-// block behind. Returns the number of failure points exercised.
+// block behind. Returns the number of failure points exercised. The read model's requests take a
+// block each meanwhile, so that each is a failure point.
 template <class F>
 int ForEachAllocationFailure(F attempt) {
+  ScopedBlockSharing eachRequestABlock(false);
   int points = 0;
   for (long n = 1; n < 100000; ++n) {
     size_t before = MemLiveBlockCount();
