@@ -86,6 +86,10 @@ void* ChunkListAlloc(size_t size, void** head);
 // Unlinks and frees the chunk whose data is data (a walk from the newest chunk); a pointer that
 // starts no chunk of the list is left alone. true when a chunk was freed.
 bool ChunkListFree(void* data, void** head);
+// Frees, in one walk from the newest chunk, the chunks whose data is one of data[0..count); the
+// entry of each freed chunk becomes null, the others (null, or starting no chunk) stay. The
+// number of chunks freed.
+int ChunkListFreeSome(void** data, int count, void** head);
 // Frees every chunk of the list and sets *head to null.
 void ChunkListFreeAll(void** head);
 

@@ -153,15 +153,27 @@ void* ChunkListAlloc(size_t size, void** head) {
 }
 
 bool ChunkListFree(void* data, void** head) {
-  if (!data) return false;
-  for (auto** link = reinterpret_cast<ChunkListHeader**>(head); *link; link = &(*link)->Next) {
+  return ChunkListFreeSome(&data, 1, head) == 1;
+}
+
+int ChunkListFreeSome(void** data, int count, void** head) {
+  int wanted = 0;
+  for (int i = 0; i < count; ++i) wanted += data[i] != nullptr;
+  int freed = 0;
+  for (auto** link = reinterpret_cast<ChunkListHeader**>(head); *link && freed < wanted;) {
     ChunkListHeader* chunk = *link;
-    if (chunk->Data != data) continue;
+    int i = 0;
+    while (i < count && (data[i] == nullptr || chunk->Data != data[i])) ++i;
+    if (i == count) {
+      link = &chunk->Next;
+      continue;
+    }
+    data[i] = nullptr;
     *link = chunk->Next;
     MEM_FREE(chunk);
-    return true;
+    ++freed;
   }
-  return false;
+  return freed;
 }
 
 void ChunkListFreeAll(void** head) {

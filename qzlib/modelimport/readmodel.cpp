@@ -89,7 +89,66 @@ int InitReadModel(ReadModel* rm) {
 }
 
 bool ReadModelFreeLargeBlock(ReadModel* rm, void* block, uint64_t bytes) {
-  return bytes >= 64 * 1024 && ChunkListFree(block, &rm->PoolHead);
+  RMBlock one{block, bytes};
+  ReadModelFreeLargeBlocks(rm, &one, 1);
+  return block && !one.Start;
+}
+
+void ReadModelFreeLargeBlocks(ReadModel* rm, RMBlock* blocks, int count) {
+  void* starts[kRMFreeBlocks];
+  int from[kRMFreeBlocks];
+  int n = 0;
+  for (int i = 0; i < count && n < kRMFreeBlocks; ++i) {
+    if (!blocks[i].Start || blocks[i].Bytes < 64 * 1024) continue;
+    from[n] = i;
+    starts[n++] = blocks[i].Start;
+  }
+  if (n == 0) return;
+  ChunkListFreeSome(starts, n, &rm->PoolHead);
+  for (int k = 0; k < n; ++k)
+    if (!starts[k]) blocks[from[k]].Start = nullptr;
+}
+
+void RMNoteIndexBlock(ReadModelMesh* mesh, void* start, uint64_t bytes) {
+  auto* w = static_cast<RMMeshWork*>(mesh->Work);
+  if (!w || !start || bytes < 64 * 1024) return;
+  for (int i = 0; i < w->IndexBlockCount; ++i)
+    if (w->IndexBlocks[i].Start == start) return;
+  if (w->IndexBlockCount < kRMIndexBlocks) w->IndexBlocks[w->IndexBlockCount++] = RMBlock{start, bytes};
+}
+
+void RMFreeDeadIndexBlocks(ReadModel* rm, ReadModelMesh* mesh) {
+  auto* w = static_cast<RMMeshWork*>(mesh->Work);
+  if (!w || w->IndexBlockCount == 0) return;
+  const int n = w->IndexBlockCount;
+  RMBlock dead[kRMIndexBlocks];
+  bool live[kRMIndexBlocks] = {};
+  int liveCount = 0, last = 0;
+  for (int f = 0; f < mesh->FaceCount && liveCount < n; ++f) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(mesh->Faces[f].Index);
+    if (!at) continue;
+    // faces of one block mostly follow each other: the last block found is tried first
+    auto inside = [&](int b) {
+      return at - reinterpret_cast<uintptr_t>(w->IndexBlocks[b].Start) < w->IndexBlocks[b].Bytes;
+    };
+    int b = last;
+    if (!inside(b))
+      for (b = 0; b < n && !inside(b); ++b) {
+      }
+    if (b == n) continue;
+    last = b;
+    if (!live[b]) {
+      live[b] = true;
+      ++liveCount;
+    }
+  }
+  int deadCount = 0, kept = 0;
+  for (int b = 0; b < n; ++b) {
+    if (live[b]) w->IndexBlocks[kept++] = w->IndexBlocks[b];
+    else dead[deadCount++] = w->IndexBlocks[b];
+  }
+  w->IndexBlockCount = kept;
+  ReadModelFreeLargeBlocks(rm, dead, deadCount);
 }
 
 int TerminateReadModel(ReadModel* rm) {

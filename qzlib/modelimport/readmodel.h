@@ -21,6 +21,10 @@
 // texture lists are grown arrays. The fixed capacities the converter enforces are the constants
 // below; readers may exceed them, the converter then refuses the model. Every array handed to the
 // converter must come from ReadModelAlloc and hold what its count says, else it refuses the model.
+// A pool block that holds index sets of a mesh's faces holds nothing but index sets of that
+// mesh's faces; a mesh's faces, positions, normals, colours or UVs that start a pool block have it
+// to themselves and share it with no other mesh. The converter gives such blocks back as soon as
+// it is done with them.
 #pragma once
 #include <cstdint>
 
@@ -425,6 +429,8 @@ typedef int (*ReadModelObserver)(const ReadModel* rm, const char* folder, void* 
 void SetReadModelObserver(ReadModelObserver observer, void* user);
 
 // The read model as a new model base behind a new model-base handle, or -1 (one log line
-// beginning "Read Model Convert Error : ", no base left behind). A mesh whose face array takes
-// 64 KiB or more has it freed once its mesh parts are built (Faces null, FaceCount 0).
+// beginning "Read Model Convert Error : ", no base left behind). Once a mesh's parts are built,
+// its face array, vertex colours and UV sets are freed when they take 64 KiB or more (the array
+// null, its count 0), and so are the blocks of 64 KiB or more that held its index sets once no
+// face points into them.
 int ConvertReadModelToModelBase(ReadModel* rm, const char* folder);

@@ -239,11 +239,39 @@ int ConvertReadModelToModelBase(ReadModel* rm, const char* folder) {
     }
     for (int f = 0; f < m->FaceCount; ++f) m->Faces[f].TriangleCount = m->Faces[f].IndexCount - 2;
     if (BuildReadModelMeshParts(rm, m) != 0) return -1;
-    // the parts hold what the faces said: a large face array goes back before the base is made
-    if (ReadModelFreeLargeBlock(rm, m->Faces, sizeof(ReadModelFace) * static_cast<uint64_t>(m->FaceCount))) {
+    // the parts hold what the faces, their index sets, colours and UVs said: their large blocks
+    // go back before the base is made (the positions and normals are copied into it). Given back
+    // here, not as soon as the normals have moved the faces' index sets, so that the parts' blocks
+    // do not scatter into the holes and the heap keeps one run free for what comes after.
+    RMBlock read[2 + READMODEL_MAX_UV_SETS] = {
+        {m->Faces, sizeof(ReadModelFace) * static_cast<uint64_t>(m->FaceCount)},
+        {m->VertexColors, sizeof(COLOR_F) * static_cast<uint64_t>(m->VertexColorCount)}};
+    for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k)
+      read[2 + k] = RMBlock{m->UVs[k], sizeof(ReadModelUV) * static_cast<uint64_t>(m->UVCount[k])};
+    const void* was[2 + READMODEL_MAX_UV_SETS];
+    for (int i = 0; i < 2 + READMODEL_MAX_UV_SETS; ++i) was[i] = read[i].Start;
+    ReadModelFreeLargeBlocks(rm, read, 2 + READMODEL_MAX_UV_SETS);
+    // an array is gone when its block went back (two UV sets may name one array)
+    auto gone = [&](const void* p) {
+      for (int i = 0; i < 2 + READMODEL_MAX_UV_SETS; ++i)
+        if (p && p == was[i] && !read[i].Start) return true;
+      return false;
+    };
+    if (gone(m->Faces)) {
       m->Faces = nullptr;
       m->FaceCount = 0;
     }
+    if (gone(m->VertexColors)) {
+      m->VertexColors = nullptr;
+      m->VertexColorCount = 0;
+    }
+    for (int k = 0; k < READMODEL_MAX_UV_SETS; ++k) {
+      if (gone(m->UVs[k])) {
+        m->UVs[k] = nullptr;
+        m->UVCount[k] = 0;
+      }
+    }
+    RMFreeDeadIndexBlocks(rm, m);
   }
   for (ReadModelShape* s = rm->FirstShape; s; s = s->Next)
     if (s->Frame == s->Mesh->Frame) static_cast<RMMeshWork*>(s->Mesh->Work)->HasShapes = 1;

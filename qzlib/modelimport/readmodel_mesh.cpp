@@ -64,6 +64,7 @@ int TriangulateReadModelMesh(ReadModel* rm, ReadModelMesh* mesh) {
     WriteLog("Read Model Error : " TEXT_RM_TRIANGULATE_ALLOC_FAILED "\n");
     return 0;
   }
+  RMNoteIndexBlock(mesh, store, sizeof(int) * static_cast<uint64_t>(extraInts));
   std::memcpy(faces, mesh->Faces, sizeof(ReadModelFace) * static_cast<size_t>(mesh->FaceCount));
   int next = mesh->FaceCount;
   for (int i = 0; i < mesh->FaceCount; ++i) {
@@ -751,6 +752,7 @@ int MakeReadModelNormals(ReadModel* rm, ReadModelMesh* mesh) {
     WriteLog("Read Model Convert Error : " TEXT_RM_NORMAL_ALLOC_FAILED " _ 2\n");
     return 0;
   }
+  RMNoteIndexBlock(mesh, store, sizeof(int) * static_cast<uint64_t>(missingInts));
   // a slot's normal is that of the last fan that took its corner
   for (uint64_t i = 0; i < corners; ++i)
     if (number[i] >= 0) normals[number[i]] = fanResult[slotOf[i]].normal;

@@ -49,11 +49,19 @@ T* PoolArray(ReadModel* rm, uint64_t count) {
   return static_cast<T*>(ReadModelAlloc(rm, sizeof(T) * (count > 0 ? count : 1)));
 }
 
-// Several zero-filled arrays of a pass in one pool block: each is given its count (at least one
+// Several zero-filled arrays of a pass in one block: each is given its count (at least one
 // element, as PoolArray gives) and starts on an 8-byte boundary. Take() hands them out in the
-// order they were asked for; Get() is false when the block cannot be had.
+// order they were asked for. The block is the pool's (Get) for what the base is made from, or
+// tracked memory freed with the holder (GetScratch) for the pass's own bookkeeping, which the pool
+// then does not keep until the read model ends; either is false when the block cannot be had.
 class PoolArrays {
  public:
+  PoolArrays() = default;
+  PoolArrays(const PoolArrays&) = delete;
+  PoolArrays& operator=(const PoolArrays&) = delete;
+  ~PoolArrays() {
+    if (scratch_) MEM_FREE(block_);
+  }
   template <class T>
   void Ask(uint64_t count) {
     offsets_[asked_] = total_;
@@ -62,6 +70,12 @@ class PoolArrays {
   }
   bool Get(ReadModel* rm) {
     block_ = static_cast<uint8_t*>(ReadModelAlloc(rm, total_));
+    return block_ != nullptr;
+  }
+  bool GetScratch() {
+    // sizes no memory can hold are refused before the header is added to them
+    block_ = total_ > (uint64_t{1} << 48) ? nullptr : static_cast<uint8_t*>(MEM_CALLOC(static_cast<size_t>(total_)));
+    scratch_ = true;
     return block_ != nullptr;
   }
   template <class T>
@@ -74,6 +88,21 @@ class PoolArrays {
   uint64_t total_ = 0;
   int asked_ = 0, taken_ = 0;
   uint8_t* block_ = nullptr;
+  bool scratch_ = false;
+};
+
+// One zero-filled array of a pass in tracked memory, freed with the holder (null when the memory
+// cannot be had).
+template <class T>
+class ScratchArray {
+ public:
+  T* Get(uint64_t count) {
+    arrays_.Ask<T>(count);
+    return arrays_.GetScratch() ? arrays_.Take<T>() : nullptr;
+  }
+
+ private:
+  PoolArrays arrays_;
 };
 
 // A part's vertex records while the part is built. The records grow by doubling in tracked
@@ -98,10 +127,15 @@ struct VertexRecords {
       : stride(recordStride), words(static_cast<int>(recordStride / 8)), probes(probeCount) {}
   VertexRecords(const VertexRecords&) = delete;
   VertexRecords& operator=(const VertexRecords&) = delete;
-  ~VertexRecords() {
+  ~VertexRecords() { Release(); }
+  // Frees the records and the table (the part's records are in the pool).
+  void Release() {
     MEM_FREE(records);
     MEM_FREE(next);
     MEM_FREE(table);
+    records = nullptr;
+    next = table = nullptr;
+    capacity = 0;
   }
   const uint8_t* Record(uint64_t e) const { return records + e * stride; }
   uint64_t Hash(const uint8_t* v) const {
@@ -226,19 +260,23 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
   const int faceCount = mesh->FaceCount;
   const int posCount = mesh->PositionCount;
   const int skinCount = mesh->SkinWeightCount;
-  auto* work = PoolArray<RMMeshWork>(rm, 1);
-  if (!work) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
-  mesh->Work = work;
+  auto* work = static_cast<RMMeshWork*>(mesh->Work);
 
   // ---- bone tables ----
+  PoolArrays faceTypeArrays;
+  ScratchArray<uint16_t> faceBonesArray, faceGroupArray;
+  ScratchArray<int> fillArray;
+  ScratchArray<GroupSet> groupsArray;
   uint8_t* faceType = nullptr;
   uint16_t* faceBoneCount = nullptr;
   uint16_t* faceBones = nullptr;   // union of one face's bones
   int words = (skinCount + 63) / 64;
   if (skinCount > 0) {
-    faceType = PoolArray<uint8_t>(rm, static_cast<uint64_t>(faceCount));
-    faceBoneCount = PoolArray<uint16_t>(rm, static_cast<uint64_t>(faceCount));
-    if (!faceType || !faceBoneCount) return Fail("Read Model Convert Error : " TEXT_RM_FACE_TYPE_ALLOC_FAILED "\n");
+    faceTypeArrays.Ask<uint8_t>(static_cast<uint64_t>(faceCount));
+    faceTypeArrays.Ask<uint16_t>(static_cast<uint64_t>(faceCount));
+    if (!faceTypeArrays.GetScratch()) return Fail("Read Model Convert Error : " TEXT_RM_FACE_TYPE_ALLOC_FAILED "\n");
+    faceType = faceTypeArrays.Take<uint8_t>();
+    faceBoneCount = faceTypeArrays.Take<uint16_t>();
     int64_t pairs = 0;
     for (int b = 0; b < skinCount; ++b) pairs += mesh->SkinWeights[b]->WeightCount;
     work->PosBoneStart = PoolArray<int>(rm, static_cast<uint64_t>(posCount) + 1);
@@ -247,7 +285,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_BONE_INIT_FAILED "\n");
     work->PosWeight = PoolArray<float>(rm, static_cast<uint64_t>(pairs));
     if (!work->PosWeight) return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_WEIGHT_ALLOC_FAILED "\n");
-    faceBones = PoolArray<uint16_t>(rm, 3ull * static_cast<uint64_t>(skinCount));
+    faceBones = faceBonesArray.Get(3ull * static_cast<uint64_t>(skinCount));
     if (!faceBones) return Fail("Read Model Convert Error : " TEXT_RM_FACE_BONE_INIT_FAILED "\n");
     // CSR by position: count, then fill in block order (so each list is in increasing order)
     int* start = work->PosBoneStart;
@@ -257,7 +295,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         if (w->Weights[j].Weight > 0.0f) ++start[w->Weights[j].Index + 1];
     }
     for (int p = 0; p < posCount; ++p) start[p + 1] += start[p];
-    int* fill = PoolArray<int>(rm, static_cast<uint64_t>(posCount));
+    int* fill = fillArray.Get(static_cast<uint64_t>(posCount));
     if (!fill) return Fail("Read Model Convert Error : " TEXT_RM_VERTEX_BONE_INIT_FAILED "\n");
     for (int p = 0; p < posCount; ++p) fill[p] = start[p];
     for (int b = 0; b < skinCount; ++b) {
@@ -294,15 +332,16 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
   // ---- per-material tables and face placement ----
   const int partCount = mesh->MaterialCount;
   auto* parts = PoolArray<RMPartWork>(rm, static_cast<uint64_t>(partCount));
-  auto* partCounts = PoolArray<int64_t>(rm, 4ull * static_cast<uint64_t>(partCount));
+  ScratchArray<int64_t> partCountsArray;
+  auto* partCounts = partCountsArray.Get(4ull * static_cast<uint64_t>(partCount));
   if (!parts || !partCounts) return Fail("Read Model Convert Error : " TEXT_RM_MATERIAL_POLY_ALLOC_FAILED "\n");
   work->Parts = parts;
   work->PartCount = partCount;
   GroupSet* groups = nullptr;
   uint16_t* faceGroup = nullptr;
   if (skinCount > 0) {
-    groups = PoolArray<GroupSet>(rm, 2ull * static_cast<uint64_t>(partCount));
-    faceGroup = PoolArray<uint16_t>(rm, static_cast<uint64_t>(faceCount));
+    groups = groupsArray.Get(2ull * static_cast<uint64_t>(partCount));
+    faceGroup = faceGroupArray.Get(static_cast<uint64_t>(faceCount));
     if (!groups || !faceGroup) return Fail("Read Model Convert Error : " TEXT_RM_FACE_GROUP_ALLOC_FAILED "\n");
   }
   for (int f = 0; f < faceCount; ++f) {
@@ -363,7 +402,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
   meshArrays.Ask<int>(static_cast<uint64_t>(posCount));
   meshArrays.Ask<uint8_t>(static_cast<uint64_t>(posCount));
   meshArrays.Ask<int>(static_cast<uint64_t>(partCount));
-  if (!meshArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+  if (!meshArrays.GetScratch()) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
   int* order = meshArrays.Take<int>();
   int* partStart = meshArrays.Take<int>();
   // per position, in the part being built: its chain's head (record + 1, 0 for none) and how many
@@ -463,6 +502,7 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     pw.Vertices = PoolArray<uint8_t>(rm, static_cast<uint64_t>(pw.VertexCount) * stride);
     if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     if (pw.VertexCount > 0) std::memcpy(pw.Vertices, made.records, static_cast<size_t>(pw.VertexCount) * stride);
+    made.Release();
 
     // lists: rigid, four-bone groups, eight-bone groups, free-bone
     const int64_t* counts = partCounts + part * 4;
@@ -472,16 +512,15 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const int g2 = groups ? groups[part * 2 + 1].Count : 0;
     const int free = static_cast<int>((counts[3] + perList - 1) / perList);
     pw.ListCount = rigid + g1 + g2 + free;
+    pw.Lists = PoolArray<RMListWork>(rm, static_cast<uint64_t>(pw.ListCount));
     PoolArrays partArrays;
-    partArrays.Ask<RMListWork>(static_cast<uint64_t>(pw.ListCount));
     partArrays.Ask<int>(static_cast<uint64_t>(n));
     partArrays.Ask<int>(static_cast<uint64_t>(pw.ListCount) + 1);
     partArrays.Ask<int>(static_cast<uint64_t>(n));
     partArrays.Ask<int>(static_cast<uint64_t>(pw.VertexCount));
     partArrays.Ask<int>(static_cast<uint64_t>(pw.VertexCount));
     partArrays.Ask<int>(static_cast<uint64_t>(pw.ListCount));
-    if (!partArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
-    pw.Lists = partArrays.Take<RMListWork>();
+    if (!pw.Lists || !partArrays.GetScratch()) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     int* listOf = partArrays.Take<int>();
     int* listStart = partArrays.Take<int>();
     int* listFaces = partArrays.Take<int>();
@@ -521,9 +560,19 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         lw.BonesPerVertex = pw.BonesPerVertex;
         lw.Stride = MV1FreeBoneVertexStride(pw.BonesPerVertex);
       }
+      // the list's vertices counted first (stamp l + 1), then numbered as they come (stamp
+      // -(l + 1)), so that the pool keeps no room for more
       const int lf = listStart[l + 1] - listStart[l];
+      int listVerts = 0;
+      for (int i = listStart[l]; i < listStart[l + 1]; ++i) {
+        for (uint32_t v : pw.Faces[listFaces[i]].VertexIndex) {
+          if (stamp[v] == l + 1) continue;
+          stamp[v] = l + 1;
+          ++listVerts;
+        }
+      }
       PoolArrays listArrays;
-      listArrays.Ask<uint32_t>(3ull * static_cast<uint64_t>(lf));
+      listArrays.Ask<uint32_t>(static_cast<uint64_t>(listVerts));
       listArrays.Ask<uint16_t>(3ull * static_cast<uint64_t>(lf));
       if (!listArrays.Get(rm)) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
       lw.MeshVertexIndex = listArrays.Take<uint32_t>();
@@ -532,8 +581,8 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
         MV1MeshFace& face = pw.Faces[listFaces[i]];
         for (int k = 0; k < 3; ++k) {
           int v = static_cast<int>(face.VertexIndex[k]);
-          if (stamp[v] != l + 1) {
-            stamp[v] = l + 1;
+          if (stamp[v] != -(l + 1)) {
+            stamp[v] = -(l + 1);
             local[v] = lw.VertexCount;
             lw.MeshVertexIndex[lw.VertexCount++] = static_cast<uint32_t>(v);
           }

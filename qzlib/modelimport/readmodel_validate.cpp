@@ -36,27 +36,32 @@ class PoolRanges {
     std::sort(ranges_, ranges_ + count_, [](const Range& a, const Range& b) { return a.start < b.start; });
     return true;
   }
+  struct Range {
+    uintptr_t start, end;
+  };
   // count elements of size bytes at p lie in one pool block (nothing to check for no elements)
   bool Holds(const void* p, int64_t count, uint64_t size) const {
     if (count <= 0) return true;
-    if (!p) return false;
+    const Range* r = Find(p);
+    return r && static_cast<uint64_t>(count) <= (r->end - reinterpret_cast<uintptr_t>(p)) / size;
+  }
+  // The pool block that holds the byte at p, or null.
+  const Range* Find(const void* p) const {
+    if (!p) return nullptr;
     uintptr_t at = reinterpret_cast<uintptr_t>(p);
     // the blocks do not overlap: the block of the last hit holds the next array most often
     const Range* r = last_;
     if (!r || at < r->start || at >= r->end) {
       r = std::upper_bound(ranges_, ranges_ + count_, at, [](uintptr_t v, const Range& x) { return v < x.start; });
-      if (r == ranges_) return false;
+      if (r == ranges_) return nullptr;
       --r;
-      if (at >= r->end) return false;
+      if (at >= r->end) return nullptr;
       last_ = r;
     }
-    return static_cast<uint64_t>(count) <= (r->end - at) / size;
+    return r;
   }
 
  private:
-  struct Range {
-    uintptr_t start, end;
-  };
   // Calls each(start, end) for every carve of a shared block, its data as long as its size says
   // (kept inside the block's used bytes); the number of carves.
   template <class Each>
@@ -157,6 +162,7 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
   // faces: drop those of fewer than 3 vertices, check every index the converter reads
   const bool keepNormals = MeshKeepsNormals(rm, m);
   int kept = 0;
+  uintptr_t lastBlock = 0;
   for (int i = 0; i < m->FaceCount; ++i) {
     ReadModelFace& f = m->Faces[i];  // checked in place, moved down only past dropped faces
     if (f.IndexCount < 3) continue;
@@ -165,6 +171,13 @@ int ValidateMesh(ReadModel* rm, RMRootWork* w, const PoolRanges& pool, ReadModel
     if (f.Index && (static_cast<int64_t>(PopCount(f.Sets)) * f.IndexCount > f.IndexStorage ||
                     !pool.Holds(f.Index, f.IndexStorage, sizeof(int))))
       return Refusef("mesh %d face %d holds more indices than it stores", m->Index, i);
+    // the blocks of index sets: a block that holds any holds nothing else (the reader's rule)
+    const PoolRanges::Range* r = f.Index && f.Sets && f.IndexStorage > 0 ? pool.Find(f.Index) : nullptr;
+    if (r && r->start != lastBlock) {
+      lastBlock = r->start;
+      if (static_cast<const RMMeshWork*>(m->Work)->IndexBlockCount < kRMIndexBlocks - 2)
+        RMNoteIndexBlock(m, reinterpret_cast<void*>(r->start), r->end - r->start);
+    }
     if (f.MaterialIndex < 0 || f.MaterialIndex >= m->MaterialCount)
       return Refusef("mesh %d face %d names material %d", m->Index, i, f.MaterialIndex);
     auto check = [&](int set, int count) {
@@ -212,7 +225,9 @@ int ValidateReadModel(ReadModel* rm) {
       ReadModelAlloc(rm, sizeof(void*) * (static_cast<uint64_t>(rm->MaterialCount) + 1)));
   ReadModelTexture** textures = static_cast<ReadModelTexture**>(
       ReadModelAlloc(rm, sizeof(void*) * (static_cast<uint64_t>(rm->TextureCount) + 1)));
-  if (!w || !frames || !materials || !textures) {
+  auto* meshWorks = static_cast<RMMeshWork*>(
+      ReadModelAlloc(rm, sizeof(RMMeshWork) * (static_cast<uint64_t>(rm->MeshCount) + 1)));
+  if (!w || !frames || !materials || !textures || !meshWorks) {
     WriteLog("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
     return -1;
   }
@@ -317,7 +332,7 @@ int ValidateReadModel(ReadModel* rm) {
         return Refusef("shape %d moves position %u", s->Index, s->Vertices[v].Position);
   }
   for (ReadModelMesh* m = rm->FirstMesh; m; m = m->Next) {
-    m->Work = nullptr;
+    m->Work = meshWorks++;
     if (ValidateMesh(rm, w, pool, m) != 0) return -1;
   }
   // animations: sets, then every animation with its key sets

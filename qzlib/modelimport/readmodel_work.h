@@ -36,7 +36,19 @@ struct RMPartWork {
   int ShapeMeshCount;       // shape meshes of this part (filled when sizing shapes)
 };
 
+// A pool block: where it starts and how many bytes of it are known to be in use.
+struct RMBlock {
+  void* Start;
+  uint64_t Bytes;
+};
+constexpr int kRMIndexBlocks = 6;  // the reader's (up to four) and the converter's two
+
 struct RMMeshWork {
+  // The large index blocks of the mesh (64 KiB or more): the reader's, found when the model is
+  // checked, and those the triangulation and the normals give its faces. Freed once the parts are
+  // built, when no face points into them (RMFreeDeadIndexBlocks).
+  int IndexBlockCount;
+  RMBlock IndexBlocks[kRMIndexBlocks];
   int PartCount;
   RMPartWork* Parts;
   int BonesPerVertex;       // the largest of its parts
@@ -92,12 +104,24 @@ bool& ReadModelBlockSharing();
 // Frees the pool block that starts at block (bytes long) before the read model ends, when it is
 // 64 KiB or more: finding it walks the pool, so smaller blocks wait for the end. true when freed.
 bool ReadModelFreeLargeBlock(ReadModel* rm, void* block, uint64_t bytes);
+// The same for up to kRMFreeBlocks blocks in one walk of the pool: the Start of each block freed
+// becomes null.
+constexpr int kRMFreeBlocks = 16;
+void ReadModelFreeLargeBlocks(ReadModel* rm, RMBlock* blocks, int count);
+
+// Notes a pool block of bytes at start that holds index sets of the mesh's faces and nothing else;
+// only large blocks are noted, and only while the mesh has its working data and room for them.
+void RMNoteIndexBlock(ReadModelMesh* mesh, void* start, uint64_t bytes);
+// Frees the noted index blocks of the mesh that no face points into any more.
+void RMFreeDeadIndexBlocks(ReadModel* rm, ReadModelMesh* mesh);
 
 // Builds the mesh's parts, mesh vertices, faces and triangle lists (face types, skinning groups)
-// into the pool. 0, or -1 after logging.
+// into its working data (mesh->Work, given by ValidateReadModel) and the pool; its own bookkeeping
+// lives in tracked memory that is freed before it returns. 0, or -1 after logging.
 int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh);
 
 // Checks the read model before anything is sized and mends what the converter absorbs (drops
 // short faces, empty or unusable key sets and animations of unknown frames; gives meshes without
-// materials a default material). 0, or -1 after logging one line.
+// materials a default material). Gives every mesh its working data (mesh->Work, an RMMeshWork)
+// with the reader's large index blocks noted. 0, or -1 after logging one line.
 int ValidateReadModel(ReadModel* rm);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 #include <vector>
+#include <algorithm>
+#include <set>
 
 #include <qzlib/base/log.h>
 #include <qzlib/base/draw_state.h>
@@ -211,6 +213,40 @@ TEST_F(ModelSystemTest, ChunkList) {
     for (int i = 3; i >= 0; --i)
       if (i != which) want.push_back(blocks[i]);
     EXPECT_EQ(left, want) << which;
+    ChunkListFreeAll(&head);
+  }
+
+  // several chunks in one walk: every subset of five, asked for in a seeded order with a null, a
+  // pointer into a chunk and one chunk named twice
+  std::mt19937 rng(7);
+  for (int subset = 0; subset < 32; ++subset) {
+    void* blocks[5];
+    for (int i = 0; i < 5; ++i) ASSERT_NE(blocks[i] = ChunkListAlloc(8 * i + 1, &head), nullptr);
+    const size_t live = MemLiveBlockCount();
+    std::vector<void*> asked = {nullptr, static_cast<uint8_t*>(blocks[subset % 5]) + 8};
+    int wanted = 0;
+    for (int i = 0; i < 5; ++i)
+      if (subset >> i & 1) {
+        asked.push_back(blocks[i]);
+        ++wanted;
+      }
+    if (wanted > 0) asked.push_back(asked.back());
+    std::shuffle(asked.begin(), asked.end(), rng);
+    std::vector<void*> given = asked;
+    EXPECT_EQ(ChunkListFreeSome(given.data(), static_cast<int>(given.size()), &head), wanted) << subset;
+    EXPECT_EQ(MemLiveBlockCount(), live - wanted) << subset;
+    // each freed chunk's first entry is cleared; everything else stays as given
+    std::set<void*> cleared;
+    for (size_t i = 0; i < asked.size(); ++i) {
+      const bool chunk = std::find(blocks, blocks + 5, asked[i]) != blocks + 5;
+      const bool first = chunk && cleared.insert(asked[i]).second;
+      EXPECT_EQ(given[i], first ? nullptr : asked[i]) << subset << " entry " << i;
+    }
+    std::vector<void*> left, want;  // newest first
+    for (auto* c = static_cast<ChunkListHeader*>(head); c; c = c->Next) left.push_back(c->Data);
+    for (int i = 4; i >= 0; --i)
+      if (!(subset >> i & 1)) want.push_back(blocks[i]);
+    EXPECT_EQ(left, want) << subset;
     ChunkListFreeAll(&head);
   }
 

@@ -8,6 +8,7 @@
 #include <set>
 
 #include <qzlib/base/log.h>
+#include <qzlib/base/memory.h>
 #include <qzlib/math/math3d.h>
 #include <qzlib/model/model.h>
 #include <qzlib/model/model_anim.h>
@@ -45,6 +46,59 @@ class ConvertTest : public D3DEngineTest {
 };
 
 std::vector<VECTOR> Square() { return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}; }
+
+// A rough grid of side x side quads in one mesh. With oneBlock the faces' index sets lie in one
+// pool block, as a reader that reads them whole stores them; else each face has its own. UVs
+// and colours are per position, or per corner (each corner its own entry, as MQO gives them).
+struct GridSpec {
+  int side;
+  bool oneBlock;
+  bool normals;   // per position, kept unless recalculated
+  bool perCorner; // UV set 0 and vertex colours per corner
+};
+ReadModelMesh* Grid(ReadModelBuilder& b, const GridSpec& g) {
+  const int n = g.side + 1, quads = g.side * g.side;
+  std::vector<VECTOR> pos;
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) pos.push_back(VECTOR{float(x), float(y), float((x * 7 + y * 13) % 5) * 0.25f});
+  ReadModelMesh* m = b.Mesh(b.Frame("f"), pos);
+  const int corners = g.perCorner ? quads * 4 : n * n;
+  std::vector<ReadModelUV> uv;
+  std::vector<COLOR_F> col;
+  for (int i = 0; i < corners; ++i) {
+    uv.push_back(ReadModelUV{float(i % 7) / 7.0f, float(i % 5) / 5.0f});
+    col.push_back(COLOR_F{1.0f, float(i % 3) / 2.0f, 0.5f, 1.0f});
+  }
+  b.UVs(m, 0, uv);
+  if (g.perCorner) b.Colors(m, col);
+  if (g.normals) b.Normals(m, std::vector<VECTOR>(pos.size(), VECTOR{0, 0, 1}));
+  m->FaceSets = READMODEL_SET_BIT(READMODEL_SET_POSITION) | READMODEL_SET_BIT(READMODEL_SET_UV0) |
+                (g.normals ? READMODEL_SET_BIT(READMODEL_SET_NORMAL) : 0u) |
+                (g.perCorner ? READMODEL_SET_BIT(READMODEL_SET_COLOR) : 0u);
+  const int sets = __builtin_popcount(m->FaceSets);
+  EXPECT_EQ(ReadModelAllocFaces(b.rm(), m, quads), 0);
+  int* store = g.oneBlock ? static_cast<int*>(ReadModelAlloc(b.rm(), sizeof(int) * 4 * sets * quads)) : nullptr;
+  for (int q = 0; q < quads; ++q) {
+    ReadModelFace* f = &m->Faces[q];
+    if (g.oneBlock) {
+      f->IndexCount = 4;
+      f->Sets = m->FaceSets;
+      f->Index = store + 4 * sets * q;
+      f->IndexStorage = 4 * sets;
+    } else {
+      EXPECT_EQ(ReadModelSetFaceIndexCount(b.rm(), m, f, 4), 0);
+    }
+    const int v = (q / g.side) * n + q % g.side;
+    const int corner[4] = {v, v + n, v + n + 1, v + 1};
+    for (int c = 0; c < 4; ++c) {
+      ReadModelFaceIndices(f, READMODEL_SET_POSITION)[c] = corner[c];
+      ReadModelFaceIndices(f, READMODEL_SET_UV0)[c] = g.perCorner ? q * 4 + c : corner[c];
+      if (g.normals) ReadModelFaceIndices(f, READMODEL_SET_NORMAL)[c] = corner[c];
+      if (g.perCorner) ReadModelFaceIndices(f, READMODEL_SET_COLOR)[c] = q * 4 + c;
+    }
+  }
+  return m;
+}
 
 TEST_F(ConvertTest, QuadWithoutMaterialGivesOneRigidList) {
   OwnedReadModel rm;
@@ -103,6 +157,69 @@ TEST_F(ConvertTest, LargeFaceArraysGoBackOnceTheirPartsAreBuilt) {
     EXPECT_EQ(m->Faces == nullptr, large) << side;
     EXPECT_EQ(m->FaceCount, large ? 0 : 2 * side * side) << side;
     MV1DeleteModelBase(handle);
+  }
+}
+
+// Once converted, the read model keeps only what the base was made from: the positions, the
+// normals and the parts' vertices, faces and lists at their counts, besides its records and the
+// blocks under 64 KiB (which wait for the end). The faces, their large index blocks (the reader's,
+// the triangulation's, the normals'), large UV and colour arrays and the converter's own
+// bookkeeping are gone, and the base is the same whichever way the reader stored the faces.
+TEST_F(ConvertTest, ConvertedReadModelsKeepOnlyWhatTheBaseIsMadeFrom) {
+  struct Case {
+    GridSpec grid;
+    bool recalc;  // normals given but made again
+  };
+  const Case cases[] = {
+      {{56, true, false, false}, false}, {{56, false, false, false}, false}, {{56, true, true, false}, false},
+      {{56, true, true, false}, true},   {{56, true, false, true}, false},   {{20, true, false, true}, false},
+  };
+  for (const Case& c : cases) {
+    const GridSpec& g = c.grid;
+    SCOPED_TRACE(testing::Message() << "side " << g.side << " oneBlock " << g.oneBlock << " normals "
+                                    << g.normals << " recalc " << c.recalc << " perCorner " << g.perCorner);
+    MV1LoadRecalcNormalsFlag = c.recalc;
+    std::vector<uint8_t> vertexData[2];
+    for (int layout = 0; layout < 2; ++layout) {
+      OwnedReadModel rm;
+      ReadModelBuilder b(rm.get());
+      b.Names("grid.x", "grid");
+      GridSpec spec = g;
+      spec.oneBlock = layout == 0 ? g.oneBlock : !g.oneBlock;
+      ReadModelMesh* m = Grid(b, spec);
+      const uint64_t uvBytes = sizeof(ReadModelUV) * m->UVCount[0];
+      const uint64_t colourBytes = sizeof(COLOR_F) * m->VertexColorCount;
+      const int quads = g.side * g.side, sets = __builtin_popcount(m->FaceSets);
+      const MV1ModelBase* base = Convert(rm.get(), !g.normals || c.recalc);
+      ASSERT_NE(base, nullptr);
+      ASSERT_EQ(base->TriangleCount, 2 * quads);
+      EXPECT_EQ(m->Faces == nullptr, 2 * quads * sizeof(ReadModelFace) >= 64 * 1024);
+      EXPECT_EQ(m->UVs[0] == nullptr, uvBytes >= 64 * 1024);
+      EXPECT_EQ(m->UVCount[0] == 0, uvBytes >= 64 * 1024);
+      EXPECT_EQ(m->VertexColors == nullptr, colourBytes == 0 || colourBytes >= 64 * 1024);
+      // what the base was made from, and the small blocks that wait (at 56 x 56 quads every
+      // block of faces or index sets is large)
+      uint64_t madeFrom = sizeof(VECTOR) * (static_cast<uint64_t>(m->PositionCount) + m->NormalCount);
+      for (int i = 0; i < base->MeshCount; ++i)
+        madeFrom += static_cast<uint64_t>(base->Mesh[i].VertexCount) * base->Mesh[i].VertexStride +
+                    sizeof(MV1MeshFace) * base->Mesh[i].FaceCount;
+      for (int i = 0; i < base->TriangleListCount; ++i)
+        madeFrom += 4 * base->TriangleList[i].VertexCount + 2 * base->TriangleList[i].IndexCount;
+      uint64_t waiting = 64 * 1024;
+      if (!spec.oneBlock) waiting += sizeof(int) * 4 * sets * quads;
+      if (uvBytes < 64 * 1024) waiting += uvBytes;
+      if (colourBytes < 64 * 1024) waiting += colourBytes;
+      uint64_t held = 0;
+      for (auto* ch = static_cast<const ChunkListHeader*>(rm->PoolHead); ch; ch = ch->Next)
+        held += MemBlockSize(ch) - sizeof(ChunkListHeader);
+      if (g.side >= 56) EXPECT_LE(held, madeFrom + waiting);
+      EXPECT_GE(held, madeFrom);
+      vertexData[layout].assign(static_cast<const uint8_t*>(base->VertexData),
+                                static_cast<const uint8_t*>(base->VertexData) + base->VertexDataSize);
+      MV1DeleteModelBase(handle);
+    }
+    EXPECT_TRUE(vertexData[0] == vertexData[1]);
+    MV1LoadRecalcNormalsFlag = 0;
   }
 }
 
@@ -731,6 +848,8 @@ std::vector<std::function<void(ReadModelBuilder&)>> Goldens() {
         b.Keys(a, 1, 10, {0, 1, 2, 3}, {0, 5, 0, 1, 5, 1, 4, 5, 8, 9, 5, 27});
       },
       [](ReadModelBuilder& b) { SkinnedStrip(b, 8, 3, 6); },
+      // large blocks: the reader's index block, the converter's, faces, UVs and colours
+      [](ReadModelBuilder& b) { Grid(b, GridSpec{56, true, false, true}); },
   };
 }
 
