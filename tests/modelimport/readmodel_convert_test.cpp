@@ -187,9 +187,9 @@ TEST_F(ConvertTest, ConvertedReadModelsKeepOnlyWhatTheBaseIsMadeFrom) {
       OwnedReadModel rm;
       ReadModelBuilder b(rm.get());
       b.Names("grid.x", "grid");
-      GridSpec spec = g;
-      spec.oneBlock = layout == 0 ? g.oneBlock : !g.oneBlock;
-      ReadModelMesh* m = Grid(b, spec);
+      GridSpec stored = g;
+      stored.oneBlock = layout == 0 ? g.oneBlock : !g.oneBlock;
+      ReadModelMesh* m = Grid(b, stored);
       const uint64_t uvBytes = sizeof(ReadModelUV) * m->UVCount[0];
       const uint64_t colourBytes = sizeof(COLOR_F) * m->VertexColorCount;
       const int quads = g.side * g.side, sets = __builtin_popcount(m->FaceSets);
@@ -209,7 +209,7 @@ TEST_F(ConvertTest, ConvertedReadModelsKeepOnlyWhatTheBaseIsMadeFrom) {
       for (int i = 0; i < base->TriangleListCount; ++i)
         madeFrom += 4 * base->TriangleList[i].VertexCount + 2 * base->TriangleList[i].IndexCount;
       uint64_t waiting = 64 * 1024;
-      if (!spec.oneBlock) waiting += sizeof(int) * 4 * sets * quads;
+      if (!stored.oneBlock) waiting += sizeof(int) * 4 * sets * quads;
       if (uvBytes < 64 * 1024) waiting += uvBytes;
       if (colourBytes < 64 * 1024) waiting += colourBytes;
       uint64_t held = 0;
