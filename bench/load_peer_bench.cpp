@@ -5,7 +5,9 @@
 //   load/<work>/peer      the peer's ReadFile of the same file without post-processing
 //   load/<work>/peer_pp   the same with triangulation, identical-vertex joining and smooth normals
 //   mem/<work>/<kind>     the same load once in a fresh child process: the peak resident memory
-//                         above the child's resident memory just before the load (counter peak_KiB)
+//                         above the child's resident memory just before the load (counter peak_KiB),
+//                         and the heap the load leaves in use (counter kept_KiB: the model, for
+//                         the engine its base and the device's copies of its buffers)
 //
 // Inputs: the test data's X files under 100 KB, each copied alone into a folder of its own below
 // a scratch folder (their texture files stay behind, so every texture name is looked up and
@@ -18,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -308,8 +311,15 @@ long StatusKiB(const char* field) {
   return -1;
 }
 
+// Heap bytes in use (from the C library's statistics), in KiB.
+long HeapInUseKiB() {
+  const struct mallinfo2 mi = mallinfo2();
+  return long((mi.uordblks + mi.hblkhd) >> 10);
+}
+
 // The child's side: start what the load needs, reset the peak to the present, load once and
-// print the peak above the start in KiB. The exit status is 0 when the load succeeded.
+// print the peak above the start and the heap the load left in use, in KiB. The exit status
+// is 0 when the load succeeded.
 int ChildLoad(const char* kind, const char* path) {
   const bool engine = std::strcmp(kind, "engine") == 0;
   int handle = -1;
@@ -322,6 +332,7 @@ int ChildLoad(const char* kind, const char* path) {
     reset << "5";  // the peak resident size becomes the present one
   }
   const long start = StatusKiB("VmRSS");
+  const long heapStart = HeapInUseKiB();
   bool ok = false;
   if (engine) {
     handle = MV1LoadModel(path);
@@ -332,14 +343,15 @@ int ChildLoad(const char* kind, const char* path) {
 #endif
   }
   const long peak = StatusKiB("VmHWM");
-  std::printf("%ld\n", start < 0 || peak < 0 ? -1 : peak - start);
+  std::printf("%ld %ld\n", start < 0 || peak < 0 ? -1 : peak - start, HeapInUseKiB() - heapStart);
   std::fflush(stdout);
   (void)handle;
   _exit(ok ? 0 : 1);
 }
 
-// Runs this program as a child loading the file once: its peak in KiB, or -1.
-long ChildPeak(const char* kind, const std::string& path) {
+// Runs this program as a child loading the file once: its peak in KiB, or -1, and the heap it
+// kept in *kept.
+long ChildPeak(const char* kind, const std::string& path, long* kept) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   const pid_t pid = fork();
@@ -359,14 +371,18 @@ long ChildPeak(const char* kind, const std::string& path) {
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return -1;
-  return std::atol(out.c_str());
+  char* end = nullptr;
+  const long peak = std::strtol(out.c_str(), &end, 10);
+  *kept = std::strtol(end, nullptr, 10);
+  return peak;
 }
 
 void MemoryPeak(benchmark::State& state, const Input& in, const char* kind) {
-  long kib = -1;
-  for (auto _ : state) kib = ChildPeak(kind, in.path);
+  long kib = -1, kept = -1;
+  for (auto _ : state) kib = ChildPeak(kind, in.path, &kept);
   if (kib < 0) state.SkipWithError("child load failed");
   state.counters["peak_KiB"] = double(kib);
+  state.counters["kept_KiB"] = double(kept);
   Counters(state, in);
 }
 
