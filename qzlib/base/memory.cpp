@@ -110,6 +110,30 @@ void* MemCallocTracked(size_t size, const char* file, int line) {
 void* MemReallocTracked(void* block, size_t size, const char* file, int line) {
   if (!block) return MemAllocTracked(size, file, line);
   std::lock_guard<std::recursive_mutex> lock(g_lock);
+  MemBlockHeader* h = HeaderOf(block);
+  if (size <= h->Size) {  // shrinks where it is: the tail goes back to the C library
+    if (ShouldFail()) return nullptr;
+    CheckGuard(h);
+    auto* moved = static_cast<MemBlockHeader*>(std::realloc(h, (kHeaderSize + size + 15) & ~size_t(15)));
+    if (!moved) return block;  // the block stays as it was
+    // the block keeps its place in the list, where it may have moved to
+    if (moved->Older) {
+      moved->Older->Newer = moved;
+      SetGuard(moved->Older);
+    } else {
+      g_oldest = moved;
+    }
+    if (moved->Newer) {
+      moved->Newer->Older = moved;
+      SetGuard(moved->Newer);
+    } else {
+      g_newest = moved;
+    }
+    g_liveBytes -= moved->Size - size;
+    moved->Size = size;
+    SetGuard(moved);
+    return reinterpret_cast<uint8_t*>(moved) + kHeaderSize;
+  }
   void* fresh = MemAllocTracked(size, file, line);
   if (!fresh) return nullptr;
   MemBlockHeader* old = HeaderOf(block);

@@ -23,7 +23,8 @@ void* MemAllocTracked(size_t size, const char* file, int line);
 // As MemAllocTracked, the block cleared to zero.
 void* MemCallocTracked(size_t size, const char* file, int line);
 // Moves the block to the new size keeping its contents; null on failure with the old block still
-// valid. A null block allocates.
+// valid. A null block allocates. A smaller size shrinks the block where it is (its tail goes back
+// to the C library; it keeps its number and its place among the live blocks).
 void* MemReallocTracked(void* block, size_t size, const char* file, int line);
 // Frees a tracked block; null is ignored.
 void MemFreeTracked(void* block);

@@ -191,6 +191,20 @@ void* ReadModelAlloc(ReadModel* rm, uint64_t size) {
   return at + kReadModelCarveHead;
 }
 
+void ReadModelAdoptBlock(ReadModel* rm, void* block) {
+  static_assert(sizeof(ChunkListHeader) == kReadModelChunkHead, "the chunk header's room");
+  auto* own = static_cast<ChunkListHeader*>(block);
+  own->Data = own + 1;
+  auto* head = static_cast<ChunkListHeader*>(rm->PoolHead);
+  if (head && !head->Data) {  // the shared block with room stays first
+    own->Next = head->Next;
+    head->Next = own;
+  } else {
+    own->Next = head;
+    rm->PoolHead = own;
+  }
+}
+
 const char* ReadModelAddString(ReadModel* rm, const char* str) {
   size_t len = std::strlen(str);
   char* copy = static_cast<char*>(ReadModelAlloc(rm, static_cast<uint64_t>(len) + 1));

@@ -105,15 +105,17 @@ class ScratchArray {
   PoolArrays arrays_;
 };
 
-// A part's vertex records while the part is built. The records grow by doubling in tracked
-// memory up to the most the part can have (three per face), so that only the records made occupy
-// memory; freed when the part is done. Records are unique, and each is found by its bytes: at a
-// position holding few records by a walk over the position's chain (newest first; close by in
-// memory, as most positions are), and once a position holds more than kChain records in a table
-// keyed by the bytes (open addressing, linear probing, at most half full, a slot holds record
-// index + 1), so that a position shared by thousands of distinct vertices costs a corner no more
-// than one shared by a few. Either way the one equal record is found.
+// A part's vertex records while the part is built. The records grow by doubling in tracked memory
+// up to the most the part can have (three per face), so that only the records made occupy memory,
+// behind room for a pool chunk's header: once the part is done, the block joins the pool as it is
+// (ReadModelAdoptBlock); the chains and the table are freed. Records are unique, and each is found
+// by its bytes: at a position holding few records by a walk over the position's chain (newest
+// first; close by in memory, as most positions are), and once a position holds more than kChain
+// records in a table keyed by the bytes (open addressing, linear probing, at most half full, a slot
+// holds record index + 1), so that a position shared by thousands of distinct vertices costs a
+// corner no more than one shared by a few. Either way the one equal record is found.
 struct VertexRecords {
+  uint8_t* block = nullptr;    // tracked: room for a pool chunk's header, then the records
   uint8_t* records = nullptr;
   int* next = nullptr;       // per record: the previous record of its position + 1, 0 for none
   uint64_t capacity = 0;
@@ -130,10 +132,10 @@ struct VertexRecords {
   ~VertexRecords() { Release(); }
   // Frees the records and the table (the part's records are in the pool).
   void Release() {
-    MEM_FREE(records);
+    MEM_FREE(block);
     MEM_FREE(next);
     MEM_FREE(table);
-    records = nullptr;
+    block = records = nullptr;
     next = table = nullptr;
     capacity = 0;
   }
@@ -171,9 +173,10 @@ struct VertexRecords {
     uint64_t grown = capacity ? capacity * 2 : 4096;
     if (grown > limit) grown = limit;
     if (grown < count) grown = count;
-    auto* r = static_cast<uint8_t*>(MEM_REALLOC(records, grown * stride));
+    auto* r = static_cast<uint8_t*>(MEM_REALLOC(block, kReadModelChunkHead + grown * stride));
     if (!r) return false;
-    records = r;
+    block = r;
+    records = r + kReadModelChunkHead;
     auto* n = static_cast<int*>(MEM_REALLOC(next, grown * sizeof(int)));
     if (!n) return false;
     next = n;
@@ -498,10 +501,23 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       posHead[p] = 0;
       posRecords[p] = 0;
     }
-    // the records into the pool at their count
-    pw.Vertices = PoolArray<uint8_t>(rm, static_cast<uint64_t>(pw.VertexCount) * stride);
-    if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
-    if (pw.VertexCount > 0) std::memcpy(pw.Vertices, made.records, static_cast<size_t>(pw.VertexCount) * stride);
+    // the records become the pool's block for what the base is made from, where they are and at
+    // their count (a shrink that fails keeps the room); a part without records takes the pool's
+    // smallest array
+    if (made.block) {
+      const uint64_t count = static_cast<uint64_t>(pw.VertexCount);
+      if (count < made.capacity)
+        if (auto* kept = static_cast<uint8_t*>(MEM_REALLOC(made.block, kReadModelChunkHead + count * stride))) {
+          made.block = kept;
+          made.records = kept + kReadModelChunkHead;
+        }
+      pw.Vertices = made.records;
+      ReadModelAdoptBlock(rm, made.block);
+      made.block = made.records = nullptr;
+    } else {
+      pw.Vertices = PoolArray<uint8_t>(rm, 0);
+      if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+    }
     made.Release();
 
     // lists: rigid, four-bone groups, eight-bone groups, free-bone

@@ -97,6 +97,11 @@ struct ReadModelSharedBlock {
 constexpr uint64_t kReadModelCarveLimit = 1024;
 constexpr uint64_t kReadModelSharedBytes = 16 * 1024;
 constexpr uint64_t kReadModelCarveHead = 16;
+// Bytes in front of a block's data that the pool's chunk header takes.
+constexpr uint64_t kReadModelChunkHead = 16;
+// Links a tracked block, which starts with kReadModelChunkHead bytes of room and then its data,
+// into the pool like a block ReadModelAlloc took; the pool frees it from then on.
+void ReadModelAdoptBlock(ReadModel* rm, void* block);
 // Test switch, on by default: off, every request takes a chunk of its own (so that an
 // allocation-failure sweep reaches each request).
 bool& ReadModelBlockSharing();

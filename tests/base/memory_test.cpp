@@ -36,6 +36,38 @@ TEST_F(MemoryTest, ReallocKeepsContentsAndFailureKeepsOldBlock) {
   MemFreeTracked(q);
 }
 
+// A shrink keeps the block's contents, number and place among the live blocks (oldest, middle,
+// newest), gives its bytes back to the count, and can be failed like any allocation.
+TEST_F(MemoryTest, ShrinkKeepsTheBlockInItsPlace) {
+  const size_t headerBytes = (sizeof(MemBlockHeader) + 15) & ~size_t(15);
+  auto header = [&](void* p) { return reinterpret_cast<MemBlockHeader*>(static_cast<uint8_t*>(p) - headerBytes); };
+  for (int which = 0; which < 3; ++which)
+    for (size_t from : {size_t(64), size_t(300000)}) {  // a small and a large block
+      uint8_t* b[3];
+      for (int i = 0; i < 3; ++i) {
+        b[i] = static_cast<uint8_t*>(MEM_ALLOC(from));
+        ASSERT_NE(b[i], nullptr);
+        for (size_t k = 0; k < from; ++k) b[i][k] = static_cast<uint8_t>(k * 7 + i);
+      }
+      const uint64_t number = header(b[which])->AllocNumber;
+      const size_t bytes = MemLiveBytes();
+      MemSetFailAt(1);
+      EXPECT_EQ(MEM_REALLOC(b[which], 40), nullptr);
+      EXPECT_EQ(MemLiveBytes(), bytes);
+      auto* s = static_cast<uint8_t*>(MEM_REALLOC(b[which], 40));
+      ASSERT_NE(s, nullptr);
+      b[which] = s;
+      EXPECT_EQ(MemBlockSize(s), 40u);
+      EXPECT_EQ(MemLiveBytes(), bytes - (from - 40));
+      EXPECT_EQ(header(s)->AllocNumber, number);
+      for (size_t k = 0; k < 40; ++k) ASSERT_EQ(s[k], static_cast<uint8_t>(k * 7 + which)) << which;
+      for (int i = 0; i < 2; ++i) EXPECT_TRUE(header(b[i])->Newer == header(b[i + 1]) && header(b[i + 1])->Older == header(b[i])) << which;
+      LogCaptureBegin();
+      for (uint8_t* p : b) MemFreeTracked(p);
+      EXPECT_EQ(LogCaptureEnd(), "") << which;  // every guard intact
+    }
+}
+
 TEST_F(MemoryTest, FailAtHitsExactlyTheNthAllocation) {
   MemSetFailAt(3);
   void* a = MEM_ALLOC(1);

@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include <qzlib/file/file.h>
+#include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/readmodel_work.h>
 #include "tests/support/readmodel_builder.h"
 #include "tests/support/test_support.h"
 
@@ -246,6 +248,26 @@ TEST_F(ReadModelTest, SmallRequestsShareBlocks) {
     for (int i = 0; i < 2000; ++i) ASSERT_NE(ReadModelAlloc(rm.get(), 200), nullptr);
     EXPECT_GT(MemLiveBlockCount(), live + 20);
     EXPECT_LT(MemLiveBlockCount(), live + 40);  // 16 KiB blocks, not a block per request
+    // an adopted block joins the pool behind the shared block, and can go back early
+    for (size_t bytes : {size_t(100), size_t(80000)}) {
+      auto* block = static_cast<uint8_t*>(MEM_ALLOC(kReadModelChunkHead + bytes));
+      ASSERT_NE(block, nullptr);
+      const size_t held = MemLiveBlockCount();
+      ReadModelAdoptBlock(rm.get(), block);
+      const auto* head = static_cast<const ChunkListHeader*>(rm.get()->PoolHead);
+      EXPECT_TRUE(head->Data == nullptr && head->Next == reinterpret_cast<ChunkListHeader*>(block));
+      EXPECT_EQ(reinterpret_cast<ChunkListHeader*>(block)->Data, block + kReadModelChunkHead);
+      EXPECT_EQ(ReadModelFreeLargeBlock(rm.get(), block + kReadModelChunkHead, bytes), bytes >= 64 * 1024);
+      EXPECT_EQ(MemLiveBlockCount(), held - (bytes >= 64 * 1024 ? 1 : 0));
+    }
+  }
+  EXPECT_EQ(MemLiveBlockCount(), live);
+  {
+    OwnedReadModel rm;  // a pool with nothing in it takes an adopted block first
+    auto* block = static_cast<uint8_t*>(MEM_ALLOC(kReadModelChunkHead + 8));
+    ASSERT_NE(block, nullptr);
+    ReadModelAdoptBlock(rm.get(), block);
+    EXPECT_EQ(rm.get()->PoolHead, block);
   }
   EXPECT_EQ(MemLiveBlockCount(), live);
 }
