@@ -107,7 +107,7 @@ class ScratchArray {
 
 // A part's vertex records while the part is built. The records grow by doubling in tracked memory
 // up to the most the part can have (three per face), so that only the records made occupy memory,
-// behind room for a pool chunk's header: once the part is done, the block joins the pool as it is
+// behind room for a pool chunk's header: once the part is done, a large block joins the pool as it is
 // (ReadModelAdoptBlock); the chains and the table are freed. Records are unique, and each is found
 // by its bytes: at a position holding few records by a walk over the position's chain (newest
 // first; close by in memory, as most positions are), and once a position holds more than kChain
@@ -501,13 +501,13 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       posHead[p] = 0;
       posRecords[p] = 0;
     }
-    // the records become the pool's block for what the base is made from, where they are and at
-    // their count (a shrink that fails keeps the room); a part without records takes the pool's
-    // smallest array
-    if (made.block) {
-      const uint64_t count = static_cast<uint64_t>(pw.VertexCount);
-      if (count < made.capacity)
-        if (auto* kept = static_cast<uint8_t*>(MEM_REALLOC(made.block, kReadModelChunkHead + count * stride))) {
+    // large records become the pool's block for what the base is made from where they are, shrunk
+    // to their count (a shrink that fails keeps the room); small ones are copied into the pool,
+    // where they share a block, and their scratch goes back whole
+    const uint64_t recordBytes = static_cast<uint64_t>(pw.VertexCount) * stride;
+    if (recordBytes >= kReadModelAdoptFrom) {
+      if (static_cast<uint64_t>(pw.VertexCount) < made.capacity)
+        if (auto* kept = static_cast<uint8_t*>(MEM_REALLOC(made.block, kReadModelChunkHead + recordBytes))) {
           made.block = kept;
           made.records = kept + kReadModelChunkHead;
         }
@@ -515,8 +515,9 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
       ReadModelAdoptBlock(rm, made.block);
       made.block = made.records = nullptr;
     } else {
-      pw.Vertices = PoolArray<uint8_t>(rm, 0);
+      pw.Vertices = PoolArray<uint8_t>(rm, recordBytes);
       if (!pw.Vertices) return Fail("Read Model Convert Error : " TEXT_RM_TEMP_ALLOC_FAILED "\n");
+      if (recordBytes > 0) std::memcpy(pw.Vertices, made.records, static_cast<size_t>(recordBytes));
     }
     made.Release();
 

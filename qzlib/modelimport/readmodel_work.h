@@ -102,6 +102,8 @@ constexpr uint64_t kReadModelChunkHead = 16;
 // Links a tracked block, which starts with kReadModelChunkHead bytes of room and then its data,
 // into the pool like a block ReadModelAlloc took; the pool frees it from then on.
 void ReadModelAdoptBlock(ReadModel* rm, void* block);
+// Data of at least this many bytes is adopted rather than copied into the pool.
+constexpr uint64_t kReadModelAdoptFrom = 64 * 1024;
 // Test switch, on by default: off, every request takes a chunk of its own (so that an
 // allocation-failure sweep reaches each request).
 bool& ReadModelBlockSharing();
