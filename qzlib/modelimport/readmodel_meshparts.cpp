@@ -107,9 +107,9 @@ class ScratchArray {
 
 // A part's vertex records while the part is built. The records grow by doubling in tracked memory
 // up to the most the part can have (three per face), so that only the records made occupy memory,
-// behind room for a pool chunk's header: once the part is done, a large block joins the pool as it is
-// (ReadModelAdoptBlock); the chains and the table are freed. Records are unique, and each is found
-// by its bytes: at a position holding few records by a walk over the position's chain (newest
+// behind room for a pool chunk's header: once the part is done, a large block joins the pool as it
+// is (ReadModelAdoptBlock); the chains and the table are freed. Records are unique, and each is
+// found by its bytes: at a position holding few records by a walk over the position's chain (newest
 // first; close by in memory, as most positions are), and once a position holds more than kChain
 // records in a table keyed by the bytes (open addressing, linear probing, at most half full, a slot
 // holds record index + 1), so that a position shared by thousands of distinct vertices costs a
@@ -507,7 +507,8 @@ int BuildReadModelMeshParts(ReadModel* rm, ReadModelMesh* mesh) {
     const uint64_t recordBytes = static_cast<uint64_t>(pw.VertexCount) * stride;
     if (recordBytes >= kReadModelAdoptFrom) {
       if (static_cast<uint64_t>(pw.VertexCount) < made.capacity)
-        if (auto* kept = static_cast<uint8_t*>(MEM_REALLOC(made.block, kReadModelChunkHead + recordBytes))) {
+        if (auto* kept =
+                static_cast<uint8_t*>(MEM_REALLOC(made.block, kReadModelChunkHead + recordBytes))) {
           made.block = kept;
           made.records = kept + kReadModelChunkHead;
         }

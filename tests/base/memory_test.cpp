@@ -40,7 +40,9 @@ TEST_F(MemoryTest, ReallocKeepsContentsAndFailureKeepsOldBlock) {
 // newest), gives its bytes back to the count, and can be failed like any allocation.
 TEST_F(MemoryTest, ShrinkKeepsTheBlockInItsPlace) {
   const size_t headerBytes = (sizeof(MemBlockHeader) + 15) & ~size_t(15);
-  auto header = [&](void* p) { return reinterpret_cast<MemBlockHeader*>(static_cast<uint8_t*>(p) - headerBytes); };
+  auto header = [&](void* p) {
+    return reinterpret_cast<MemBlockHeader*>(static_cast<uint8_t*>(p) - headerBytes);
+  };
   for (int which = 0; which < 3; ++which)
     for (size_t from : {size_t(64), size_t(300000)}) {  // a small and a large block
       uint8_t* b[3];
@@ -61,7 +63,9 @@ TEST_F(MemoryTest, ShrinkKeepsTheBlockInItsPlace) {
       EXPECT_EQ(MemLiveBytes(), bytes - (from - 40));
       EXPECT_EQ(header(s)->AllocNumber, number);
       for (size_t k = 0; k < 40; ++k) ASSERT_EQ(s[k], static_cast<uint8_t>(k * 7 + which)) << which;
-      for (int i = 0; i < 2; ++i) EXPECT_TRUE(header(b[i])->Newer == header(b[i + 1]) && header(b[i + 1])->Older == header(b[i])) << which;
+      for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(header(b[i])->Newer == header(b[i + 1]) && header(b[i + 1])->Older == header(b[i]))
+            << which;
       LogCaptureBegin();
       for (uint8_t* p : b) MemFreeTracked(p);
       EXPECT_EQ(LogCaptureEnd(), "") << which;  // every guard intact
