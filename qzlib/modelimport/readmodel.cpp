@@ -76,6 +76,19 @@ void ResolveTexturePath(const char* fileName, const char* currentDir, char* out,
   }
 }
 
+// Links a block of its own into the pool: first, or behind the shared block being filled, which
+// stays first.
+void LinkPoolChunk(ReadModel* rm, ChunkListHeader* own) {
+  auto* head = static_cast<ChunkListHeader*>(rm->PoolHead);
+  if (head && !head->Data) {
+    own->Next = head->Next;
+    head->Next = own;
+  } else {
+    own->Next = head;
+    rm->PoolHead = own;
+  }
+}
+
 bool SamePath(const char* a, const char* b) {
   if (!a || !b) return a == b;
   return std::strcmp(a, b) == 0;
@@ -167,14 +180,9 @@ void* ReadModelAlloc(ReadModel* rm, uint64_t size) {
   auto* head = static_cast<ChunkListHeader*>(rm->PoolHead);
   ReadModelSharedBlock* shared = head && !head->Data ? reinterpret_cast<ReadModelSharedBlock*>(head + 1) : nullptr;
   if (size > kReadModelCarveLimit || !ReadModelBlockSharing()) {
-    void* data = ChunkListAlloc(static_cast<size_t>(size), &rm->PoolHead);
-    if (data && shared) {
-      // the shared block with room stays first
-      auto* own = static_cast<ChunkListHeader*>(rm->PoolHead);
-      own->Next = head->Next;
-      head->Next = own;
-      rm->PoolHead = head;
-    }
+    void* own = nullptr;
+    void* data = ChunkListAlloc(static_cast<size_t>(size), &own);
+    if (data) LinkPoolChunk(rm, static_cast<ChunkListHeader*>(own));
     return data;
   }
   const uint64_t need = kReadModelCarveHead + ((size + 15) & ~uint64_t{15});
@@ -195,14 +203,7 @@ void ReadModelAdoptBlock(ReadModel* rm, void* block) {
   static_assert(sizeof(ChunkListHeader) == kReadModelChunkHead, "the chunk header's room");
   auto* own = static_cast<ChunkListHeader*>(block);
   own->Data = own + 1;
-  auto* head = static_cast<ChunkListHeader*>(rm->PoolHead);
-  if (head && !head->Data) {  // the shared block with room stays first
-    own->Next = head->Next;
-    head->Next = own;
-  } else {
-    own->Next = head;
-    rm->PoolHead = own;
-  }
+  LinkPoolChunk(rm, own);
 }
 
 const char* ReadModelAddString(ReadModel* rm, const char* str) {
