@@ -255,3 +255,6 @@ int MV1DeleteModel(int modelHandle);
 // Deletes a base that no model and no attached animation holds (a reserved slot is just
 // cleared). 0; -1 on a bad handle or while the base is held (delete its models first).
 int MV1DeleteModelBase(int baseHandle);
+// Handle of the base the model was made from (for MV1DeleteModelBase once its models are gone),
+// or -1.
+int MV1GetModelBaseHandle(int modelHandle);

@@ -91,9 +91,10 @@ int MV1CheckFrameLinks(MV1ModelBase* base) {
                     [](MV1FrameBase*, int64_t, int64_t) {});
 }
 
-int MV1NumberChangeBits(MV1ModelBase* base) {
+int MV1NumberChangeBits(MV1ModelBase* base, uint64_t* setBytes, uint64_t setCap) {
   base->ChangeMaskSizeA = 0;
   base->ChangeMaskSizeB = 0;
+  if (setBytes) *setBytes = 0;
   int64_t wordsA = 0, wordsB = 0;
   int r = WalkFrames(
       base,
@@ -112,7 +113,9 @@ int MV1NumberChangeBits(MV1ModelBase* base) {
         wordsB += b->MaskWordCount;
       });
   if (r != 0) return -1;
-  if (wordsA * 4 > INT_MAX - 16 || wordsB * 4 > INT_MAX - 16) return -1;
+  const uint64_t larger = static_cast<uint64_t>(wordsA > wordsB ? wordsA : wordsB) * 4;
+  if (setBytes) *setBytes = larger;
+  if (larger > setCap || larger > INT_MAX - 16) return -2;
   base->ChangeMaskSizeA = static_cast<int>(wordsA * 4);
   base->ChangeMaskSizeB = static_cast<int>(wordsB * 4);
   return 0;
@@ -133,8 +136,9 @@ void MV1FillChangeMasks(MV1ModelBase* base) {
         wb += b->MaskWordCount;
       });
 }
-int MV1SetupChangeBits(MV1ModelBase* base, void** chunkHead) {
-  if (MV1NumberChangeBits(base) != 0) return -1;
+int MV1SetupChangeBits(MV1ModelBase* base, void** chunkHead, uint64_t* setBytes,
+                       uint64_t setCap) {
+  if (int r = MV1NumberChangeBits(base, setBytes, setCap); r != 0) return r;
   base->ChangeMaskA = static_cast<uint32_t*>(ChunkListAlloc(base->ChangeMaskSizeA + 4, chunkHead));
   if (!base->ChangeMaskA) return -1;
   base->ChangeMaskB = static_cast<uint32_t*>(ChunkListAlloc(base->ChangeMaskSizeB + 4, chunkHead));

@@ -21,17 +21,25 @@ int MV1CheckFrameLinks(MV1ModelBase* base);
 // SubtreeMask pointers are set to null. Sets ChangeMaskSizeA/B to the bytes the two mask arrays
 // need (the sum of the frames' mask-word counts). Needs the frame links (Parent, FirstChild, Next,
 // FirstTopFrame), each frame's MeshCount and Mesh. Runs at any tree depth without recursion.
-// Returns 0, or -1 when MV1CheckFrameLinks would.
-int MV1NumberChangeBits(MV1ModelBase* base);
+// Returns 0, -1 when MV1CheckFrameLinks would, or -2 when a set's masks would take more than
+// setCap bytes (never more than an int holds; both sizes are then 0). *setBytes, when given, gets
+// the larger set's bytes (0 for bad links).
+// The most bytes one set of change masks of a base may take. A frame's mask spans its subtree, so
+// a chain of n frames takes about n * n / 16 bytes a set: the cap admits chains some 32,000
+// frames deep.
+constexpr uint64_t MV1_CHANGE_MASK_CAP = 64ull << 20;
+int MV1NumberChangeBits(MV1ModelBase* base, uint64_t* setBytes = nullptr,
+                        uint64_t setCap = MV1_CHANGE_MASK_CAP);
 
 // After MV1NumberChangeBits, with ChangeMaskA and ChangeMaskB pointing at ChangeMaskSizeA and
 // ChangeMaskSizeB bytes: writes every frame's subtree mask words (its own bit and the bits after
 // it, as in a change set from its word on) and points its change infos at them.
 void MV1FillChangeMasks(MV1ModelBase* base);
 
-// Both steps, the mask arrays taken from the chunk list at *chunkHead. 0, or -1 (allocation
-// failure or bad links).
-int MV1SetupChangeBits(MV1ModelBase* base, void** chunkHead);
+// Both steps, the mask arrays taken from the chunk list at *chunkHead. 0, -1 (allocation
+// failure or bad links) or -2 (over the cap; *setBytes as MV1NumberChangeBits gives it).
+int MV1SetupChangeBits(MV1ModelBase* base, void** chunkHead, uint64_t* setBytes = nullptr,
+                       uint64_t setCap = MV1_CHANGE_MASK_CAP);
 
 // Each frame's TriangleCount and VertexCount from its meshes' triangle lists (index count / 3 and
 // vertex count, summed) and the base totals TriangleCount and VertexCount.

@@ -68,9 +68,6 @@ void MV1ReleaseHandleSlot(MV1HandleTable* table, void** slot);
 // a bad handle.
 int MV1ReleaseModelBase(int baseHandle);
 
-// Handle of the base the model was made from, or -1.
-int MV1GetModelBaseHandle(int modelHandle);
-
 // ---- Chunk list ----
 
 // A chunk: two pointer-sized words (the data pointer and the next chunk), then the data, which

@@ -310,6 +310,15 @@ int MV1LoadTextureFiles(BASEIMAGE* colorImage, BASEIMAGE* alphaImage, const void
   return 0;
 }
 
+static_assert(MV1_LOAD_TEXTURE_MAX == GRAPH_HANDLE_MAX / 4, "a quarter of the graph table");
+
+int MV1CheckLoadTextureCount(const char* prefix, uint64_t count) {
+  if (count <= static_cast<uint64_t>(MV1_LOAD_TEXTURE_MAX)) return 0;
+  WriteLogFmt("%s" TEXT_MV1_TEXTURE_LIMIT, prefix, static_cast<unsigned long long>(count),
+              MV1_LOAD_TEXTURE_MAX);
+  return -1;
+}
+
 int MV1LoadTexture(void** colorData, int* colorSize, void** alphaData, int* alphaSize,
                    int* graphHandle, int* semiTransparent, char** colorNameCopy,
                    char** alphaNameCopy, const char* colorPath, const char* alphaPath,

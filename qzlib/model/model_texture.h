@@ -3,6 +3,7 @@
 // every model texture after a device restore, and the whole-file read the loaders share.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 struct BASEIMAGE;
 
@@ -20,6 +21,13 @@ const unsigned char* MV1BuiltinTextureImage(int which, size_t* size);
 // Graph handles of the built-in textures: -1 until model drawing makes them on first use (from
 // MV1BuiltinTextureImage); reset to -1 at model-system start. MV1RestoreTextures refills those made.
 extern int MV1BuiltinTextureGraph[MV1_BUILTIN_TEXTURE_NUM];
+
+// The most textures one model load makes: a quarter of the graph table, so that a model file
+// never takes the graph handles the program's own images need.
+constexpr int MV1_LOAD_TEXTURE_MAX = 8192;
+// The textures a load is about to make against MV1_LOAD_TEXTURE_MAX: 0, or -1 after one log line
+// (the loader's prefix, the count and the cap).
+int MV1CheckLoadTextureCount(const char* prefix, uint64_t count);
 
 // Loads a model texture. Colour and alpha paths are full paths (either may be null); the name
 // copies (optional outputs) are the paths relative to the folder, tracked blocks. A missing file

@@ -1248,7 +1248,11 @@ int Build(const Checked& c, const char* path, const char* modelName, const char*
     }
   }
 
-  // Textures.
+  // Textures, at most a quarter of the graph table.
+  if (MV1CheckLoadTextureCount("MV1 LoadModel Error : ", T) != 0) {
+    b.Cleanup();
+    return -1;
+  }
   for (uint32_t i = 0; i < T; ++i) {
     const uint32_t o = c.textures.off[i];
     MV1TextureBase* t = &base->Texture[i];

@@ -9,6 +9,7 @@
 #include <qzlib/file/file.h>
 #include <qzlib/file/path.h>
 #include <qzlib/model/model_handles.h>
+#include <qzlib/modelimport/readmodel_hash.h>
 #include <qzlib/modelimport/readmodel_work.h>
 
 namespace {
@@ -92,6 +93,17 @@ void LinkPoolChunk(ReadModel* rm, ChunkListHeader* own) {
 bool SamePath(const char* a, const char* b) {
   if (!a || !b) return a == b;
   return std::strcmp(a, b) == 0;
+}
+
+// One hash of both paths, an absent path told apart from an empty one.
+uint64_t TexturePathsHash(const char* color, const char* alpha) {
+  uint64_t h = kRMHashSeed;
+  for (const char* path : {color, alpha}) {
+    const uint8_t present = path ? 1 : 0;
+    h = RMHashBytes(&present, 1, h);
+    if (path) h = RMHashBytes(path, std::strlen(path) + 1, h);
+  }
+  return h;
 }
 
 }  // namespace
@@ -349,10 +361,18 @@ ReadModelTexture* ReadModelAddTexture(ReadModel* rm, const char* name, const cha
   const char* color = colorFileName ? colorPath : nullptr;
   const char* alpha = alphaFileName ? alphaPath : nullptr;
 
+  // the first texture made with both paths, as a walk of the list from its first would find
+  const uint64_t hash = TexturePathsHash(color, alpha);
+  auto samePaths = [&](const void* item) {
+    const auto* t = static_cast<const ReadModelTexture*>(item);
+    return SamePath(t->ColorFilePath, color) && SamePath(t->AlphaFilePath, alpha);
+  };
+  if (!rm->TextureIndex &&
+      !(rm->TextureIndex = static_cast<RMHashIndex*>(ReadModelAlloc(rm, sizeof(RMHashIndex)))))
+    return nullptr;
   if (reuseFlag) {
-    for (ReadModelTexture* t = rm->FirstTexture; t; t = t->Next) {
-      if (SamePath(t->ColorFilePath, color) && SamePath(t->AlphaFilePath, alpha)) return t;
-    }
+    if (RMHashEntry* e = RMHashFind(*rm->TextureIndex, hash, samePaths))
+      return static_cast<ReadModelTexture*>(const_cast<void*>(e->Item));
   }
 
   auto* t = static_cast<ReadModelTexture*>(ReadModelAlloc(rm, sizeof(ReadModelTexture)));
@@ -367,6 +387,8 @@ ReadModelTexture* ReadModelAddTexture(ReadModel* rm, const char* name, const cha
   t->BumpMapFlag = bumpMapFlag;
   if (color && !(t->ColorFilePath = ReadModelAddString(rm, color))) return nullptr;
   if (alpha && !(t->AlphaFilePath = ReadModelAddString(rm, alpha))) return nullptr;
+  bool made;
+  if (!RMHashEnter(rm, rm->TextureIndex, hash, t, t->Index, samePaths, &made)) return nullptr;
   return t;
 }
 

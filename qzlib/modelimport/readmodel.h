@@ -88,6 +88,7 @@ struct ReadModelSkinWeight;
 struct ReadModelAnimSet;
 struct ReadModelAnim;
 struct ReadModelAnimKeySet;
+struct RMHashIndex;
 
 // A polygon of a mesh. Readers fill IndexCount, MaterialIndex and the indices (through
 // ReadModelSetFaceIndexCount and ReadModelFaceIndices); TriangleCount and Normal belong to the
@@ -334,6 +335,7 @@ struct ReadModel {
   uint32_t SkinWeightCount;  // skin-weight blocks created
 
   void* Work;  // the converter's working totals; readers leave it null
+  RMHashIndex* TextureIndex;  // textures by their colour and alpha paths (ReadModelAddTexture)
 };
 
 // ---- Root and pool ----
@@ -412,12 +414,16 @@ int ReadModelAllocKeys(ReadModel* rm, ReadModelAnimKeySet* keySet, int count);
 
 // Work done by the operations whose cost could outgrow their input, counted for the tests that
 // guard it: the steps of the normals' fan walk (steps, face groups looked at, faces passed over),
-// the frames visited while adding frames and the vertices compared while the mesh parts find
-// each corner's vertex. Only ever added to.
+// the frames visited while adding frames, the vertices compared while the mesh parts find
+// each corner's vertex, the look-ups of names and the entries they compare in the hash indexes
+// (readmodel_hash.h), and the per-material entries an MQO object resets. Only ever added to.
 struct ReadModelWork {
   uint64_t NormalSteps;
   uint64_t FrameVisits;
   uint64_t VertexProbes;
+  uint64_t HashLookups;
+  uint64_t HashProbes;
+  uint64_t MaterialResets;
 };
 ReadModelWork& ReadModelWorkCount();
 

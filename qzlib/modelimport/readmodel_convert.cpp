@@ -513,7 +513,9 @@ int ConvertReadModelToModelBase(ReadModel* rm, const char* folder) {
     base->KeyDataFillSize = static_cast<int>(keyFill);
   }
 
-  // 11. textures
+  // 11. textures, at most a quarter of the graph table
+  if (MV1CheckLoadTextureCount("Read Model Convert Error : ", static_cast<uint64_t>(rm->TextureCount)) != 0)
+    return Abandon(handle);
   {
     int ti = 0;
     for (ReadModelTexture* t = rm->FirstTexture; t; t = t->Next, ++ti) {
@@ -777,8 +779,14 @@ int ConvertReadModelToModelBase(ReadModel* rm, const char* folder) {
 
   // 17. frame and base counts; change bits as the model core numbers them
   MV1SetupFrameCounts(base);
-  if (MV1SetupChangeBits(base, &base->ChunkListHead) != 0) {
-    WriteLog("Read Model Convert Error : " TEXT_RM_BASE_ALLOC_FAILED "\n");
+  uint64_t maskBytes = 0;
+  if (int r = MV1SetupChangeBits(base, &base->ChunkListHead, &maskBytes); r != 0) {
+    if (r == -2)
+      WriteLogFmt("Read Model Convert Error : " TEXT_RM_CHANGE_MASK_LIMIT,
+                  static_cast<unsigned long long>(maskBytes),
+                  static_cast<unsigned long long>(MV1_CHANGE_MASK_CAP));
+    else
+      WriteLog("Read Model Convert Error : " TEXT_RM_BASE_ALLOC_FAILED "\n");
     return Abandon(handle);
   }
   // 18. every bone-use entry names a place of its frame's bone list that holds the bone

@@ -338,24 +338,56 @@ TEST_F(ModelCreateTest, BaseWithoutFramesAndSeparateArrays) {
   EXPECT_EQ(MV1DeleteModelBase(sh), 0);  // loaded, never instantiated: freed at once
 }
 
+// A chain of frames without meshes, linked as a base's frames are (numbering only).
+struct FrameChain {
+  explicit FrameChain(int depth) : frames(depth) {
+    for (int i = 0; i < depth; ++i) {
+      frames[i].Index = i;
+      frames[i].Parent = i ? &frames[i - 1] : nullptr;
+      frames[i].FirstChild = frames[i].LastChild = i + 1 < depth ? &frames[i + 1] : nullptr;
+    }
+    base.Frame = frames.data();
+    base.FrameCount = depth;
+    base.FirstTopFrame = base.LastTopFrame = &frames[0];
+  }
+  // Frame i's mask spans its bit 32 + i up to bit 32 + depth, from the start of its word; both
+  // sets alike.
+  static uint64_t MaskBytes(int depth) {
+    uint64_t words = 0;
+    for (int i = 0; i < depth; ++i) words += ((32 + i) % 32 + (depth - i) + 31) / 32;
+    return words * 4;
+  }
+  std::vector<MV1FrameBase> frames;
+  MV1ModelBase base{};
+};
+
+TEST_F(ModelCreateTest, ChangeMasksOfADeepChainStayUnderTheirCap) {
+  // about 56 MB a set at 30,000 frames; the cap falls between 32,000 and 33,000
+  for (int depth : {30000, 32000, 33000, 100000}) {
+    FrameChain chain(depth);
+    const uint64_t bytes = FrameChain::MaskBytes(depth);
+    const bool under = bytes <= MV1_CHANGE_MASK_CAP;
+    uint64_t reported = 1;
+    EXPECT_EQ(MV1NumberChangeBits(&chain.base, &reported), under ? 0 : -2) << depth;
+    EXPECT_EQ(reported, bytes) << depth;
+    EXPECT_EQ(chain.base.ChangeMaskSizeA, under ? static_cast<int>(bytes) : 0) << depth;
+    EXPECT_EQ(chain.base.ChangeMaskSizeB, under ? static_cast<int>(bytes) : 0) << depth;
+    EXPECT_EQ(under, depth <= 32000) << depth;
+  }
+}
+
 TEST_F(ModelCreateTest, DeepChainWithoutRecursion) {
   ModelBaseBuilder b;
   const int depth = 100000;
   b.frames.reserve(depth);
   for (int i = 0; i < depth; ++i) b.AddFrame(i - 1, VECTOR{0, 1, 0});
   b.AddMesh(depth - 1, MV1_VERTEX_TYPE_RIGID, 1);
-  // The subtree masks of a chain this deep would be about 600 MB; number only.
-  MV1ModelBase base{};
-  std::vector<MV1FrameBase> frames(depth);
-  for (int i = 0; i < depth; ++i) {
-    frames[i].Index = i;
-    frames[i].Parent = i ? &frames[i - 1] : nullptr;
-    frames[i].FirstChild = frames[i].LastChild = i + 1 < depth ? &frames[i + 1] : nullptr;
-  }
-  base.Frame = frames.data();
-  base.FrameCount = depth;
-  base.FirstTopFrame = base.LastTopFrame = &frames[0];
-  ASSERT_EQ(MV1NumberChangeBits(&base), 0);
+  // The subtree masks of a chain this deep would be about 600 MB, past the cap of a loaded base;
+  // number only, without the cap.
+  FrameChain chain(depth);
+  MV1ModelBase& base = chain.base;
+  std::vector<MV1FrameBase>& frames = chain.frames;
+  ASSERT_EQ(MV1NumberChangeBits(&base, nullptr, UINT64_MAX), 0);
   EXPECT_EQ(BitOf(frames[depth - 1].ChangeMatrixInfo), 32 + depth - 1);
   EXPECT_EQ(frames[0].ChangeMatrixInfo.MaskWordCount, (depth + 31) / 32);
   // A chain of 3,000 frames builds, makes models and refreshes at full depth.

@@ -23,6 +23,7 @@
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_load.h>
 #include <qzlib/model/model_readers.h>
+#include <qzlib/model/model_texture.h>
 #include <qzlib/base/engine_texts.h>
 #include <qzlib/platform/d3d_device.h>
 #include "tests/support/d3d_engine.h"
@@ -614,6 +615,25 @@ TEST_F(Mv1ReaderTest, DeepChainOfFramesLoads) {
   EXPECT_EQ(b->Frame[n - 1].Parent, &b->Frame[n - 2]);
   EXPECT_EQ(b->Frame[0].ChangeMatrixInfo.MaskWordCount, int((n + 31) / 32));
   MV1DeleteModelBase(h);
+}
+
+// One load makes at most a quarter of the graph table's textures, whichever reader it comes
+// through: past that the file is refused, in one line, before any texture is made.
+TEST_F(Mv1ReaderTest, TexturesPastAQuarterOfTheGraphTableAreRefused) {
+  Mv1WScene s;
+  s.frames.resize(1);
+  s.textures.resize(MV1_LOAD_TEXTURE_MAX + 1);
+  Mv1WLayout l;
+  l.literalsOnly = true;
+  Mv1Written w = WriteMv1(s, l);
+  LogCaptureBegin();
+  EXPECT_EQ(Load(w.file), -1);
+  const std::string log = LogCaptureTextWithoutStamps();
+  LogCaptureEnd();
+  char line[256];
+  std::snprintf(line, sizeof(line), "MV1 LoadModel Error : " TEXT_MV1_TEXTURE_LIMIT "\r\n",
+                static_cast<unsigned long long>(MV1_LOAD_TEXTURE_MAX + 1), MV1_LOAD_TEXTURE_MAX);
+  EXPECT_EQ(log, line);  // and nothing is left behind (the fixture checks)
 }
 
 TEST_F(Mv1ReaderTest, TexturesLoadScaleAndFallBack) {

@@ -1,6 +1,8 @@
 // The MQO reader: materials, objects and their frames, faces, mirroring, every refusal and its
 // message, the real documents of the test data, and allocation failures.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -14,6 +16,8 @@
 #include <qzlib/model/model_handles.h>
 #include <qzlib/model/model_load.h>
 #include <qzlib/model/model_readers.h>
+#include <qzlib/model/model_build.h>
+#include <qzlib/model/model_texture.h>
 #include <qzlib/modelimport/readmodel.h>
 #include <qzlib/base/engine_texts.h>
 #include "tests/support/converted_base_check.h"
@@ -597,6 +601,88 @@ TEST_F(MqoTest, ModelLoaderTriesTheReader) {
   int model = MV1LoadModel(TestDataPath("models/mqo/texture.mqo").c_str());
   ASSERT_GE(model, 0);
   EXPECT_EQ(MV1DeleteModel(model), 0);
+}
+
+// ---- Work and memory in proportion to the document ----
+
+// objects one-triangle objects, object k using material k % used of the document's materials.
+std::string ManyObjects(int materials, int objects, int used) {
+  std::string doc = "Material " + std::to_string(materials) + " {\r\n";
+  for (int i = 0; i < materials; ++i) doc += "\t\"m\"\r\n";
+  doc += "}\r\n";
+  for (int k = 0; k < objects; ++k)
+    doc += Object("o", "\tdepth 0\r\n" + std::string(kSquare) + "\tface 1 {\r\n\t\t3 V(0 1 2) M(" +
+                           std::to_string(k % used) + ")\r\n\t}\r\n");
+  return Doc(doc + "Eof\r\n");
+}
+
+// Each object's faces once began with a reset of an entry per material of the document:
+// materials x objects. Only the entries the object before set are reset now.
+TEST_F(MqoTest, ObjectsResetOnlyTheMaterialEntriesTheObjectBeforeSet) {
+  const int objects = 2000;
+  const uint64_t before = ReadModelWorkCount().MaterialResets;
+  Load(ManyObjects(20000, objects, 3), [&](const ReadModel* rm) {
+    EXPECT_EQ(ReadModelWorkCount().MaterialResets - before, static_cast<uint64_t>(objects - 1));
+    int k = 0;
+    for (const ReadModelMesh* m = rm->FirstMesh; m; m = m->Next, ++k) {
+      ASSERT_EQ(m->MaterialCount, 1) << k;
+      EXPECT_EQ(m->Materials[0], Material(rm, k % 3)) << k;
+      EXPECT_EQ(m->Faces[0].MaterialIndex, 0) << k;
+    }
+    EXPECT_EQ(k, objects);
+  });
+  EXPECT_TRUE(observed) << log;
+}
+
+// A document of materials with a texture each (the unused keep theirs on the texture list).
+std::string TexturedMaterials(int count) {
+  std::string doc = "Material " + std::to_string(count) + " {\r\n";
+  for (int i = 0; i < count; ++i) doc += "\t\"m\" tex(\"t" + std::to_string(i) + ".png\")\r\n";
+  return Doc(doc + "}\r\n" + Object("o", "\tdepth 0\r\n" + std::string(kSquare) +
+                                             "\tface 1 {\r\n\t\t3 V(0 1 2) M(0)\r\n\t}\r\n") +
+             "Eof\r\n");
+}
+
+// One load makes at most a quarter of the graph table's textures: past that it is refused where
+// the textures would be made, in one line with the count and the cap.
+TEST_F(MqoTest, TexturesPastAQuarterOfTheGraphTableAreRefused) {
+  const uint64_t lookups = ReadModelWorkCount().HashLookups;
+  const int handle = Load(TexturedMaterials(MV1_LOAD_TEXTURE_MAX + 1), nullptr, true);
+  EXPECT_EQ(handle, -1);
+  char line[256];
+  std::snprintf(line, sizeof(line), "Read Model Convert Error : " TEXT_MV1_TEXTURE_LIMIT "\r\n",
+                static_cast<unsigned long long>(MV1_LOAD_TEXTURE_MAX + 1), MV1_LOAD_TEXTURE_MAX);
+  EXPECT_EQ(log, line);
+  // every texture looked for once and entered once
+  EXPECT_LE(ReadModelWorkCount().HashLookups - lookups, 2ull * (MV1_LOAD_TEXTURE_MAX + 1));
+  // at the cap the check passes silently
+  LogCaptureBegin();
+  EXPECT_EQ(MV1CheckLoadTextureCount("X : ", MV1_LOAD_TEXTURE_MAX), 0);
+  EXPECT_EQ(LogCaptureTextWithoutStamps(), "");
+  LogCaptureEnd();
+}
+
+// A chain of objects, each one deeper than the one before.
+std::string ObjectChain(int depth) {
+  std::string doc;
+  for (int d = 0; d < depth; ++d) doc += Object("c", "\tdepth " + std::to_string(d) + "\r\n");
+  return Doc(doc + "Eof\r\n");
+}
+
+// A frame's change masks span its subtree: a chain of n frames takes about n * n / 16 bytes a
+// set. Past the cap the base is refused before its masks are allocated.
+TEST_F(MqoTest, ChainsPastTheChangeMaskCapAreRefused) {
+  MemResetPeak();
+  EXPECT_EQ(Load(ObjectChain(40000), nullptr, true), -1);
+  EXPECT_LT(MemPeakBytes(), size_t{64} << 20);  // the masks would take 100 MB a set
+  const std::string prefix = "Read Model Convert Error : ";
+  EXPECT_EQ(log.rfind(prefix, 0), 0u) << log;
+  EXPECT_NE(log.find(" " + std::to_string(MV1_CHANGE_MASK_CAP) + " "), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  // under the cap a chain keeps its masks: 30,000 frames, about 56 MB a set
+  const int h = Load(ObjectChain(30000), nullptr, true);
+  ASSERT_GE(h, 0) << log;
+  EXPECT_GT(ConvertedBase(h)->ChangeMaskSizeB, 50 << 20);
 }
 
 // ---- Allocation failures ----

@@ -449,6 +449,57 @@ TEST_F(PmdReader, NamesMatchBy15BytesAndUnmatchedKeysAreIgnored) {
   Load(WritePmd(m), [](const ReadModel& rm) { EXPECT_EQ(rm.FirstAnimSet->AnimCount, 0); });
 }
 
+// Every name a motion holds costs one look-up (two for a 15-byte name that needs its prefix
+// tried), however many bones and shapes the model has; the model's names are indexed once per
+// load, by its first motion. Unmatched names once walked every bone and every shape.
+TEST_F(PmdReader, MotionNamesCostALookUpEachAndTheModelIsIndexedOnce) {
+  PmdTestModel m = MakeIkLegModel();
+  m.iks.clear();
+  const int bones = 300, shapes = 1500;
+  for (int i = 0; i < bones; ++i) m.bones.push_back({"bone" + std::to_string(i), 0xFFFF, {0, 0, 0}});
+  m.bones.push_back({"abcdefghijklmnoXY", 0xFFFF, {0, 0, 0}});  // names with a prefix to index
+  m.morphs = {{"base", {{0, {0, 10, 0}}}}, {"eye_downcast_geo_L", {}}};
+  for (int i = 2; i < shapes; ++i) m.morphs.push_back({"morph" + std::to_string(i), {}});
+  // 2,048 unmatched 15-byte names of each kind, and one matched name of each
+  std::vector<VmdTestBoneKey> boneKeys = {BoneKey("bone123", 3)};
+  std::vector<VmdTestMorphKey> morphKeys = {{"morph777", 2, 0.5f}};
+  for (int i = 0; i < 2047; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "unmatched%06d", i);
+    boneKeys.push_back(BoneKey(name, 1));
+    morphKeys.push_back({name, 1, 1.0f});
+  }
+  const std::vector<uint8_t> motion = WriteVmd(boneKeys, morphKeys);
+  const std::vector<uint8_t> model = WritePmd(m);
+  // bone names are looked up twice each (the key count, then the keys), morph names once
+  const uint64_t perMotion = 2 * (1 + 2 * 2047) + (1 + 2 * 2047);
+  uint64_t lookups[2], probes[2];
+  for (int motions : {1, 5}) {
+    MemoryFiles files;
+    for (int i = 0; i < motions; ++i) {
+      char path[32];
+      std::snprintf(path, sizeof(path), "models\\m%03d.vmd", i);
+      files.Add(path, motion);
+    }
+    const ReadModelWork before = ReadModelWorkCount();
+    Loaded l = Load(model, [&](const ReadModel& rm) {
+      ASSERT_EQ(rm.AnimSetCount, motions);
+      const ReadModelAnimSet* set = rm.LastAnimSet;
+      ASSERT_EQ(set->AnimCount, 2);
+      EXPECT_STREQ(set->FirstAnim->TargetFrameName, "bone123");
+      ASSERT_EQ(set->LastAnim->KeySetCount, 1);
+      EXPECT_EQ(set->LastAnim->FirstKeySet->ShapeIndex, 776);  // the base morph is no shape
+    });
+    EXPECT_EQ(l.observed, 1) << l.log;
+    lookups[motions > 1] = ReadModelWorkCount().HashLookups - before.HashLookups;
+    probes[motions > 1] = ReadModelWorkCount().HashProbes - before.HashProbes;
+  }
+  EXPECT_EQ(lookups[1] - lookups[0], 4 * perMotion);
+  // the index: each bone and shape name entered, with its prefix when it has 15 bytes
+  EXPECT_LE(lookups[0] - perMotion, 2ull * (bones + 6 + shapes));
+  EXPECT_LE(probes[1], 3 * lookups[1]);
+}
+
 // ---- the real files ----
 
 struct ModelManifest {

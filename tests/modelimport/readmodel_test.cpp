@@ -4,6 +4,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
+#include <vector>
 
 #include <qzlib/file/file.h>
 #include <qzlib/model/model_handles.h>
@@ -140,6 +143,47 @@ TEST_F(ReadModelTextureTest, ReuseMatchesColourAndAlphaPaths) {
   EXPECT_NE(ReadModelAddTexture(rm.get(), "t5", "a.bmp", nullptr, 0, 0.1f, 0), a);
   EXPECT_EQ(rm->TextureCount, 3);
   EXPECT_EQ(rm->LastTexture->Index, 2);
+}
+
+// Reuse through the index against a walk of the list from its first texture, over seeded
+// sequences of adds: paths from a small set (absent, empty, missing files, names that resolve
+// onto one file), some adds without the reuse flag, and two long runs of mostly distinct paths.
+// A scratch read model, never reusing, gives each request's resolved paths. Each look-up
+// compares a few entries however many textures there are.
+TEST_F(ReadModelTextureTest, ReuseFindsWhatAWalkOfTheListFinds) {
+  const char* const colours[] = {nullptr, "", "a.bmp", "nowhere/a.bmp", "b.bmp", "z1.bmp", "z2.bmp"};
+  const char* const alphas[] = {nullptr, "", "alpha.bmp", "a.bmp", "far/alpha.bmp", "z1.bmp"};
+  auto same = [](const char* a, const char* b) { return a && b ? std::strcmp(a, b) == 0 : a == b; };
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    OwnedReadModel rm, scratch;
+    const ReadModelWork before = ReadModelWorkCount();
+    const int adds = seed <= 18 ? 200 : 3000;
+    for (int i = 0; i < adds; ++i) {
+      const std::string distinct = "u" + std::to_string(i) + ".bmp";
+      const char* colour = adds > 200 && rng() % 4 ? distinct.c_str() : colours[rng() % 7];
+      const char* alpha = alphas[rng() % 6];
+      const int reuse = rng() % 5 != 0;
+      const ReadModelTexture* paths = ReadModelAddTexture(scratch.get(), "t", colour, alpha, 0, 0.1f, 0);
+      ASSERT_NE(paths, nullptr);
+      const ReadModelTexture* expected = nullptr;
+      for (const ReadModelTexture* t = rm->FirstTexture; reuse && t && !expected; t = t->Next)
+        if (same(t->ColorFilePath, paths->ColorFilePath) && same(t->AlphaFilePath, paths->AlphaFilePath)) expected = t;
+      const ReadModelTexture* got = ReadModelAddTexture(rm.get(), "t", colour, alpha, 0, 0.1f, reuse);
+      ASSERT_NE(got, nullptr);
+      if (expected) {
+        EXPECT_EQ(got, expected) << i;
+      } else {
+        ASSERT_EQ(got, rm->LastTexture) << i;
+        EXPECT_TRUE(same(got->ColorFilePath, paths->ColorFilePath) && same(got->AlphaFilePath, paths->AlphaFilePath)) << i;
+      }
+    }
+    const ReadModelWork& after = ReadModelWorkCount();
+    // the scratch model enters every one of its textures too: two look-ups an add each side
+    EXPECT_LE(after.HashLookups - before.HashLookups, 4ull * adds);
+    EXPECT_LE(after.HashProbes - before.HashProbes, 8ull * adds);
+  }
 }
 
 TEST_F(ReadModelTextureTest, MissingFilesFallBackToTheirLastComponent) {

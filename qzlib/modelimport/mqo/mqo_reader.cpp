@@ -29,6 +29,8 @@ struct MqoLoad {
   ReadModelMaterial** materials;   // materialCount + 1
   uint8_t* used;                   // per model material: some face uses it
   int* meshNumber;                 // per model material: its number in the current mesh, or -1
+  int meshMaterials[READMODEL_MAX_MESH_MATERIALS];  // the model materials the current mesh set
+  int meshMaterialCount;
   ReadModelFrame** depthFrames;    // last frame made at each depth
   int depthCapacity;
 };
@@ -197,7 +199,9 @@ int MaterialPass(MqoLoad* L) {
   const uint64_t total = static_cast<uint64_t>(L->materialCount) + 1;
   L->used = static_cast<uint8_t*>(ReadModelAlloc(L->rm, total));
   L->meshNumber = static_cast<int*>(ReadModelAlloc(L->rm, sizeof(int) * total));
-  return L->used && L->meshNumber ? 0 : -1;
+  if (!L->used || !L->meshNumber) return -1;
+  for (uint64_t i = 0; i < total; ++i) L->meshNumber[i] = -1;
+  return 0;
 }
 
 // ---- Objects ----
@@ -347,6 +351,7 @@ int StoreFace(MqoLoad* L, MqoObject* o, const MqoFaceLine& f, int faceNo, int* s
       return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
     }
     number = mesh->MaterialCount - 1;
+    L->meshMaterials[L->meshMaterialCount++] = material;
   }
   L->used[material] = 1;
   ReadModelFace* face = &mesh->Faces[faceNo];
@@ -405,7 +410,11 @@ int ReadFaces(MqoLoad* L, MqoObject* o) {
   int* store = static_cast<int*>(ReadModelAlloc(rm, sizeof(int) * kMqoFaceSetCount * corners));
   if (!store && n > 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_ALLOC, o->name);
   if (MqoExpect(&L->r, '{') != 0) return WriteLogFmt(MQO_ERR TEXT_MQO_FACE_NO_OPEN, o->name);
-  for (int i = 0; i <= L->materialCount; ++i) L->meshNumber[i] = -1;
+  // only the entries the object before set go back to -1: a reset over every material would
+  // cost materials x objects
+  for (int i = 0; i < L->meshMaterialCount; ++i) L->meshNumber[L->meshMaterials[i]] = -1;
+  ReadModelWorkCount().MaterialResets += static_cast<uint64_t>(L->meshMaterialCount);
+  L->meshMaterialCount = 0;
   int kept = 0, uvNext = 0, colNext = 0;
   for (int i = 0; i < n; ++i) {
     MqoFaceLine f;

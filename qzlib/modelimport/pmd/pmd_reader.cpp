@@ -320,6 +320,7 @@ int BuildMorphs(PmdLoad& L) {
 // Motions "<folder>\<model name>NNN.vmd" from 000 until one is missing or fails.
 void LoadMotions(PmdLoad& L, const char* folder, const char* modelName) {
   VmdKeyBudget budget{kVmdMaxSampledKeysPerLoad, 0};
+  VmdNameIndex names{};
   for (int i = 0; i < kMaxMotions; ++i) {
     char path[2048], setName[16];
     FormatString(path, sizeof(path), "%s\\%s%03d.vmd", folder ? folder : "", modelName ? modelName : "", i);
@@ -328,7 +329,7 @@ void LoadMotions(PmdLoad& L, const char* folder, const char* modelName) {
     if (!data) return;
     FormatString(setName, sizeof(setName), "Anim%03d", i);
     int r = LoadVmdMotion(&L.rm, data, size, setName, L.bones, static_cast<int>(L.file.boneCount), L.ikList,
-                          &budget);
+                          &budget, &names);
     MEM_FREE(data);
     if (r != 0) return;
   }

@@ -9,13 +9,21 @@
 #include <cstddef>
 
 #include <qzlib/modelimport/pmd/pmd_ik.h>
-
-struct ReadModel;
+#include <qzlib/modelimport/readmodel_hash.h>
 
 // Reader interface of the model loader: a model-base handle, or -1. A file without the "Pmd"
 // magic gives -1 without a message; every other failure writes one "PMD Load Error : " line.
 int LoadPmdModel(const void* image, size_t size, const char* path, const char* modelName,
                  const char* folder);
+
+// The names of a model that its motions look up, from the read model's pool: bone frame names
+// and their 15-byte prefixes to the bone of the lowest frame index, the mesh frame's shape names
+// and their prefixes to the first shape's place in that frame's list. Zero-initialised, unbuilt.
+struct VmdNameIndex {
+  bool Built;
+  RMHashIndex Bones, BonePrefixes;
+  RMHashIndex Shapes, ShapePrefixes;
+};
 
 // Reads one motion image of size bytes into an animation set named setName of rm, whose bone
 // frames are those of bones[boneCount] (the frames as PmdAddBoneFrames made them); ikList is the
@@ -23,9 +31,12 @@ int LoadPmdModel(const void* image, size_t size, const char* path, const char* m
 // the load's budget is refused; an admitted one adds its keys to budget->used. 0; -1 for a
 // wrong header (no message) or a refused or failed motion (its line, after the allocation line
 // of a failed allocation; the motion stops at the first). The bones' motion fields point into
-// rm afterwards.
+// rm afterwards. The names the motion looks up come from names, indexed by the first motion that
+// finds it unbuilt (the motions of one load share it, as they share the budget); null indexes
+// them for this motion alone.
 int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget);
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget,
+                  VmdNameIndex* names = nullptr);
 
 // Adds one frame per bone of bones[count] (set up by PmdSetupBones) in bone order: the frame of
 // its parent bone as parent (top level for a root bone), the rest translation as translate and

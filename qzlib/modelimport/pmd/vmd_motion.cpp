@@ -6,6 +6,7 @@
 #include <qzlib/base/memory.h>
 #include <qzlib/modelimport/pmd/pmd_reader.h>
 #include <qzlib/modelimport/readmodel.h>
+#include <qzlib/modelimport/readmodel_hash.h>
 #include <qzlib/base/engine_texts.h>
 
 namespace {
@@ -58,24 +59,74 @@ T* AllocRecords(uint32_t count) {
   return static_cast<T*>(MEM_ALLOC(count == 0 ? 1 : sizeof(T) * static_cast<size_t>(count)));
 }
 
-bool StartsWith(const char* name, const char* prefix, size_t n) {
-  return std::strncmp(name, prefix, n) == 0 && std::strlen(name) >= n;
+// A key of a name index: the first n bytes of a name, the whole name when whole is set.
+struct NameKey {
+  const char* text;
+  size_t n;
+  bool whole;
+  uint64_t Hash() const { return RMHashBytes(text, n); }
+  bool Matches(const void* item) const {
+    const char* name = static_cast<const char*>(item);
+    return std::memcmp(name, text, n) == 0 && (!whole || name[n] == '\0');
+  }
+};
+
+// Enters a name (its whole, then its 15-byte prefix when it has one) with value; an entry already
+// there keeps its value unless `better` prefers the new one. 0, or -1 when the pool runs out.
+template <class Better>
+int EnterName(ReadModel* rm, RMHashIndex* whole, RMHashIndex* prefixes, const char* name,
+              bool prefixed, int value, Better better) {
+  const size_t length = std::strlen(name);
+  const NameKey keys[2] = {{name, length, true}, {name, kVmdNameSize, false}};
+  RMHashIndex* indexes[2] = {whole, prefixes};
+  for (int k = 0; k < (prefixed && length >= kVmdNameSize ? 2 : 1); ++k) {
+    bool made;
+    RMHashEntry* e = RMHashEnter(rm, indexes[k], keys[k].Hash(), name, value,
+                                 [&](const void* item) { return keys[k].Matches(item); }, &made);
+    if (!e) return -1;
+    if (!made && better(value, e->Value)) e->Value = value;
+  }
+  return 0;
 }
 
-// The bone a node's name stands for: the exact name, else for a 15-byte name the first bone frame
-// (in frame order) that begins with it; -1 when none.
-int FindBone(const PmdBoneInfo* bones, int count, const char* name) {
-  int best = -1;
-  for (int i = 0; i < count; ++i)
-    if (bones[i].frame && std::strcmp(bones[i].frame->Name ? bones[i].frame->Name : "", name) == 0 &&
-        (best < 0 || bones[i].frame->Index < bones[best].frame->Index))
-      best = i;
-  if (best >= 0 || std::strlen(name) != kVmdNameSize) return best;
-  for (int i = 0; i < count; ++i)
-    if (bones[i].frame && bones[i].frame->Name && StartsWith(bones[i].frame->Name, name, kVmdNameSize) &&
-        (best < 0 || bones[i].frame->Index < bones[best].frame->Index))
-      best = i;
-  return best;
+// Builds the index: every bone frame's name (a frame without one as the empty name) and the
+// 15-byte prefixes of the named ones, each to the bone of the lowest frame index; every named
+// shape of the mesh frame and its prefix, to the first shape's position. 0, or -1.
+int BuildNameIndex(ReadModel* rm, const PmdBoneInfo* bones, int count, VmdNameIndex* index) {
+  auto lowerFrame = [&](int a, int b) { return bones[a].frame->Index < bones[b].frame->Index; };
+  for (int i = 0; i < count; ++i) {
+    const ReadModelFrame* f = bones[i].frame;
+    if (f && EnterName(rm, &index->Bones, &index->BonePrefixes, f->Name ? f->Name : "",
+                       f->Name != nullptr, i, lowerFrame) != 0)
+      return -1;
+  }
+  auto first = [](int, int) { return false; };
+  int pos = 0;
+  for (const ReadModelShape* s = rm->FirstFrame ? rm->FirstFrame->FirstShape : nullptr; s;
+       s = s->NextInFrame, ++pos)
+    if (s->Name && EnterName(rm, &index->Shapes, &index->ShapePrefixes, s->Name, true, pos, first) != 0)
+      return -1;
+  index->Built = true;
+  return 0;
+}
+
+// What a node's name stands for: the entry of the exact name, else for a 15-byte name the entry
+// of that prefix; -1 when neither.
+int FindName(const RMHashIndex& whole, const RMHashIndex& prefixes, const char* name) {
+  const size_t length = std::strlen(name);
+  for (const NameKey& key : {NameKey{name, length, true}, NameKey{name, kVmdNameSize, false}}) {
+    if (!key.whole && length != kVmdNameSize) break;
+    const RMHashEntry* e = RMHashFind(key.whole ? whole : prefixes, key.Hash(),
+                                      [&](const void* item) { return key.Matches(item); });
+    if (e) return e->Value;
+  }
+  return -1;
+}
+
+// The bone a node's name stands for: the exact name, else for a 15-byte name the bone frame
+// that begins with it; either way the lowest frame index of those that match. -1 when none.
+int FindBone(const VmdNameIndex& index, const char* name) {
+  return FindName(index.Bones, index.BonePrefixes, name);
 }
 
 // The animation of a bone with its position and rotation key sets of slotCount keys each, whose
@@ -119,30 +170,19 @@ int AddBoneAnim(ReadModel* rm, ReadModelAnimSet* set, PmdBoneInfo* b, float tota
   return 0;
 }
 
-int AddMorphKeys(ReadModel* rm, ReadModelAnimSet* set, const VmdMorphNode* nodes, uint32_t count) {
+int AddMorphKeys(ReadModel* rm, ReadModelAnimSet* set, const VmdMorphNode* nodes, uint32_t count,
+                 const VmdNameIndex& names) {
   ReadModelAnim* anim = ReadModelAddAnim(rm, set);
   const char* name = anim ? ReadModelAddString(rm, "Mesh") : nullptr;
   if (!name) return WriteLog(TEXT_VMD_ADD_ANIM "\n");
   anim->TargetFrameName = name;
   anim->TargetFrameIndex = 0;
   anim->TotalTime = 0.0f;
-  const ReadModelFrame* meshFrame = rm->FirstFrame;
   for (uint32_t n = 0; n < count; ++n) {
     const VmdMorphNode& node = nodes[n];
-    // the shape the name stands for, as for bones: exact, else the first by a 15-byte prefix
-    int shapeIndex = -1, pos = 0;
-    for (const ReadModelShape* s = meshFrame ? meshFrame->FirstShape : nullptr; s; s = s->NextInFrame, ++pos)
-      if (s->Name && std::strcmp(s->Name, node.name) == 0) {
-        shapeIndex = pos;
-        break;
-      }
-    pos = 0;
-    if (shapeIndex < 0 && std::strlen(node.name) == kVmdNameSize)
-      for (const ReadModelShape* s = meshFrame ? meshFrame->FirstShape : nullptr; s; s = s->NextInFrame, ++pos)
-        if (s->Name && StartsWith(s->Name, node.name, kVmdNameSize)) {
-          shapeIndex = pos;
-          break;
-        }
+    // the shape the name stands for, as for bones: exact, else by a 15-byte prefix; the first
+    // shape of the mesh frame that matches
+    const int shapeIndex = FindName(names.Shapes, names.ShapePrefixes, node.name);
     if (shapeIndex < 0) continue;
     if (static_cast<float>(node.lastFrame) > anim->TotalTime) anim->TotalTime = static_cast<float>(node.lastFrame);
     ReadModelAnimKeySet* keys = ReadModelAddAnimKeySet(rm, anim);
@@ -165,7 +205,8 @@ int AddMorphKeys(ReadModel* rm, ReadModelAnimSet* set, const VmdMorphNode* nodes
 }
 
 int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-               PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget) {
+               PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget,
+               VmdNameIndex* names) {
   VmdFile file;
   if (ParseVmdFile(image, size, PmdBakeWorkPerFrame(bones, boneCount, ikList), &file) != 0) return -1;
   MotionWork work;
@@ -181,6 +222,9 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
       !(work.morphKeys = AllocRecords<VmdMorphKey>(file.morphKeyCount)))
     return WriteLog(TEXT_VMD_MORPH_KEY_MEMORY "\n");
   VmdGroupMorphKeys(file, work.morphNodes, work.morphKeys);
+  // the names of the model, indexed by the load's first motion
+  if (!names->Built && BuildNameIndex(rm, bones, boneCount, names) != 0)
+    return WriteLog(TEXT_VMD_NODE_MEMORY "\n");
   // 4. a clean slate on every bone
   for (int i = 0; i < boneCount; ++i) {
     PmdBoneInfo& b = bones[i];
@@ -202,7 +246,7 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
   uint64_t sampled = 0;
   for (uint32_t n = 0; n < file.boneNodeCount; ++n) {
     const VmdBoneNode& node = work.boneNodes[n];
-    int bi = FindBone(bones, boneCount, node.name);
+    int bi = FindBone(*names, node.name);
     if (bi >= 0 && !bones[bi].ikInvolved) sampled += node.lastFrame - node.firstFrame + 1ull;
   }
   for (int i = 0; i < boneCount; ++i)
@@ -218,7 +262,7 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
   // 5. bones with keys
   for (uint32_t n = 0; n < file.boneNodeCount; ++n) {
     const VmdBoneNode& node = work.boneNodes[n];
-    int bi = FindBone(bones, boneCount, node.name);
+    int bi = FindBone(*names, node.name);
     if (bi < 0 || bones[bi].anim) continue;
     PmdBoneInfo& b = bones[bi];
     b.firstFrame = b.ikInvolved ? 0 : node.firstFrame;
@@ -245,7 +289,8 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
   // 7. the IK bake
   PmdBakeIk(bones, boneCount, ikList, last);
   // 8. morph keys
-  if (file.morphKeyCount > 0 && AddMorphKeys(rm, set, work.morphNodes, file.morphNodeCount) != 0) return -1;
+  if (file.morphKeyCount > 0 && AddMorphKeys(rm, set, work.morphNodes, file.morphNodeCount, *names) != 0)
+    return -1;
   budget->used = total;
   return 0;
 }
@@ -253,9 +298,11 @@ int ReadMotion(ReadModel* rm, const void* image, size_t size, const char* setNam
 }  // namespace
 
 int LoadVmdMotion(ReadModel* rm, const void* image, size_t size, const char* setName,
-                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget) {
+                  PmdBoneInfo* bones, int boneCount, const PmdIkInfo* ikList, VmdKeyBudget* budget,
+                  VmdNameIndex* names) {
   AnimListMark mark(rm);
-  int r = ReadMotion(rm, image, size, setName, bones, boneCount, ikList, budget);
+  VmdNameIndex own{};
+  int r = ReadMotion(rm, image, size, setName, bones, boneCount, ikList, budget, names ? names : &own);
   if (r != 0) {
     mark.RollBack(rm);
     for (int i = 0; i < boneCount; ++i) {
