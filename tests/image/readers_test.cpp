@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -879,6 +880,63 @@ std::vector<size_t> RestartMarkers(const Bytes& b, size_t scan) {
   return at;
 }
 
+struct LibJpegErrors {
+  jpeg_error_mgr Pub;
+  jmp_buf Jump;
+};
+
+// libjpeg's own decode of a grey or colour file: its memory source, its own recovery from damage,
+// its messages dropped. Fills `rows` (w * components bytes each) and returns the number of
+// warnings, or -1 where the library gives up. Holds nothing with a destructor across the jump.
+long LibJpegDecodeRows(const Bytes& file, std::vector<uint8_t>* rows) {
+  jpeg_decompress_struct d;
+  LibJpegErrors err;
+  d.err = jpeg_std_error(&err.Pub);
+  err.Pub.error_exit = [](j_common_ptr c) { longjmp(reinterpret_cast<LibJpegErrors*>(c->err)->Jump, 1); };
+  err.Pub.output_message = [](j_common_ptr) {};
+  if (setjmp(err.Jump)) {
+    jpeg_destroy_decompress(&d);
+    return -1;
+  }
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.v.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&d, TRUE);
+  jpeg_start_decompress(&d);
+  const size_t stride = static_cast<size_t>(d.output_width) * d.output_components;
+  rows->assign(stride * d.output_height, 0);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = rows->data() + d.output_scanline * stride;
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  const long warnings = err.Pub.num_warnings;
+  jpeg_destroy_decompress(&d);
+  return warnings;
+}
+
+// Whether the engine's pixels are libjpeg's decode of the same bytes, grey or colour; names the
+// first pixel that differs. `warned` tells whether the library warned on its way (damage it
+// recovered from).
+testing::AssertionResult SameAsLibJpeg(const Bytes& file, const BASEIMAGE& img, int components,
+                                       bool* warned) {
+  std::vector<uint8_t> rows;
+  const long warnings = LibJpegDecodeRows(file, &rows);
+  if (warnings < 0) return testing::AssertionFailure() << "libjpeg gave up";
+  *warned = warnings > 0;
+  if (rows.size() != static_cast<size_t>(img.Width) * img.Height * components)
+    return testing::AssertionFailure() << "libjpeg decoded " << rows.size() << " bytes";
+  for (int y = 0; y < img.Height; ++y)
+    for (int x = 0; x < img.Width; ++x) {
+      const uint8_t* p = rows.data() + (static_cast<size_t>(y) * img.Width + x) * components;
+      const uint32_t r = p[0], g = p[components == 1 ? 0 : 1], b = p[components == 1 ? 0 : 2];
+      const uint32_t expected = 0xFF000000u | r << 16 | g << 8 | b, got = PixelArgb(img, x, y);
+      if (got != expected)
+        return testing::AssertionFailure(testing::Message() << "pixel " << x << "," << y << ": " << std::hex
+                                                            << got << " where libjpeg has " << expected);
+    }
+  return testing::AssertionSuccess();
+}
+
 TEST_F(ImageReaders, JpegIntervalEndingEarlyAtItsRestartMarkerLoads) {
   struct Kind {
     const char* Name;
@@ -891,17 +949,24 @@ TEST_F(ImageReaders, JpegIntervalEndingEarlyAtItsRestartMarkerLoads) {
   // row), nothing (the data ends), or an earlier interval's restart marker and then the end
   // marker (the library searches on from the stale marker and meets the end of the image).
   enum Rest { kFromMarker, kEndMarker, kNothing, kStaleMarkerThenEnd };
-  const int w = 64, h = 64;
+  // Twelve intervals, so eleven markers: RST0 to RST7, then RST0 to RST2 again. The damaged
+  // interval is the first, one in the middle, the one RST7 ends, the one the second RST0 ends,
+  // the one after the second RST0 (the numbering has wrapped), and the last one a marker ends.
+  const int w = 64, h = 96;
   uint32_t seed = 29;
   for (const Kind& kind : kinds) {
     const Bytes whole = MakeRestartJpeg(w, h, kind.Components, kind.Progressive, ++seed);
     BASEIMAGE good;
     ASSERT_EQ(Decode(whole, &good), 0) << kind.Name;
+    bool warned = true;
+    EXPECT_TRUE(SameAsLibJpeg(whole, good, kind.Components, &warned)) << kind.Name;
+    EXPECT_FALSE(warned) << kind.Name;
     const size_t scan = AfterSegment(whole, 0xDA);
     const std::vector<size_t> markers = RestartMarkers(whole, scan);
     ASSERT_EQ(markers.size(), static_cast<size_t>(h / 8 - 1)) << kind.Name;
+    for (size_t k = 0; k < markers.size(); ++k) ASSERT_EQ(whole.v[markers[k] + 1], 0xD0 + (k & 7)) << k;
     for (Rest rest : {kFromMarker, kEndMarker, kNothing, kStaleMarkerThenEnd}) {
-      for (size_t k : {size_t{0}, size_t{3}, markers.size() - 1}) {
+      for (size_t k : {size_t{0}, size_t{3}, size_t{7}, size_t{8}, size_t{9}, markers.size() - 1}) {
         SCOPED_TRACE(std::string(kind.Name) + " rest " + std::to_string(rest) + " interval " + std::to_string(k));
         const size_t begin = k == 0 ? scan : markers[k - 1] + 2, end = markers[k];
         size_t cut = begin + (end - begin) / 3;
@@ -938,6 +1003,10 @@ TEST_F(ImageReaders, JpegIntervalEndingEarlyAtItsRestartMarkerLoads) {
               ADD_FAILURE() << "pixel " << x << "," << y << " outside the damaged band";
           }
         EXPECT_TRUE(bandDiffers);
+        // And the whole image is what libjpeg itself makes of the damaged bytes, after warning.
+        warned = false;
+        EXPECT_TRUE(SameAsLibJpeg(damaged, img, kind.Components, &warned));
+        EXPECT_TRUE(warned);
         ReleaseBaseImage(&img);
       }
     }
