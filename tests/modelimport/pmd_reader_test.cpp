@@ -464,7 +464,7 @@ TEST_F(PmdReader, MotionNamesCostALookUpEachAndTheModelIsIndexedOnce) {
   std::vector<VmdTestBoneKey> boneKeys = {BoneKey("bone123", 3)};
   std::vector<VmdTestMorphKey> morphKeys = {{"morph777", 2, 0.5f}};
   for (int i = 0; i < 2047; ++i) {
-    char name[16];
+    char name[32];  // 15 bytes used
     std::snprintf(name, sizeof(name), "unmatched%06d", i);
     boneKeys.push_back(BoneKey(name, 1));
     morphKeys.push_back({name, 1, 1.0f});
