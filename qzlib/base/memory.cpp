@@ -20,6 +20,7 @@ size_t g_peakBytes = 0;
 uint64_t g_allocNumber = 0;
 uint64_t g_attempts = 0;
 long g_failAt = 0;
+bool g_shrinkMoves = false;
 
 bool ShouldFail() {
   ++g_attempts;
@@ -87,6 +88,19 @@ void CheckGuard(MemBlockHeader* h) {
   }
 }
 
+// The block cut down to `size` bytes behind its header, by the C library (mostly where it is), or
+// with shrinks moving as a copy in a new block, the old one freed; null when there is no memory,
+// the block left as it was. The list still points at the old place.
+MemBlockHeader* Shrink(MemBlockHeader* h, size_t size) {
+  const size_t bytes = (kHeaderSize + size + 15) & ~size_t(15);
+  if (!g_shrinkMoves) return static_cast<MemBlockHeader*>(std::realloc(h, bytes));
+  auto* moved = static_cast<MemBlockHeader*>(std::aligned_alloc(16, bytes));
+  if (!moved) return nullptr;
+  std::memcpy(moved, h, kHeaderSize + size);
+  std::free(h);
+  return moved;
+}
+
 }  // namespace
 
 void* MemAllocTracked(size_t size, const char* file, int line) {
@@ -111,10 +125,10 @@ void* MemReallocTracked(void* block, size_t size, const char* file, int line) {
   if (!block) return MemAllocTracked(size, file, line);
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   MemBlockHeader* h = HeaderOf(block);
-  if (size <= h->Size) {  // shrinks where it is: the tail goes back to the C library
+  if (size <= h->Size) {  // shrinks, mostly where it is: the tail goes back to the C library
     if (ShouldFail()) return nullptr;
     CheckGuard(h);
-    auto* moved = static_cast<MemBlockHeader*>(std::realloc(h, (kHeaderSize + size + 15) & ~size_t(15)));
+    auto* moved = Shrink(h, size);
     if (!moved) return block;  // the block stays as it was
     // the block keeps its place in the list, where it may have moved to
     if (moved->Older) {
@@ -184,6 +198,13 @@ void MemResetPeak() {
 size_t MemLiveBytes() {
   std::lock_guard<std::recursive_mutex> lock(g_lock);
   return g_liveBytes;
+}
+
+bool MemSetShrinkMoves(bool on) {
+  std::lock_guard<std::recursive_mutex> lock(g_lock);
+  const bool was = g_shrinkMoves;
+  g_shrinkMoves = on;
+  return was;
 }
 
 void MemSetFailAt(long n) {

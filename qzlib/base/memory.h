@@ -2,7 +2,7 @@
 //
 // All blocks form one list (oldest first) under one lock, with totals; EndLibrary writes every
 // block still held to the log. Each block is preceded by a MemBlockHeader and is 16-byte aligned.
-// Tests can make the Nth allocation fail and count the live blocks.
+// Tests can make the Nth allocation fail, make every shrink move, and count the live blocks.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +23,9 @@ void* MemAllocTracked(size_t size, const char* file, int line);
 // As MemAllocTracked, the block cleared to zero.
 void* MemCallocTracked(size_t size, const char* file, int line);
 // Moves the block to the new size keeping its contents; null on failure with the old block still
-// valid. A null block allocates. A smaller size shrinks the block where it is (its tail goes back
-// to the C library; it keeps its number and its place among the live blocks).
+// valid. A null block allocates. A smaller size shrinks the block, mostly where it is (its tail
+// goes back to the C library, which may move it; it keeps its number and its place among the live
+// blocks).
 void* MemReallocTracked(void* block, size_t size, const char* file, int line);
 // Frees a tracked block; null is ignored.
 void MemFreeTracked(void* block);
@@ -46,6 +47,9 @@ void MemResetPeak();
 // Test hook: the nth allocation from now fails (1 = the next one); 0 turns it off.
 // The hook fires once and then turns itself off.
 void MemSetFailAt(long n);
+// Test hook: with on, every shrink moves the block to a new one (as some C libraries do), keeping
+// its number, contents and place in the list; returns the setting it replaces.
+bool MemSetShrinkMoves(bool on);
 // Number of allocations attempted since the process started (successful or not).
 uint64_t MemAllocAttempts();
 

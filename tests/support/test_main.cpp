@@ -6,12 +6,16 @@
 // - A run in which any test skipped returns 77, which ctest's summary reports as skipped rather
 //   than passed, and the program's output ends with each skipped test and its reason. No test
 //   skips for want of a data file (a missing one fails). A failure always wins over skips.
+// - With ENGINE_SHRINK_MOVES=1 in the environment, every shrink of a tracked block moves it
+//   (MemSetShrinkMoves), as under a C library that moves shrinking blocks; ctest runs some
+//   programs a second time so (the <program>_shrink_moves entries).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "tests/support/test_support.h"
@@ -36,6 +40,8 @@ class FreshFolderPerTest : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  const char* shrinkMoves = std::getenv("ENGINE_SHRINK_MOVES");
+  if (shrinkMoves && std::strcmp(shrinkMoves, "1") == 0) MemSetShrinkMoves(true);
   if (!GTEST_FLAG_GET(internal_run_death_test).empty()) {
     const char* folder = std::getenv(kFolderVariable);
     if (!folder || chdir(folder) != 0) return 1;

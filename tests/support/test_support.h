@@ -59,6 +59,18 @@ class ScopedBlockSharing {
   bool old_;
 };
 
+// Sets whether every shrink of a tracked block moves it for its lifetime, then restores it.
+class ScopedShrinkMoves {
+ public:
+  explicit ScopedShrinkMoves(bool on) : old_(MemSetShrinkMoves(on)) {}
+  ~ScopedShrinkMoves() { MemSetShrinkMoves(old_); }
+  ScopedShrinkMoves(const ScopedShrinkMoves&) = delete;
+  ScopedShrinkMoves& operator=(const ScopedShrinkMoves&) = delete;
+
+ private:
+  bool old_;
+};
+
 // Runs `attempt` with the nth allocation failing, for n = 1, 2, ... until an attempt completes
 // without the hook firing. `attempt` returns true on success. Each failing attempt must leave no
 // block behind. Returns the number of failure points exercised. The read model's requests take a
