@@ -67,7 +67,8 @@ struct NameKey {
   uint64_t Hash() const { return RMHashBytes(text, n); }
   bool Matches(const void* item) const {
     const char* name = static_cast<const char*>(item);
-    return std::memcmp(name, text, n) == 0 && (!whole || name[n] == '\0');
+    // stops at the end of a shorter name
+    return std::strncmp(name, text, n) == 0 && (!whole || name[n] == '\0');
   }
 };
 
