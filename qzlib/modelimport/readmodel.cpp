@@ -370,10 +370,8 @@ ReadModelTexture* ReadModelAddTexture(ReadModel* rm, const char* name, const cha
   if (!rm->TextureIndex &&
       !(rm->TextureIndex = static_cast<RMHashIndex*>(ReadModelAlloc(rm, sizeof(RMHashIndex)))))
     return nullptr;
-  if (reuseFlag) {
-    if (RMHashEntry* e = RMHashFind(*rm->TextureIndex, hash, samePaths))
-      return static_cast<ReadModelTexture*>(const_cast<void*>(e->Item));
-  }
+  const RMHashEntry* first = RMHashFind(*rm->TextureIndex, hash, samePaths);
+  if (first && reuseFlag) return static_cast<ReadModelTexture*>(const_cast<void*>(first->Item));
 
   auto* t = static_cast<ReadModelTexture*>(ReadModelAlloc(rm, sizeof(ReadModelTexture)));
   if (!t) return nullptr;
@@ -387,8 +385,7 @@ ReadModelTexture* ReadModelAddTexture(ReadModel* rm, const char* name, const cha
   t->BumpMapFlag = bumpMapFlag;
   if (color && !(t->ColorFilePath = ReadModelAddString(rm, color))) return nullptr;
   if (alpha && !(t->AlphaFilePath = ReadModelAddString(rm, alpha))) return nullptr;
-  bool made;
-  if (!RMHashEnter(rm, rm->TextureIndex, hash, t, t->Index, samePaths, &made)) return nullptr;
+  if (!first && !RMHashAdd(rm, rm->TextureIndex, hash, t, t->Index)) return nullptr;
   return t;
 }
 

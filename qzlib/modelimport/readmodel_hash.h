@@ -25,12 +25,6 @@ struct RMHashIndex {
 // FNV-1a over n bytes, continued from seed (chain calls to hash several parts as one key).
 constexpr uint64_t kRMHashSeed = 0xCBF29CE484222325ull;
 uint64_t RMHashBytes(const void* bytes, size_t n, uint64_t seed = kRMHashSeed);
-// The same over a zero-terminated string, its zero excluded.
-uint64_t RMHashString(const char* s, uint64_t seed = kRMHashSeed);
-
-// Room for one more entry (the table doubles from the pool at half full; the old table
-// goes back when it is large); 0, or -1 when the pool runs out (the index is then unchanged).
-int RMHashReserve(ReadModel* rm, RMHashIndex* index);
 
 // Counts one look-up and the entries it compared (the tests' guard against a walk in disguise).
 void RMHashCountLookUp(uint64_t probes);
@@ -54,18 +48,6 @@ RMHashEntry* RMHashFind(const RMHashIndex& index, uint64_t hash, Same same) {
   return found;
 }
 
-// The entry that stands for the key: the one found, or (with *made set) a new one holding item
-// and value. Null when the pool runs out.
-template <class Same>
-RMHashEntry* RMHashEnter(ReadModel* rm, RMHashIndex* index, uint64_t hash, const void* item,
-                         int value, Same same, bool* made) {
-  *made = false;
-  if (RMHashEntry* e = RMHashFind(*index, hash, same)) return e;
-  if (RMHashReserve(rm, index) != 0) return nullptr;
-  uint64_t i = hash & index->Mask;
-  while (index->Slots[i].Item) i = (i + 1) & index->Mask;
-  index->Slots[i] = RMHashEntry{hash, item, value};
-  ++index->Count;
-  *made = true;
-  return &index->Slots[i];
-}
+// Enters item and value under a hash whose key the index does not hold yet (RMHashFind found
+// none); the new entry, or null when the pool runs out.
+RMHashEntry* RMHashAdd(ReadModel* rm, RMHashIndex* index, uint64_t hash, const void* item, int value);

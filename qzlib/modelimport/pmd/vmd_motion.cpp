@@ -81,11 +81,10 @@ int EnterName(ReadModel* rm, RMHashIndex* whole, RMHashIndex* prefixes, const ch
   const NameKey keys[2] = {{name, length, true}, {name, kVmdNameSize, false}};
   RMHashIndex* indexes[2] = {whole, prefixes};
   for (int k = 0; k < (prefixed && length >= kVmdNameSize ? 2 : 1); ++k) {
-    bool made;
-    RMHashEntry* e = RMHashEnter(rm, indexes[k], keys[k].Hash(), name, value,
-                                 [&](const void* item) { return keys[k].Matches(item); }, &made);
-    if (!e) return -1;
-    if (!made && better(value, e->Value)) e->Value = value;
+    const uint64_t hash = keys[k].Hash();
+    RMHashEntry* e = RMHashFind(*indexes[k], hash, [&](const void* item) { return keys[k].Matches(item); });
+    if (!e && !RMHashAdd(rm, indexes[k], hash, name, value)) return -1;
+    if (e && better(value, e->Value)) e->Value = value;
   }
   return 0;
 }
