@@ -2,7 +2,9 @@
 # check_package.sh BUILD_DIR: installs the engine from BUILD_DIR into BUILD_DIR/package-check,
 # compiles every installed header on its own (C++17, the package's floor), builds examples/ as an
 # outside project against the installed package (find_package(QzLib CONFIG)) and runs its programs
-# on the test data the build uses (ENGINE_TESTDATA_DIR in its cache).
+# on the test data the build uses (ENGINE_TESTDATA_DIR in its cache); then runs the README's
+# install recipe and builds and checks its code blocks against that install (check_readme.sh, in
+# BUILD_DIR/readme).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,3 +28,4 @@ cd "$stage/run"
 "$stage/examples/qzlib_example_draw_and_save" "$data/images/png/basn6a08.png" example.png
 "$stage/examples/qzlib_example_models" "$data" .
 echo "outside project built against $prefix and ran: $stage/run/example.png, tiger.png, gene.png, mqo.png"
+bash "$root/scripts/check_readme.sh" "$data" "$build/readme"
