@@ -50,8 +50,8 @@ bench: deps build/release/build.ninja
 	python3 scripts/bench_table.py build/release/load_peer_bench --repetitions $(BENCH_REPS) --cpu $(BENCH_CPU)
 
 # Installs the release build into build/release/package-check, compiles each installed header on
-# its own, builds and runs examples/ as an outside project against the installed package, and
-# builds, runs and checks the README's code blocks the same way.
+# its own, builds and runs examples/ as an outside project against the installed package, then
+# runs the README's install recipe and builds, runs and checks its code blocks against that install.
 package-check: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
 	bash scripts/check_package.sh build/release
