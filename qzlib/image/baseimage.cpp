@@ -128,7 +128,8 @@ int CreateBaseImageToMem(const char* fileName, const void* data, size_t size, in
   if (reverseFlag != 0) return -1;
   uint8_t* owned = nullptr;
   if (data == nullptr) {
-    if (dataInMemory != 0 || fileName == nullptr) return -1;
+    // Neither data nor, with dataInMemory 0, a file name: nothing to read.
+    if (dataInMemory != 0 || fileName == nullptr) return WriteLog(TEXT_IMAGE_NO_SOURCE "\n");
     owned = static_cast<uint8_t*>(FileReadAll(fileName, &size));
     if (owned == nullptr) return WriteLogFmt(TEXT_IMAGE_FILE_OPEN, fileName);
     data = owned;

@@ -95,10 +95,11 @@ int BltConvertPixelFormat(void* destPixels, int destPitch, const PIXELFORMAT* de
 
 // Decodes an image file by trying the readers BMP, JPEG, PNG, BGRA, TGA and DDS in that order;
 // the first that recognises the data decides (a recognised but broken file fails). With data
-// null and dataInMemory 0 the file fileName is read first. reverseFlag must be 0. Fills *image
-// (pixels from tracked memory; free with ReleaseBaseImage) and returns 0, or -1 with *image
-// cleared and a message in the log. Every reader bounds its reads by size and refuses a width or
-// height of 0 or above 32768 before allocating.
+// null and dataInMemory 0 the file fileName is read first; data null with dataInMemory non-zero or
+// fileName null is refused. reverseFlag must be 0. Fills *image (pixels from tracked memory; free
+// with ReleaseBaseImage) and returns 0, or -1 with *image cleared and a message in the log (a
+// null image, or a reverseFlag other than 0, returns -1 without one). Every reader bounds its
+// reads by size and refuses a width or height of 0 or above 32768 before allocating.
 //
 // BGRA, the engine's own raw format: "BGRA", u32 width, u32 height (little-endian), then
 // width x height pixels of bytes B, G, R, A, top row first.

@@ -15,15 +15,10 @@ constexpr SoftFamily kSoftFamilyStretch = [] {
 }();
 
 // Rotated blit, both destination formats: no MMX subtract (SUB is the packed subtract for every
-// p); every loop compares the whole 32-bit colour key, the 16-bit plain copy included; with the
-// transparent flag set, MUL and MULA test only a = 255, so an a = 0 texel is drawn with the
-// factor 0 (MUL writes black, MULA keeps the pixel). INVSRC does the same on 32-bit
-// destinations, which writes every byte back unchanged, the same pixels as the skip.
+// p); every loop compares the whole 32-bit colour key, the 16-bit plain copy included.
 constexpr SoftFamily kSoftFamilyRota = [] {
   SoftFamily f{};
   f.KeyLow16InPlainCopy = 0;
-  f.MulDrawsAlphaZero = 1;
-  f.MulaDrawsAlphaZero = 1;
   return f;
 }();
 

@@ -35,11 +35,13 @@
 //    the runtime variant (SoftVariant and SoftFamily passed as ordinary references). The rules
 //    are the same functions, so the two paths must give identical pixels; tests compare them.
 //
-// Drawer-wide rules: a blend graph narrower or shorter than the source draws nothing
-// (SoftBlendGraphFits, also checked by SoftPrepareDraw); every drawer clears the destination's
-// run-map-valid and premultiplied-valid flags through MemImgMarkPixelsChanged (memimg.h); palette
-// work buffers are per call with all 256 entries (SoftDrawPrep); 16-bit flat colours are masked to
-// 16 bits on entry.
+// Drawer-wide rules: with the transparent flag set, an alpha source's a = 0 pixels are skipped in
+// every mode (SoftAlphaDecision; a run map's skip runs are the same pixels), so a drawer's
+// per-pixel and run-map paths agree; a blend graph narrower or shorter than the source draws
+// nothing (SoftBlendGraphFits, also checked by SoftPrepareDraw); every drawer clears the
+// destination's run-map-valid and premultiplied-valid flags through MemImgMarkPixelsChanged
+// (memimg.h); palette work buffers are per call with all 256 entries (SoftDrawPrep); 16-bit flat
+// colours are masked to 16 bits on entry.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -126,11 +128,6 @@ struct SoftFamily {
   // NOBLEND (and ALPHA at p = 255) from an alpha source with the transparent flag clear, no blend
   // graph and no tint copies the source whole and ignores its alpha (otherwise weighs by alpha).
   int NoblendAlphaSourceCopies = 0;
-  // MUL with the transparent flag set draws a = 0 pixels (as black) instead of skipping them.
-  int MulDrawsAlphaZero = 0;
-  // MULA with the transparent flag set draws a = 0 pixels (weight 0: the destination keeps its
-  // value, so the pixels equal the skip) instead of skipping them.
-  int MulaDrawsAlphaZero = 0;
   // INVSRC tints the source first and inverts the tinted value (otherwise inverts, then tints).
   int InvsrcTintFirst = 0;
   // 32-bit copies without a weight (NOBLEND, tint off) write the whole source word (palette
@@ -498,17 +495,14 @@ SOFT_INLINE void SoftApplyColour(const SoftFamily& F, const SoftVariant& V, cons
   }
 }
 
-// Whether the alpha weight applies to an alpha-source pixel that is drawn, and whether it is
-// drawn at all (returns false to skip), by the transparent flag and the family's rules.
+// Whether an alpha-source pixel is drawn at all (returns false to skip) and whether the alpha
+// weight applies to it. With the transparent flag set, a = 0 is skipped in every mode of every
+// family (MUL included) and a = 255 is drawn without the weight; with it clear every pixel is
+// drawn and weighed by its a (so MUL writes black where a = 0), except NOBLEND's whole copy in
+// NoblendAlphaSourceCopies families.
 SOFT_INLINE bool SoftAlphaDecision(const SoftFamily& F, const SoftVariant& V, uint32_t a, bool* alphaW) {
   if (V.Trans) {
-    if (a == 0) {
-      bool draws = (V.Mode == SOFT_MODE_MUL && F.MulDrawsAlphaZero) ||
-                   (V.Mode == SOFT_MODE_MULA && F.MulaDrawsAlphaZero);
-      if (!draws) return false;
-      *alphaW = true;
-      return true;
-    }
+    if (a == 0) return false;
     *alphaW = a != 255;
     return true;
   }
@@ -543,7 +537,11 @@ SOFT_INLINE void SoftDrawSourcePixel(const SoftFamily& F, const SoftVariant& V, 
     uint32_t a = V.Dst16 ? ((word >> 16) & 0xFF) : (word >> 24);
     bool alphaW = false;
     if (!SoftAlphaDecision(F, V, a, &alphaW)) return;
-    SoftApplyColour(F, V, P, dstp, V.Dst16 ? (word & 0xFFFFu) : word, a, alphaW, w);
+    // One call per value of alphaW, so that each keeps its own constant factors and shifts (with
+    // one call the compiler may merge the two into variable shifts, a slower loop).
+    const uint32_t raw = V.Dst16 ? (word & 0xFFFFu) : word;
+    if (alphaW) SoftApplyColour(F, V, P, dstp, raw, a, true, w);
+    else SoftApplyColour(F, V, P, dstp, raw, a, false, w);
   }
 }
 
@@ -591,8 +589,6 @@ constexpr SoftFamily kSoftFamilyPlainBlit = [] {
   f.MmxSub = 1;
   f.SubZeroDrawsNothingForPalette = 1;
   f.NoblendAlphaSourceCopies = 1;
-  f.MulDrawsAlphaZero = 1;
-  f.MulaDrawsAlphaZero = 1;
   return f;
 }();
 // The plain blit's run-map fast path: the per-pixel rules with the transparent flag set, without

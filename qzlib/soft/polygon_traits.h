@@ -24,13 +24,9 @@ constexpr SoftFamily kSoftFamilyPolygon32Pal = [] {
   SoftFamily f{};
   return f;
 }();
-// Textured, 32-bit destination, direct source: no MMX subtract; with the transparent flag set an
-// alpha-0 texel is still drawn in MUL (black) and MULA (weight 0). INVSRC draws it with weight 0
-// too, which writes every byte back unchanged: the same pixels as the skip, so no rule of its own.
+// Textured, 32-bit destination, direct source: the common rules without the MMX subtract.
 constexpr SoftFamily kSoftFamilyPolygon32Direct = [] {
   SoftFamily f{};
-  f.MulDrawsAlphaZero = 1;
-  f.MulaDrawsAlphaZero = 1;
   return f;
 }();
 // Textured, 16-bit destination, palettised source: the common 16-bit rules, SUB at p = 0 drawn.
@@ -39,13 +35,11 @@ constexpr SoftFamily kSoftFamilyPolygon16Pal = [] {
   return f;
 }();
 // Textured, 16-bit destination, direct source: every loop compares the whole 32-bit key (the
-// plain copy too); MUL and MULA draw alpha-0 texels with the transparent flag set; the alpha
-// source departures (ADD/SUB weigh by a before the tint, MULA's finer green) hold.
+// plain copy too); the alpha source departures (ADD/SUB weigh by a before the tint, MULA's finer
+// green) hold.
 constexpr SoftFamily kSoftFamilyPolygon16Direct = [] {
   SoftFamily f{};
   f.KeyLow16InPlainCopy = 0;
-  f.MulDrawsAlphaZero = 1;
-  f.MulaDrawsAlphaZero = 1;
   f.AlphaBeforeTint16 = 1;
   f.MulaFineGreen16 = 1;
   return f;

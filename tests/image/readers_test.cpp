@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include <jpeglib.h>
 
+#include <qzlib/base/engine_texts.h>
 #include <qzlib/base/log.h>
 #include <qzlib/base/memory.h>
 #include <qzlib/image/baseimage.h>
@@ -676,6 +678,39 @@ TEST_F(ImageReaders, UnknownDataAndBadArguments) {
   EXPECT_EQ(CreateBaseImageToMem(nullptr, junk, sizeof(junk), 1, nullptr, 0), -1);
   std::string log = LogCaptureEnd();
   EXPECT_NE(log.find(" in CreateBaseImageToMem"), std::string::npos);
+}
+
+// Each refusal writes its own one line, clears the image and holds no tracked memory; nothing to
+// read (no data, and no file name or data said to be in memory) included.
+TEST_F(ImageReaders, EachRefusalWritesItsLine) {
+  const uint8_t junk[40] = {1, 2, 3};
+  char fileOpen[256];
+  std::snprintf(fileOpen, sizeof(fileOpen), TEXT_IMAGE_FILE_OPEN, "/nonexistent/dir/a.bmp");
+  const struct {
+    const char* name;
+    const void* data;
+    size_t size;
+    int inMemory;
+    std::string line;
+  } cases[] = {
+      {nullptr, nullptr, 0, 0, TEXT_IMAGE_NO_SOURCE},
+      {nullptr, nullptr, 0, 1, TEXT_IMAGE_NO_SOURCE},
+      {"a.bmp", nullptr, 0, 1, TEXT_IMAGE_NO_SOURCE},
+      {nullptr, junk, sizeof(junk), 1, TEXT_IMAGE_UNKNOWN_FORMAT},
+      {"/nonexistent/dir/a.bmp", nullptr, 0, 0, fileOpen},
+  };
+  for (const auto& c : cases) {
+    const size_t live = MemLiveBlockCount();
+    BASEIMAGE img;
+    std::memset(&img, 0x5A, sizeof(img));
+    LogCaptureBegin();
+    EXPECT_EQ(CreateBaseImageToMem(c.name, c.data, c.size, c.inMemory, &img, 0), -1) << c.line;
+    EXPECT_EQ(LogCaptureTextWithoutStamps(), c.line + "\r\n");
+    LogCaptureEnd();
+    EXPECT_EQ(img.GraphData, nullptr);
+    EXPECT_EQ(img.Width, 0);
+    EXPECT_EQ(MemLiveBlockCount(), live) << c.line;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

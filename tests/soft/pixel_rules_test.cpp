@@ -48,8 +48,6 @@ void RandomFamilies(std::mt19937& rng, SoftFamily* f, RefFamily* r) {
   f->MmxSub = r->mmxSub = bit();
   f->SubZeroDrawsNothingForPalette = r->subZeroDrawsNothingForPalette = bit();
   f->NoblendAlphaSourceCopies = r->noblendAlphaSourceCopies = bit();
-  f->MulDrawsAlphaZero = r->mulDrawsAlphaZero = bit();
-  f->MulaDrawsAlphaZero = r->mulaDrawsAlphaZero = bit();
   f->InvsrcTintFirst = r->invsrcTintFirst = bit();
   f->CopyWholeWord = r->copyWholeWord = bit();
   f->KeyLow16InPlainCopy = r->keyLow16InPlainCopy = bit();

@@ -308,13 +308,15 @@ TEST_F(PlainBlitTest, WorkedCases32) {
   o.bright = 0xFFFFFFFF;  // high byte ignored: no tint
   EXPECT_EQ(o.Run(Rgb(200, 255, 1, 0x99), Rgb(9, 9, 9, 0x11)), Rgb(200, 255, 1, 0x99));
 
-  // MUL: product over 256; the alpha source's a = 0 gives black also with the transparent flag.
+  // MUL: product over 256; the alpha source's a = 0 is skipped with the transparent flag, as in
+  // every other mode, and black without it.
   o = OnePixel{}; o.mode = 4; o.param = 0;
   EXPECT_EQ(o.Run(Rgb(255, 128, 0), Rgb(255, 255, 255, 3)), Rgb(254, 127, 0, 3));
   o.kind = 2; o.trans = 1;
-  EXPECT_EQ(o.Run(Rgb(255, 255, 255, 0), Rgb(200, 200, 200, 3)), Rgb(0, 0, 0, 3));
+  EXPECT_EQ(o.Run(Rgb(255, 255, 255, 0), Rgb(200, 200, 200, 3)), Rgb(200, 200, 200, 3));
   EXPECT_EQ(o.Run(Rgb(255, 255, 255, 255), Rgb(200, 200, 200, 3)), Rgb(199, 199, 199, 3));
   o.trans = 0;  // a = 255 weighs 255/256
+  EXPECT_EQ(o.Run(Rgb(255, 255, 255, 0), Rgb(200, 200, 200, 3)), Rgb(0, 0, 0, 3));
   EXPECT_EQ(o.Run(Rgb(255, 255, 255, 255), Rgb(200, 200, 200, 3)), Rgb(198, 198, 198, 3));
 
   // Blend-graph weight 0: mixing modes keep the pixel, MUL makes it black.
@@ -405,13 +407,13 @@ TEST_F(PlainBlitTest, WorkedCases16) {
     EXPECT_EQ(o.Run(0x0000, 0xFFFF), 0xFFFFu);
   }
 
-  // MUL and INVSRC.
+  // MUL and INVSRC. An alpha source's a = 0 is black with the transparent flag 0, skipped with 1.
   o = OnePixel{}; o.fmt = 0; o.mode = 4;
   EXPECT_EQ(o.Run(0xFFFF, 0xFFFF), 0xF7DEu);
   o.kind = 2;
   EXPECT_EQ(o.Run(0x00FFFF, 0xFFFF), 0x0000u);
   o.trans = 1;
-  EXPECT_EQ(o.Run(0x00FFFF, 0xFFFF), 0x0000u);
+  EXPECT_EQ(o.Run(0x00FFFF, 0xFFFF), 0xFFFFu);
   o = OnePixel{}; o.fmt = 0; o.mode = 10; o.param = 255; o.bright = 0;
   EXPECT_EQ(o.Run(0x0000, 0x1234), 0x0000u);
 

@@ -197,8 +197,8 @@ TEST_F(PolygonTest, DirectSourceAlphaAndKeyPinnedValues) {
   EXPECT_EQ(draw32(0, 255, 1, 0x80FFFFFF, 0x22000000), 0x227F7F7Fu);
   // Flag clear: a = 255 weighs 255/256, so 255 over 0 gives 254.
   EXPECT_EQ(draw32(0, 255, 0, 0xFFFFFFFF, 0x00000000), 0x00FEFEFEu);
-  // MUL with the flag set: a = 0 writes black (fourth byte kept); a = 128, 255 over 200 gives 99.
-  EXPECT_EQ(draw32(4, 0, 1, 0x00FFFFFF, 0x33C8C8C8), 0x33000000u);
+  // MUL with the flag set: a = 0 skipped; a = 128, 255 over 200 gives 99 (fourth byte kept).
+  EXPECT_EQ(draw32(4, 0, 1, 0x00FFFFFF, 0x33C8C8C8), 0x33C8C8C8u);
   EXPECT_EQ(draw32(4, 0, 1, 0x80FFFFFF, 0x33C8C8C8), 0x33636363u);
   // INVSRC with the flag set, a = 0: written back unchanged. Flag clear, a = 0: ADD keeps B, G, R
   // and clears the fourth byte; SUB sets the lowest bit of green and red and clears it.
@@ -220,7 +220,7 @@ TEST_F(PolygonTest, DirectSourceAlphaAndKeyPinnedValues) {
   DrawPolygonMemImg(d16.img(), s16.img(), v, 1, nullptr, 0);
   EXPECT_EQ(d16.get(1, 1), 0u);
   // 16-bit alpha source: white at a = 255 with the flag clear gives 30, 62, 30; with the flag
-  // set a = 0 writes black in MUL, is written back in MULA and skipped in ADD.
+  // set a = 0 is skipped in MUL, MULA and ADD.
   GuardedSurface a16(Desc(1, 1, 0, false, true), 9);
   auto draw16 = [&](int mode, int p, int trans, uint32_t texel, uint32_t d) {
     a16.set(0, 0, texel);
@@ -231,7 +231,7 @@ TEST_F(PolygonTest, DirectSourceAlphaAndKeyPinnedValues) {
     return d16.get(1, 1);
   };
   EXPECT_EQ(draw16(0, 255, 0, 0x00FFFFFF, 0x0000), 0xF7DEu);
-  EXPECT_EQ(draw16(4, 0, 1, 0x0000FFFF, 0xFFFF), 0x0000u);
+  EXPECT_EQ(draw16(4, 0, 1, 0x0000FFFF, 0xFFFF), 0xFFFFu);
   EXPECT_EQ(draw16(11, 255, 1, 0x0000FFFF, 0x1234), 0x1234u);
   EXPECT_EQ(draw16(2, 255, 1, 0x0000FFFF, 0x1234), 0x1234u);
   EXPECT_TRUE(dst.CheckGuards());

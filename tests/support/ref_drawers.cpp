@@ -105,9 +105,7 @@ RefFamily RefFamilyStretch() {
 }
 
 RefFamily RefFamilyRota() {
-  RefFamily f;
-  f.mulDrawsAlphaZero = true;
-  f.mulaDrawsAlphaZero = true;
+  RefFamily f;  // the whole key everywhere
   return f;
 }
 

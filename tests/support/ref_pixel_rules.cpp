@@ -67,8 +67,6 @@ RefFamily RefFamilyPlainBlit() {
   f.mmxSub = true;
   f.subZeroDrawsNothingForPalette = true;
   f.noblendAlphaSourceCopies = true;
-  f.mulDrawsAlphaZero = true;
-  f.mulaDrawsAlphaZero = true;
   return f;
 }
 
@@ -135,13 +133,8 @@ uint32_t RefPixel(const RefFamily& fam, const RefState& st, const RefPixelIn& in
         return dst;
       }
     } else {
-      if (a == 0) {
-        bool drawn = (mode == MUL && fam.mulDrawsAlphaZero) || (mode == MULA && fam.mulaDrawsAlphaZero);
-        if (!drawn) return dst;
-        alphaW = true;
-      } else {
-        alphaW = a != 255;
-      }
+      if (a == 0) return dst;  // every mode, MUL included
+      alphaW = a != 255;
     }
   } else if (in.srcKind == REF_SRC_ALPHA) {
     alphaW = !(mode == NOBLEND && fam.noblendAlphaSourceCopies && !in.graph && !tint);

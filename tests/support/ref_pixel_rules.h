@@ -19,8 +19,6 @@ struct RefFamily {
   bool mmxSub = false;              // 32-bit SUB likewise
   bool subZeroDrawsNothingForPalette = false;  // SUB p=0 draws nothing for palettised sources too
   bool noblendAlphaSourceCopies = false;  // NOBLEND, alpha source, trans 0, no graph/tint: copy
-  bool mulDrawsAlphaZero = false;   // MUL, trans 1, a = 0: drawn (black) instead of skipped
-  bool mulaDrawsAlphaZero = false;  // MULA, trans 1, a = 0: drawn (unchanged) instead of skipped
   bool invsrcTintFirst = false;     // INVSRC: tint, then invert (else invert, then tint)
   bool copyWholeWord = true;        // 32-bit untinted copy writes the whole word (byte 3 included)
   bool keyLow16InPlainCopy = false; // 16-bit plain copy compares the low 16 bits of the key

@@ -165,11 +165,6 @@ RefFamily RefFamilyPolygonFlat() {
 
 RefFamily RefFamilyPolygonTextured(int dst16, int srcKind) {
   RefFamily f;  // no MMX forms, no ALPHA short cuts, SUB at p = 0 drawn for palettes
-  if (srcKind != REF_SRC_PAL) {
-    // With the transparent flag set, alpha-0 texels are drawn in MUL and MULA.
-    f.mulDrawsAlphaZero = true;
-    f.mulaDrawsAlphaZero = true;
-  }
   if (dst16 && srcKind != REF_SRC_PAL) f.keyLow16InPlainCopy = false;  // whole key everywhere
   return f;
 }
