@@ -7,8 +7,10 @@
 #   are the README's own, against that install.
 # - Each program runs in a scratch folder holding the files it names (from the test data in
 #   DATA); it must exit with 0 and leave a log whose last line holds no block. The MEMIMG block
-#   runs in both modes, its picture checked pixel by pixel against the README's rules
-#   (readme_pixels.cpp); the replay block's picture must show the model.
+#   runs in both modes, its picture checked pixel by pixel against the rules of
+#   docs/pixel-rules.md (scripts/pixel_rules); the replay block's picture must show the model.
+# - Then the pixel-rules program, built against the same install, compares every rule of
+#   docs/pixel-rules.md with the drawers.
 set -euo pipefail
 data=$(cd "$1" && pwd)
 mkdir -p "$2"
@@ -59,8 +61,7 @@ program models "$(while IFS= read -r line; do
   if [ "$line" = ... ]; then printf '%s\n' "$model"; else printf '%s\n' "$line"; fi
 done <<< "$start3d")" '#include "d3d_replay.h"'
 
-cp "$root/examples/support/d3d_replay.h" "$root/examples/support/d3d_replay.cpp" \
-   "$root/scripts/readme_pixels.cpp" "$out/src/"
+cp "$root/examples/support/d3d_replay.h" "$root/examples/support/d3d_replay.cpp" "$out/src/"
 cat > "$out/src/CMakeLists.txt" <<EOF
 cmake_minimum_required(VERSION 3.21)
 project(ReadmeBlocks LANGUAGES CXX)
@@ -72,8 +73,7 @@ set_target_properties(my_program PROPERTIES OUTPUT_NAME memimg)
 $usage
 add_executable(memimg_3d memimg_3d.cpp)
 add_executable(models models.cpp d3d_replay.cpp)
-add_executable(readme_pixels readme_pixels.cpp)
-foreach(program memimg_3d models readme_pixels)
+foreach(program memimg_3d models)
   target_link_libraries(\${program} PRIVATE qzlib::engine)
 endforeach()
 EOF
@@ -81,9 +81,14 @@ cmake -S "$out/src" -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$out/prefix" > "$out/configure.log" 2>&1 ||
   { cat "$out/configure.log" >&2; exit 1; }
 cmake --build "$out/build" > "$out/build.log" 2>&1 || { cat "$out/build.log" >&2; exit 1; }
+rules=$out/pixel_rules
+cmake -S "$root/scripts/pixel_rules" -B "$rules" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$out/prefix" > "$out/rules-configure.log" 2>&1 &&
+  cmake --build "$rules" > "$out/rules-build.log" 2>&1 ||
+  { cat "$out/rules-configure.log" "$out/rules-build.log" >&2; exit 1; }
 
 # run NAME "PICTURE [SPRITE]" NAME=DATAFILE...: runs NAME in a folder of its own holding the files
-# given, then checks its exit status, its log and its picture (readme_pixels).
+# given, then checks its exit status, its log and its picture (pixel_rules).
 failed=0
 run() {
   local name=$1 pictures=$2 dir=$out/run/$1 status=0 last
@@ -96,9 +101,22 @@ run() {
   echo "  the log ends: ${last#*:}"
   [[ $status -eq 0 && $last == *"Blocks held: 0, bytes held: 0" ]] || failed=1
   # shellcheck disable=SC2086  # the picture and the sprite, two arguments
-  (cd "$dir" && "$out/build/readme_pixels" $pictures) || { echo "  the picture is wrong"; failed=1; }
+  (cd "$dir" && "$rules/pixel_rules" $pictures) || { echo "  the picture is wrong"; failed=1; }
 }
 run memimg "canvas.png sprite.png" sprite.png=images/png/basn6a08.png
 run memimg_3d "canvas.png sprite.png" sprite.png=images/png/basn6a08.png
 run models model.png model.x=models/x/tiger.x tiger.bmp=models/x/tiger.bmp
+# Every colour that the README's blend summary states is one that pixel_rules checks, drawn and
+# worked out by the page's rules (readme.cpp).
+summary=$(awk '/^\*\*Blend rules, 32-bit/,/^The other drawers take/' "$readme")
+values=$(grep -oE '0x[0-9A-F]{6,8}' <<< "$summary" | sort -u)
+[ -n "$values" ] || { echo "README: no blend summary with colours"; failed=1; }
+for value in $values; do
+  grep -qw "$value" "$root/scripts/pixel_rules/readme.cpp" ||
+    { echo "README: the blend summary's $value is not checked by scripts/pixel_rules/readme.cpp"; failed=1; }
+done
+echo "README blend summary: $(wc -w <<< "$values") colours, each checked by pixel_rules"
 [ "$failed" -eq 0 ] || { echo "README blocks: FAILED (above)" >&2; exit 1; }
+mkdir -p "$out/run/pixel_rules"
+(cd "$out/run/pixel_rules" && "$rules/pixel_rules") ||
+  { echo "docs/pixel-rules.md: the drawers differ from the page (above)" >&2; exit 1; }

@@ -1,0 +1,133 @@
+#include "surface.h"
+
+#include <cstring>
+#include <random>
+
+namespace page {
+
+namespace {
+constexpr uint8_t kGuardByte = 0xA5;
+}
+
+Surface::Surface(const SurfaceKind& kind) : kind_(kind) {
+  bytes_ = kind.format == 2 ? 1 : kind.palette ? 1 : kind.format == 1 || kind.alpha ? 4 : 2;
+  pitch_ = kind.width * bytes_ + 12;  // padding that the drawers must not touch
+  buffer_.assign(size_t(kGuard) * 2 + size_t(pitch_) * kind.height, kGuardByte);
+  first_ = buffer_.data() + kGuard;
+  palette_.assign(256, 0);
+  InitializeMemImg(&img_, kind.width, kind.height, pitch_, kind.key, kind.format,
+                   kind.palette ? 1 : 0, kind.alpha ? 1 : 0, 1, first_);
+  for (int y = 0; y < kind.height; ++y)
+    std::memset(first_ + size_t(y) * pitch_, 0, size_t(kind.width) * bytes_);
+}
+
+Surface::~Surface() { TerminateMemImg(&img_); }
+
+uint32_t Surface::Get(int x, int y) const {
+  uint32_t v = 0;
+  std::memcpy(&v, first_ + size_t(y) * pitch_ + size_t(x) * bytes_, size_t(bytes_));
+  return v;
+}
+
+void Surface::Set(int x, int y, uint32_t v) {
+  std::memcpy(first_ + size_t(y) * pitch_ + size_t(x) * bytes_, &v, size_t(bytes_));
+}
+
+void Surface::SetPalette(int i, uint32_t entry) {
+  palette_[size_t(i)] = entry;
+  uint8_t* table = img_.Base->Palette;
+  if (!table) return;
+  if (kind_.format == 0) {
+    const uint16_t e = uint16_t(entry);
+    std::memcpy(table + 2 * i, &e, 2);
+    std::memcpy(table + 1024 + 2 * i, &e, 2);
+  } else {
+    std::memcpy(table + 4 * i, &entry, 4);
+    std::memcpy(table + 1024 + 4 * i, &entry, 4);
+  }
+}
+
+void Surface::Fill(uint32_t seed) {
+  std::mt19937 rng(seed);
+  const uint32_t colourMask = kind_.format == 0 ? 0xFFFF : 0xFFFFFFFF;
+  if (kind_.palette) {
+    for (int i = 0; i < 256; ++i) SetPalette(i, uint32_t(rng()) & colourMask);
+    img_.Base->PaletteCount = 256;
+  }
+  for (int y = 0; y < kind_.height; ++y)
+    for (int x = 0; x < kind_.width; ++x) {
+      uint32_t v = uint32_t(rng());
+      const int pick = int(rng() % 8);
+      if (kind_.format == 2 || kind_.palette) {
+        v &= 0xFF;
+        if (kind_.palette && pick == 0) v = kind_.key & 0xFF;
+      } else if (kind_.alpha) {
+        const uint32_t a = pick == 0 ? 0 : pick == 1 ? 255 : (v >> 24);
+        v = kind_.format == 1 ? (v & 0xFFFFFF) | a << 24 : (v & 0xFFFF) | a << 16 | (v & 0xFF000000);
+      } else {
+        v &= colourMask;
+        if (pick == 0) v = kind_.key;
+      }
+      Set(x, y, v);
+    }
+  MemImgMarkPixelsChanged(&img_);
+}
+
+void Surface::FillWith(uint32_t v) {
+  for (int y = 0; y < kind_.height; ++y)
+    for (int x = 0; x < kind_.width; ++x) Set(x, y, v);
+  MemImgMarkPixelsChanged(&img_);
+}
+
+bool Surface::UploadWhole() {
+  // The pixels as an image of the surface's own format; the upload copies them back unchanged
+  // and builds the run map over them.
+  BASEIMAGE image{};
+  image.ColorData = *GetMemImgPixelFormat(kind_.format, kind_.alpha, kind_.palette);
+  if (kind_.palette)
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t e = palette_[size_t(i)];
+      if (kind_.format == 0)
+        image.ColorData.Palette[i] = COLOR_U8{uint8_t((e & 0x1F) << 3), uint8_t((e >> 5 & 0x3F) << 2),
+                                              uint8_t((e >> 11) << 3), 0};
+      else
+        image.ColorData.Palette[i] = COLOR_U8{uint8_t(e), uint8_t(e >> 8), uint8_t(e >> 16), 0};
+    }
+  std::vector<uint8_t> copy(size_t(pitch_) * kind_.height);
+  std::memcpy(copy.data(), first_, copy.size());
+  image.Width = kind_.width;
+  image.Height = kind_.height;
+  image.Pitch = pitch_;
+  image.GraphData = copy.data();
+  const int result = BltBaseImageToMemImg(&image, nullptr, &img_, 0, 0, kind_.width, kind_.height,
+                                          0, 0, 0);
+  if (kind_.palette) {  // the upload rebuilds the palette from the image's entries
+    const uint8_t* table = img_.Base->Palette;
+    for (int i = 0; i < 256; ++i) {
+      uint32_t e = 0;
+      std::memcpy(&e, table + (kind_.format == 0 ? 2 : 4) * i, kind_.format == 0 ? 2 : 4);
+      palette_[size_t(i)] = e;
+    }
+  }
+  return result >= 0 && img_.Base->RunMapValid == 1;
+}
+
+bool Surface::GuardsIntact() const {
+  for (int i = 0; i < kGuard; ++i)
+    if (buffer_[size_t(i)] != kGuardByte || buffer_[buffer_.size() - 1 - size_t(i)] != kGuardByte)
+      return false;
+  for (int y = 0; y < kind_.height; ++y)
+    for (int i = kind_.width * bytes_; i < pitch_; ++i)
+      if (first_[size_t(y) * pitch_ + size_t(i)] != kGuardByte) return false;
+  return true;
+}
+
+std::vector<uint32_t> Surface::Pixels() const {
+  std::vector<uint32_t> out;
+  out.reserve(size_t(kind_.width) * kind_.height);
+  for (int y = 0; y < kind_.height; ++y)
+    for (int x = 0; x < kind_.width; ++x) out.push_back(Get(x, y));
+  return out;
+}
+
+}  // namespace page
