@@ -246,9 +246,7 @@ void CheckTextures(Example& e) {
     const Area area{2, 1, 60, 50};
     const int v[3][4] = {{-8, 4, -3, 2}, {55, -6, 19, -4}, {20, 58, 5, 22}};
     const DrawFn tri = [&](MEMIMG* dst, uint32_t, MEMIMG* src) {
-      MemImgVertex mv[3];
-      for (int i = 0; i < 3; ++i) mv[i] = {v[i][0], v[i][1], v[i][2], v[i][3]};
-      DrawPolygonMemImg(dst, src, mv, 0, nullptr, 0);
+      DrawTriangle(dst, src, v, 0, nullptr, 0);
     };
     std::vector<uint32_t> want(size_t(kSize) * kSize, 0xFFFF);
     for (const Hit& h : PolygonHits(v, 16, 12, area)) want[size_t(h.y) * kSize + h.x] = texel(h.u, h.v);
@@ -261,9 +259,7 @@ void CheckTextures(Example& e) {
     int v[3][4] = {{0, 0, 1, 4}, {0, 3, 1, 3}, {6, 0, 2, 2}};
     if (swap) std::swap(v[0], v[1]);
     const DrawFn tri = [&](MEMIMG* dst, uint32_t, MEMIMG* src) {
-      MemImgVertex mv[3];
-      for (int i = 0; i < 3; ++i) mv[i] = {v[i][0], v[i][1], v[i][2], v[i][3]};
-      DrawPolygonMemImg(dst, src, mv, 0, nullptr, 0);
+      DrawTriangle(dst, src, v, 0, nullptr, 0);
     };
     std::vector<uint32_t> want(size_t(kSize) * kSize, 0xFFFF);
     for (const Hit& h : PolygonHits(v, 4, 4, kWhole)) want[size_t(h.y) * kSize + h.x] = texel(h.u, h.v);
@@ -276,9 +272,7 @@ void CheckTextures(Example& e) {
   for (int width : {8191, 8192}) {
     const int v[3][4] = {{0, 0, 8000, 0}, {40, 0, 8190, 0}, {0, 30, 8000, 2}};
     const DrawFn tri = [&](MEMIMG* dst, uint32_t, MEMIMG* src) {
-      MemImgVertex mv[3];
-      for (int i = 0; i < 3; ++i) mv[i] = {v[i][0], v[i][1], v[i][2], v[i][3]};
-      DrawPolygonMemImg(dst, src, mv, 0, nullptr, 0);
+      DrawTriangle(dst, src, v, 0, nullptr, 0);
     };
     Want want;
     want.Hits(PolygonHits(v, width, 2, kWhole));

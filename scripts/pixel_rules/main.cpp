@@ -208,9 +208,7 @@ void SweepSources(Report& report, Drawer drawer) {
                   int v[3][4] = {{2, 2, 0, 0}, {62, 5, sk.width, 2}, {5, 61, 1, sk.height}};
                   for (auto& c : v) c[0] -= int(rng() % 3), c[1] -= int(rng() % 3);
                   hits = PolygonHits(v, sk.width, sk.height, area);
-                  MemImgVertex mv[3];
-                  for (int i = 0; i < 3; ++i) mv[i] = {v[i][0], v[i][1], v[i][2], v[i][3]};
-                  DrawPolygonMemImg(dst.img(), src.img(), mv, trans, graphImg, 0);
+                  DrawTriangle(dst.img(), src.img(), v, trans, graphImg, 0);
                 } else {
                   const float angle = float(int(rng() % 6284) - 3142) / 1000.0f;
                   hits = RotaHits(sk.width, sk.height, 32, 32, angle, 1.4f, true, area);
@@ -285,9 +283,7 @@ void SweepFlat(Report& report, Drawer drawer) {
                   c[1] = y + int(rng() % 25) - 12;
                 }
                 hits = PolygonHits(v, 0, 0, area);
-                MemImgVertex mv[3];
-                for (int i = 0; i < 3; ++i) mv[i] = {v[i][0], v[i][1], 0, 0};
-                DrawPolygonMemImg(dst.img(), nullptr, mv, 0, nullptr, call.color);
+                DrawTriangle(dst.img(), nullptr, v, 0, nullptr, call.color);
                 break;
               }
               case kShape: {

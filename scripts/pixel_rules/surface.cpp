@@ -130,4 +130,12 @@ std::vector<uint32_t> Surface::Pixels() const {
   return out;
 }
 
+void DrawTriangle(MEMIMG* dst, const MEMIMG* src, const int (*vertices)[4], int trans,
+                  const MEMIMG* graph, uint32_t colour) {
+  MemImgVertex corners[3];
+  for (int i = 0; i < 3; ++i)
+    corners[i] = {vertices[i][0], vertices[i][1], vertices[i][2], vertices[i][3]};
+  DrawPolygonMemImg(dst, src, corners, trans, graph, colour);
+}
+
 }  // namespace page

@@ -52,4 +52,8 @@ class Surface {
   uint8_t* first_ = nullptr;
 };
 
+// DrawPolygonMemImg of a triangle given as the page gives one: x, y, u, v per corner.
+void DrawTriangle(MEMIMG* dst, const MEMIMG* src, const int (*vertices)[4], int trans,
+                  const MEMIMG* graph, uint32_t colour);
+
 }  // namespace page
