@@ -41,9 +41,10 @@ struct RotaScan {
 };
 
 // Truncates a float toward zero into *out; false when it does not fit 32 bits (or is not a
-// number): such a value has no usable fixed-point meaning.
+// number): such a value has no usable fixed-point meaning. -2^31 fits; a float constant one below
+// it would round to -2^31 itself, so the lower bound is inclusive.
 bool TruncFloat(float f, int32_t* out) {
-  if (!(f > -2147483649.0f && f < 2147483648.0f)) return false;
+  if (!(f >= -2147483648.0f && f < 2147483648.0f)) return false;
   *out = FloatToIntFast(f);
   return true;
 }

@@ -231,4 +231,34 @@ TEST_F(RotaBlitTest, CallsBeyondTheLimitsDrawNothing) {
   EXPECT_TRUE(r.dst.CheckGuards());
 }
 
+
+// The quotients of the inverse mapping must fit a signed 32-bit integer, -2^31 included. A 1 x 1
+// source at (0, 0), angle 0, into 4 x 4: the box is rows 0 to 3, so Vb = trunc(4 * 2^18 / scale),
+// which is -2^31 at scale -1/2048 (drawn: only (0, 0) maps inside the source) and +2^31 at
+// +1/2048 (refused: nothing drawn). Both formats, with the reference model beside the drawer.
+TEST_F(RotaBlitTest, QuotientsFitIncludingMinusTwoToThe31) {
+  for (int fmt : {1, 0})
+    for (float scale : {-1.0f / 2048, 1.0f / 2048}) {
+      SurfaceDesc s, d;
+      s.width = s.height = 1, s.format = fmt;
+      d.width = d.height = 4, d.format = fmt;
+      GuardedSurface src(s, 1), dst(d, 2), ref(d, 2);
+      src.set(0, 0, 0x1234);
+      dst.fill(0);
+      ref.fill(0);
+      DrawArea = {0, 0, 4, 4};
+      DrawBlendMode = 0, DrawBlendParam = 255;
+      DrawRotaMemImg(dst.img(), src.img(), 0, 0, 0.0f, scale, 0, 0, nullptr);
+      RefDrawRotaMemImg(RefState{}, DrawArea, ref.img(), src.img(), 0, 0, 0.0f, scale, 0, nullptr,
+                        MemImgBlendGraphTable);
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          const bool shown = scale < 0 && x == 0 && y == 0;
+          EXPECT_EQ(dst.get(x, y), shown ? 0x1234u : 0u) << fmt << " " << scale << " " << x << "," << y;
+          EXPECT_EQ(ref.get(x, y), dst.get(x, y)) << fmt << " " << scale << " " << x << "," << y;
+        }
+      EXPECT_TRUE(dst.CheckGuards());
+    }
+}
+
 }  // namespace
