@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "page_model.h"
+#include "page_text.h"
 #include "surface.h"
 
 namespace page {
@@ -413,8 +414,18 @@ void Sweeps(const std::function<void(const std::string&, const std::function<voi
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--only") != 0) return page::CheckReadmePictures(argc, argv);
-  if (argc == 3) only = argv[2];
+  // Options first (--only TEXT, --page FILE, --readme FILE), then the pictures, if any.
+  int first = 1;
+  for (; first + 1 < argc && argv[first][0] == '-' && argv[first][1] == '-'; first += 2) {
+    if (std::strcmp(argv[first], "--only") == 0) only = argv[first + 1];
+    else if (std::strcmp(argv[first], "--page") == 0) page::SetDocumentPath(page::Doc::kPage, argv[first + 1]);
+    else if (std::strcmp(argv[first], "--readme") == 0) page::SetDocumentPath(page::Doc::kReadme, argv[first + 1]);
+    else return std::fprintf(stderr, "pixel_rules: unknown option %s\n", argv[first]), 2;
+  }
+  if (first < argc) {
+    argv[first - 1] = argv[0];
+    return page::CheckReadmePictures(argc - first + 1, argv + first - 1);
+  }
   SetGraphMode(kScreenW, kScreenH, 32);
   if (InitLibrary() != 0) return 2;
   std::vector<std::string> names;  // the reports keep pointers to them
@@ -429,6 +440,9 @@ int main(int argc, char** argv) {
     Print(r);
   };
   run("blend-graph weights before SetBlendGraph", CheckFirstWeights);
+  run("examples of the page and the README", [](Report& r) { CheckExamples(r, only); });
+  if (only.empty())
+    run("statements of a value, each quoted by an example", CheckValuesCovered);
   SetBlendGraph(-1, kBorder, kRange);
   Sweeps(run, "");
   if (only.empty()) {
