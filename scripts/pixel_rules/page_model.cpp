@@ -13,20 +13,20 @@ const char* DrawerName(Drawer d) {
   return d >= 0 && d < kDrawerCount ? names[d] : "?";
 }
 
-// M[r][i] = floor(r i / 255).
-int M(int r, int i) { return r * i / 255; }
-// V[r][x] = trunc(r x / 255): C++ division truncates toward zero.
-int V(int r, int x) { return r * x / 255; }
-// X6[k][y][z] = floor((y k + z (63 - k)) / 63).
-int X6(int k, int y, int z) { return (y * k + z * (63 - k)) / 63; }
+// M[i][j] = floor(i j / 255).
+int M(int i, int j) { return i * j / 255; }
+// N[i][j] = trunc(i j / 255): C++ division truncates toward zero.
+int N(int i, int j) { return i * j / 255; }
+// X6[i][j][l] = floor((j i + l (63 - i)) / 63).
+int X6(int i, int j, int l) { return (j * i + l * (63 - i)) / 63; }
 
-// Border and range are limited to 0..255; the weight of byte g is 256 g / (range + 1) plus
+// Border and range are limited to 0..255; the weight w of a byte is 256 byte / (range + 1) plus
 // 256 - (65536 / (range + 1) + 256) border / 256, limited to 0..255 (every division truncated).
-int GraphWeight(int g, int border, int range) {
+int GraphWeight(int byte, int border, int range) {
   border = border < 0 ? 0 : border > 255 ? 255 : border;
   range = range < 0 ? 0 : range > 255 ? 255 : range;
   const int shift = 256 - ((65536 / (range + 1) + 256) * border) / 256;
-  const int w = (256 * g) / (range + 1) + shift;
+  const int w = (256 * byte) / (range + 1) + shift;
   return w < 0 ? 0 : w > 255 ? 255 : w;
 }
 

@@ -32,7 +32,7 @@ struct Call {
   int format = 1;                  // destination (and source) format: 0 16-bit 5:6:5, 1 32-bit
   int mode = 0;                    // BLENDMODE value
   int p = 255;                     // DrawBlendParam
-  uint32_t bright = 0xFFFFFF;      // DrawBright, 0x00RRGGBB
+  uint32_t bright = 0xFFFFFF;      // the tint: SetDrawBright(red, green, blue) as red << 16 | green << 8 | blue
   Source source = kKeyed;
   bool trans = false;              // the transparent flag
   bool graph = false;              // a blend graph is given
@@ -56,13 +56,13 @@ bool Visit(const Call& call, uint32_t& dst, uint32_t texel, int w);
 bool Visit32(const Call& call, uint32_t& dst, uint32_t texel, int w);
 bool Visit16(const Call& call, uint32_t& dst, uint32_t texel, int w);
 
-// The tables of the page: M[r][i] = floor(r i / 255), V[r][x] = trunc(r x / 255) (x from -255
-// to 255), X6[k][y][z] = floor((y k + z (63 - k)) / 63).
-int M(int r, int i);
-int V(int r, int x);
-int X6(int k, int y, int z);
-// The weight of blend-graph byte g under SetBlendGraph's border and range.
-int GraphWeight(int g, int border, int range);
+// The tables of the page: M[i][j] = floor(i j / 255), N[i][j] = trunc(i j / 255) (j from -255
+// to 255), X6[i][j][l] = floor((j i + l (63 - i)) / 63).
+int M(int i, int j);
+int N(int i, int j);
+int X6(int i, int j, int l);
+// The weight w of a blend-graph byte under SetBlendGraph's border and range.
+int GraphWeight(int byte, int border, int range);
 
 // ---- Which pixels a drawer visits ---------------------------------------------------------------
 
