@@ -23,7 +23,6 @@
 
 namespace page {
 int CheckReadmePictures(int argc, char** argv);
-void CheckReadmeValues(Report& report);
 }  // namespace page
 
 namespace {
@@ -449,7 +448,6 @@ int main(int argc, char** argv) {
     run("modes without a rule", CheckModesWithoutRule);
     run("coverage: blits", CheckBlitCoverage);
     run("coverage: shapes and lines", CheckShapeCoverage);
-    run("README values", CheckReadmeValues);
     run("settings across EndLibrary and InitLibrary", CheckRestart);
     Sweeps(run, ", 3-D mode");
   }

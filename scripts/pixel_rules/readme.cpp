@@ -1,10 +1,12 @@
-// The README's pictures and values, worked out by the page's rules.
+// The README's pictures, worked out by the page's rules (the values of its rule paragraphs are
+// examples: examples_readme.cpp).
 // pixel_rules CANVAS SPRITE: the picture that the README's MEMIMG block saves, one pixel of each
 // thing it draws; pixel_rules MODEL: the replay block's picture shows more than its background.
 #include <cstdio>
 
+#include <qzlib/qzlib.h>
+
 #include "page_model.h"
-#include "surface.h"
 
 namespace page {
 
@@ -86,72 +88,6 @@ int CheckReadmePictures(int argc, char** argv) {
   ReleaseBaseImage(&sprite);
   EndLibrary();
   return wrong ? 1 : 0;
-}
-
-// Each value that the README's blend summary states, drawn by the drawer it names (one pixel over
-// `under`, 32-bit) and worked out by the page's rules: both must give the README's value.
-void CheckReadmeValues(Report& report) {
-  const struct {
-    const char* what;
-    Drawer drawer;
-    int mode, p;
-    Source source;
-    bool trans;
-    uint32_t under, source_, want;
-  } values[] = {
-      {"ALPHA 128 of 0x40C0FF over 0x203040", kBox, 1, 128, kFlat, false, 0x203040, 0x40C0FF, 0x30789F},
-      {"a box of 0xFF9F07 under ALPHA 255", kBox, 1, 255, kFlat, false, 0x203040, 0xFF9F07, 0xFF9F07},
-      {"an ADD line of 0xF0A060 at 255", kLine, 2, 255, kFlat, false, 0x203040, 0xF0A060, 0xFFD0A0},
-      {"a SUB box of 0x000000 at 255", kBox, 3, 255, kFlat, false, 0x203040, 0x000000, 0x213140},
-      {"DrawMemImg ALPHA 128 halves", kPlain, 1, 128, kKeyed, false, 0x010101, 0x010101, 0x000000},
-      {"DrawMemImg ALPHA 128 on the run map", kPlainRuns, 1, 128, kKeyed, true, 0x010101, 0x010101,
-       0x010101},
-      {"alpha 255, flag 0, weighs 255/256", kStretch, 0, 255, kAlpha, false, 0x000000, 0xFFFF9F07,
-       0xFE9E06},
-      {"alpha 0, flag 0, leaves the pixel", kStretch, 0, 255, kAlpha, false, 0x203040, 0x00FF9F07,
-       0x203040},
-      {"alpha 0, flag 0, MUL turns it black", kStretch, 4, 255, kAlpha, false, 0x203040, 0x00FF9F07,
-       0x000000},
-      {"alpha 0, flag 1, MUL skips it", kPlain, 4, 255, kAlpha, true, 0x203040, 0x00FF9F07, 0x203040},
-      {"plain NOBLEND blit, flag 0, alpha 0 solid", kPlain, 0, 255, kAlpha, false, 0x203040,
-       0x00FF9F07, 0x00FF9F07},
-      {"the alpha into the spare byte", kPlain, 0, 255, kAlpha, false, 0x203040, 0x7FFF9F07,
-       0x7FFF9F07},
-  };
-  for (const auto& v : values) {
-    Call call;
-    call.drawer = v.drawer;
-    call.mode = v.mode;
-    call.p = v.p;
-    call.source = v.source;
-    call.trans = v.trans;
-    call.color = v.source_;
-    call.key = 0xFFFFFFFF;  // no source pixel is the key
-    // The README gives colours (0xRRGGBB) but for the spare byte's own value.
-    const uint32_t shown = v.want > 0xFFFFFF ? 0xFFFFFFFF : 0xFFFFFF;
-    uint32_t model = v.under;
-    Visit(call, model, v.source_, 0);
-    report.Compare((model & shown) == v.want, v.what, 0, 0, model & shown, v.want);
-
-    Surface dst(SurfaceKind{2, 2, 1, false, false, 0});
-    Surface src(SurfaceKind{1, 1, 1, false, v.source == kAlpha, 0xFFFFFFFF});
-    dst.FillWith(v.under);
-    src.FillWith(v.source_);
-    SetDrawBlendMode(v.mode, v.p);
-    SetDrawBright(255, 255, 255);
-    SetDrawArea(0, 0, 2, 2);
-    const RECT box{0, 0, 1, 1}, twice{0, 0, 2, 2};
-    switch (v.drawer) {
-      case kBox: DrawFillBoxMemImg(dst.img(), &box, v.source_); break;
-      case kLine: DrawLineMemImg(dst.img(), 0, 0, 1, 0, v.source_); break;
-      case kPlainRuns: src.UploadWhole(); [[fallthrough]];
-      case kPlain: DrawMemImg(dst.img(), src.img(), 0, 0, v.trans, nullptr); break;
-      case kStretch: DrawExtendMemImg(dst.img(), src.img(), &twice, v.trans, nullptr); break;
-      default: break;
-    }
-    const uint32_t got = dst.Get(0, 0) & shown;
-    report.Compare(got == v.want, v.what, 0, 0, got, v.want);
-  }
 }
 
 }  // namespace page
