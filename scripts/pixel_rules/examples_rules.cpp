@@ -340,13 +340,15 @@ const ExampleList kReadsAnd32{
      "Examples, `DrawRotaMemImg` of the source word 0x00FFFFFF (a = 0) over 0x7F102030 at p = 200: "
      "NOBLEND, ALPHA, INVSRC and MULA keep 0x7F102030; ADD keeps blue, green and red and clears the "
      "spare byte (0x00102030); SUB sets the lowest bit of green and red and clears the spare byte "
-     "(0x00112130); MUL writes black and keeps the spare byte (0x7F000000).",
+     "(0x00112130); MUL writes black and keeps the spare byte (0x7F000000). `DrawMemImg`'s NOBLEND "
+     "copies the word instead (0x00FFFFFF: see the departures).",
      [](const Quote& q, Report& r) {
        for (int mode : kAlphaModes)
          Expect(q, r, Call{.drawer = kRota, .mode = mode, .p = 200, .source = kAlpha}, q.Hex(1), q.Hex(0), q.Hex(2));
        for (int mode = 2; mode <= 4; ++mode)
          Expect(q, r, Call{.drawer = kRota, .mode = mode, .p = 200, .source = kAlpha}, q.Hex(1), q.Hex(0),
                 q.Hex(size_t(mode + 1)));
+       Expect(q, r, Call{.source = kAlpha}, q.Hex(1), q.Hex(0), q.Hex(6));
      }},
 
     // ---- Weights and the blend
@@ -457,27 +459,31 @@ const ExampleList kReadsAnd32{
      }},
     {Doc::kPage,
      "Examples, `DrawFillBoxMemImg` at p = 255, whose amounts are its colour's bytes: ADD of green "
-     "amount 3 onto green 5, blue not overflowing: 2 · (2 + 1) + 1 = 7 (not 8); blue amount 200 onto "
-     "100: 255, and green's lowest bit becomes 1 (0x00000564 plus 0x000003C8 gives 0x000007FF).",
+     "amount 3 onto green 5, blue not overflowing: 2 · (2 + 1) + 1 = 7 (not 8, which `DrawMemImg`'s "
+     "exact ADD at p = 255 gives); blue amount 200 onto 100: 255, and green's lowest bit becomes 1 "
+     "(0x00000564 plus 0x000003C8 gives 0x000007FF).",
      [](const Quote& q, Report& r) {
        const Call add{.drawer = kBox, .mode = 2, .p = q.Int(0)};
        const int A = q.Int(1), d = q.Int(2);
        ExpectByte(q, r, add, uint32_t(d) << 8, uint32_t(A) << 8, 1, q.Int(7));
+       ExpectByte(q, r, Call{.mode = 2, .p = q.Int(9)}, uint32_t(d) << 8, uint32_t(A) << 8, 1, q.Int(8));
        const int sum = q.Int(3) * (q.Int(4) + q.Int(5)) + q.Int(6);  // 2 · (d >> 1 + A >> 1) + 1
        r.Compare(q.Int(4) == d >> 1 && q.Int(5) == A >> 1 && sum == q.Int(7), q.label(), 0, 0, uint32_t(sum),
                  uint32_t(q.Int(7)));
-       ExpectByte(q, r, add, uint32_t(q.Int(10)), uint32_t(q.Int(9)), 0, q.Int(11));
-       ExpectByte(q, r, add, uint32_t(q.Int(10)), uint32_t(q.Int(9)), 1, q.Int(12));
+       ExpectByte(q, r, add, uint32_t(q.Int(11)), uint32_t(q.Int(10)), 0, q.Int(12));
+       ExpectByte(q, r, add, uint32_t(q.Int(11)), uint32_t(q.Int(10)), 1, q.Int(13));
        Expect(q, r, add, q.Hex(0), q.Hex(1), q.Hex(2));
-       r.Compare(ByteOf(q.Hex(2), 1) % 2 == q.Int(12), q.label(), 0, 0, q.Hex(2), uint32_t(q.Int(12)));
+       r.Compare(ByteOf(q.Hex(2), 1) % 2 == q.Int(13), q.label(), 0, 0, q.Hex(2), uint32_t(q.Int(13)));
      }},
     {Doc::kPage,
-     "SUB of green amount 3 from green 10, blue not borrowing: 11 − 2 = 9 (not 7); a red of 0 with "
-     "amount 0 comes out 1 (0x00000A00 minus 0x00000300 gives 0x00010900).",
+     "SUB of green amount 3 from green 10, blue not borrowing: 11 − 2 = 9 (not 7, which `DrawMemImg`'s "
+     "exact SUB gives); a red of 0 with amount 0 comes out 1 (0x00000A00 minus 0x00000300 gives "
+     "0x00010900).",
      [](const Quote& q, Report& r) {  // p = 255 from the sentence before, which pins it
        const Call sub{.drawer = kBox, .mode = 3};
        const int A = q.Int(0), d = q.Int(1);
        ExpectByte(q, r, sub, uint32_t(d) << 8, uint32_t(A) << 8, 1, q.Int(4));
+       ExpectByte(q, r, Call{.mode = 3}, uint32_t(d) << 8, uint32_t(A) << 8, 1, q.Int(5));
        r.Compare((d | 1) == q.Int(2) && (A & 0xFE) == q.Int(3) && q.Int(2) - q.Int(3) == q.Int(4), q.label(),
                  0, 0, uint32_t(q.Int(2) - q.Int(3)), uint32_t(q.Int(4)));
        ExpectByte(q, r, sub, uint32_t(q.Int(6)) << 16, uint32_t(q.Int(7)) << 16, 2, q.Int(8));
