@@ -52,6 +52,12 @@ uint32_t Halves16(const Quote& q, uint32_t e, uint32_t Dw) {
   return ((e >> 1) & q.Hex(0)) + ((Dw >> 1) & q.Hex(1));
 }
 
+// A packed row: its formula and its channel-by-channel form, each against the drawn pixels.
+void BothForms(const Quote& q, Report& r, const Call& call, Formula packed, Formula channels) {
+  Pairs(q, r, call, packed);
+  Pairs(q, r, call, channels);
+}
+
 // A 16-bit source word with alpha: a in bits 16 to 23 above the colour.
 uint32_t WithAlpha(int a, uint32_t colour) { return uint32_t(a) << 16 | colour; }
 
@@ -200,19 +206,13 @@ const ExampleList k16{
      "its lowest bit the OR of the two greens' lowest bits and the blue overflow; red: 31 when the sum "
      "of the two reds' upper four bits is above 15, else that sum doubled plus (the OR of the two reds' "
      "lowest bits and the green overflow) |",
-     [](const Quote& q, Report& r) {
-       Pairs(q, r, kBoxAdd16, PackedAdd16);
-       Pairs(q, r, kBoxAdd16, ChannelAdd16);
-     }},
+     [](const Quote& q, Report& r) { BothForms(q, r, kBoxAdd16, PackedAdd16, ChannelAdd16); }},
     {Doc::kPage,
      "| SUB | difference = (Dw \\| 0x08210820) − (S & 0xF7DEF7DF); borrow = difference & 0x08210820; the "
      "word written is the low 16 bits of (borrow − (borrow >> 5)) & difference | blue = max(0, d − A); "
      "green = 2 · max(0, (d >> 1) − (A >> 1)), its lowest bit always 0; red = 0 when (d >> 1) < (A >> "
      "1), else (d \\| 1) − (A & 30) − (1 when green's (d >> 1) < (A >> 1)) |",
-     [](const Quote& q, Report& r) {
-       Pairs(q, r, kBoxSub16, PackedSub16);
-       Pairs(q, r, kBoxSub16, ChannelSub16);
-     }},
+     [](const Quote& q, Report& r) { BothForms(q, r, kBoxSub16, PackedSub16, ChannelSub16); }},
     {Doc::kPage,
      "The last term of ADD, (S \\| Dw) & 0x0820, is the low-bit OR; `DrawMemImg` leaves it out in one "
      "case (in the departures), and then the lowest bits of green and red are only the blue and green "
