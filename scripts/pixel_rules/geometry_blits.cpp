@@ -77,11 +77,15 @@ RotaFixed RotaConstants(float angle) {
           int64_t(std::trunc(double(float(std::cos(double(angle)))) * kOnePixel))};
 }
 
-Hits RotaHits(int W, int H, int x, int y, float angle, float scale, bool turn, const Area& area) {
+namespace {
+
+// Steps 1 and 2: the corners, or nothing for a call that draws nothing by them.
+std::optional<RotaMap> Corners(int W, int H, int x, int y, float angle, float scale) {
   // Calls that draw nothing: an angle or scale not finite, a scale of 0, a source of 16384
   // pixels or more.
-  if (!std::isfinite(angle) || !std::isfinite(scale) || scale == 0.0f) return {};
-  if (W >= 16384 || H >= 16384) return {};
+  if (!std::isfinite(angle) || !std::isfinite(scale) || scale == 0.0f) return std::nullopt;
+  if (W >= 16384 || H >= 16384) return std::nullopt;
+  RotaMap m{};
   const RotaFixed k = RotaConstants(angle);
 
   // 2. Corners, every float operation one at a time in floats.
@@ -91,57 +95,84 @@ Hits RotaHits(int W, int H, int x, int y, float angle, float scale, bool turn, c
   // Corners 0 to 3: the source's top-left, bottom-left, bottom-right and top-right.
   const float offX[4] = {vs - hc, -hc - vs, hc - vs, hc + vs};
   const float offY[4] = {-vc - hs, vc - hs, vc + hs, hs - vc};
-  int64_t X[4], Y[4];
   for (int c = 0; c < 4; ++c) {
     // A corner outside the 14.18 range (below -8192 pixels, or at 8192 or beyond) draws nothing.
     const std::optional<int64_t> cornerX = Fits32(double(x) * kOnePixel + std::trunc(double(offX[c])));
     const std::optional<int64_t> cornerY = Fits32(double(y) * kOnePixel + std::trunc(double(offY[c])));
-    if (!cornerX || !cornerY) return {};
-    X[c] = *cornerX;
-    Y[c] = *cornerY;
+    if (!cornerX || !cornerY) return std::nullopt;
+    m.X[c] = *cornerX;
+    m.Y[c] = *cornerY;
   }
+  return m;
+}
 
-  // 3. The turn flag: DrawQuadMemImg on corners 3, 0, 2, 1, each divided by 2^18 and truncated.
-  if (turn) {
-    const int quad[8] = {int(X[3] / kOnePixel), int(Y[3] / kOnePixel), int(X[0] / kOnePixel), int(Y[0] / kOnePixel),
-                         int(X[2] / kOnePixel), int(Y[2] / kOnePixel), int(X[1] / kOnePixel), int(Y[1] / kOnePixel)};
-    return QuadHits(quad, W, H, area);
-  }
+}  // namespace
+
+std::optional<RotaMap> RotaMapping(int W, int H, int x, int y, float angle, float scale, const Area& area) {
+  std::optional<RotaMap> corners = Corners(W, H, x, y, angle, scale);
+  if (!corners) return std::nullopt;
+  RotaMap& m = *corners;
+  const RotaFixed k = RotaConstants(angle);
 
   // 4. The bounding box, clipped to the area.
-  int64_t leastX = X[0], greatestX = X[0], leastY = Y[0], greatestY = Y[0];
+  int64_t leastX = m.X[0], greatestX = m.X[0], leastY = m.Y[0], greatestY = m.Y[0];
   for (int c = 1; c < 4; ++c) {
-    leastX = std::min(leastX, X[c]);
-    greatestX = std::max(greatestX, X[c]);
-    leastY = std::min(leastY, Y[c]);
-    greatestY = std::max(greatestY, Y[c]);
+    leastX = std::min(leastX, m.X[c]);
+    greatestX = std::max(greatestX, m.X[c]);
+    leastY = std::min(leastY, m.Y[c]);
+    greatestY = std::max(greatestY, m.Y[c]);
   }
-  const int64_t left = std::max<int64_t>(leastX / kOnePixel - 2, area.left);
-  const int64_t top = std::max<int64_t>(leastY / kOnePixel - 2, area.top);
-  const int64_t right = std::min<int64_t>(greatestX / kOnePixel + 4, area.right);
-  const int64_t bottom = std::min<int64_t>(greatestY / kOnePixel + 4, area.bottom);
-  if (left >= right || top >= bottom) return {};
-  const int64_t cols = right - left, rows = bottom - top;
+  m.box = {int(leastX / kOnePixel - 2), int(leastY / kOnePixel - 2), int(greatestX / kOnePixel + 4),
+           int(greatestY / kOnePixel + 4)};
+  m.clipped = {std::max(m.box.left, area.left), std::max(m.box.top, area.top), std::min(m.box.right, area.right),
+               std::min(m.box.bottom, area.bottom)};
+  if (m.clipped.left >= m.clipped.right || m.clipped.top >= m.clipped.bottom) return std::nullopt;
+  const int64_t rows = m.clipped.bottom - m.clipped.top;
 
   // 5. The inverse mapping. q(n) = trunc(f(n / scale)); one that does not fit draws nothing.
   auto q = [&](int64_t n) { return Fits32(double(float(double(n) / double(scale)))); };
-  const int64_t ix = left - x, jt = top - y, jb = bottom - y;
+  m.ix = m.clipped.left - int64_t(x);
+  m.jt = m.clipped.top - int64_t(y);
+  m.jb = m.clipped.bottom - int64_t(y);
   const int64_t u0 = int64_t(W >> 1) * kOnePixel, v0 = int64_t(H >> 1) * kOnePixel;
-  const std::optional<int64_t> qUt = q(ix * k.cos18 + jt * k.sin18), qVt = q(jt * k.cos18 - ix * k.sin18);
-  const std::optional<int64_t> qUb = q(ix * k.cos18 + jb * k.sin18), qVb = q(jb * k.cos18 - ix * k.sin18);
+  const std::optional<int64_t> qUt = q(m.ix * k.cos18 + m.jt * k.sin18), qVt = q(m.jt * k.cos18 - m.ix * k.sin18);
+  const std::optional<int64_t> qUb = q(m.ix * k.cos18 + m.jb * k.sin18), qVb = q(m.jb * k.cos18 - m.ix * k.sin18);
   const std::optional<int64_t> Ux = q(k.cos18), Vx = q(-k.sin18);
-  if (!qUt || !qVt || !qUb || !qVb || !Ux || !Vx) return {};
-  const int64_t Ut = u0 + *qUt, Vt = v0 + *qVt, Ub = u0 + *qUb, Vb = v0 + *qVb;
-  const int64_t Uy = Signed32(Ub - Ut) / rows, Vy = Signed32(Vb - Vt) / rows;
+  if (!qUt || !qVt || !qUb || !qVb || !Ux || !Vx) return std::nullopt;
+  m.Ut = u0 + *qUt;
+  m.Vt = v0 + *qVt;
+  m.Ub = u0 + *qUb;
+  m.Vb = v0 + *qVb;
+  m.Ux = *Ux;
+  m.Vx = *Vx;
+  m.Uy = Signed32(m.Ub - m.Ut) / rows;
+  m.Vy = Signed32(m.Vb - m.Vt) / rows;
+  return m;
+}
 
+Hits RotaHits(int W, int H, int x, int y, float angle, float scale, bool turn, const Area& area) {
+  if (turn) {
+    // 3. The turn flag: DrawQuadMemImg on corners 3, 0, 2, 1, each divided by 2^18 and truncated.
+    const std::optional<RotaMap> m = Corners(W, H, x, y, angle, scale);
+    if (!m) return {};
+    int quad[8];
+    const int order[4] = {3, 0, 2, 1};
+    for (int c = 0; c < 4; ++c) {
+      quad[2 * c] = int(m->X[order[c]] / kOnePixel);
+      quad[2 * c + 1] = int(m->Y[order[c]] / kOnePixel);
+    }
+    return QuadHits(quad, W, H, area);
+  }
+  const std::optional<RotaMap> m = RotaMapping(W, H, x, y, angle, scale, area);
+  if (!m) return {};
   // 6. The scan: U and V modulo 2^32, drawn when both, unsigned, lie inside the source.
   Hits hits;
-  for (int64_t j = 0; j < rows; ++j)
-    for (int64_t i = 0; i < cols; ++i) {
-      const uint32_t U = uint32_t(uint64_t(Ut + j * Uy + i * *Ux));
-      const uint32_t V = uint32_t(uint64_t(Vt + j * Vy + i * *Vx));
+  for (int64_t j = 0; j < m->clipped.bottom - m->clipped.top; ++j)
+    for (int64_t i = 0; i < m->clipped.right - m->clipped.left; ++i) {
+      const uint32_t U = uint32_t(uint64_t(m->Ut + j * m->Uy + i * m->Ux));
+      const uint32_t V = uint32_t(uint64_t(m->Vt + j * m->Vy + i * m->Vx));
       if (U < uint32_t(W) * uint32_t(kOnePixel) && V < uint32_t(H) * uint32_t(kOnePixel))
-        hits.push_back({int(left + i), int(top + j), int(U >> 18), int(V >> 18)});
+        hits.push_back({int(m->clipped.left + i), int(m->clipped.top + j), int(U >> 18), int(V >> 18)});
     }
   return hits;
 }

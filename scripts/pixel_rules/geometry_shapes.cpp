@@ -31,6 +31,15 @@ struct Corner {
   int64_t X, Y, U, V;  // U, V wrapping 32-bit
 };
 
+// Fixed point: half a pixel added to x and y; U and V wrapping.
+std::vector<Corner> Fixed(const int (*vertices)[4]) {
+  std::vector<Corner> c;
+  for (int a = 0; a < 3; ++a)
+    c.push_back({int64_t(vertices[a][0]) * kOnePixel + kOnePixel / 2, int64_t(vertices[a][1]) * kOnePixel + kOnePixel / 2,
+                 Wrap(int64_t(vertices[a][2]) * kOnePixel), Wrap(int64_t(vertices[a][3]) * kOnePixel)});
+  return c;
+}
+
 // The exchange sort of the page, on the indices 0, 1, 2: the pairs (0, 1), (0, 2), (1, 2) in
 // turn, swapped when the key at the first place is greater.
 template <class Key>
@@ -59,6 +68,24 @@ std::pair<int64_t, size_t> SideAt(const std::vector<Segment>& side, int64_t n) {
 
 }  // namespace
 
+std::optional<Gradients> TriangleGradients(const int (*vertices)[4]) {
+  const std::vector<Corner> c = Fixed(vertices);
+  // From the order by X: R first, Q middle, P last; integer deltas, wrapping 32-bit products.
+  const std::vector<int> byX = ExchangeSorted([&](int a) { return c[size_t(a)].X; });
+  const Corner &R = c[size_t(byX[0])], &Q = c[size_t(byX[1])], &P = c[size_t(byX[2])];
+  const int64_t dx1 = Int(P.X - R.X), dy1 = Int(P.Y - R.Y), du1 = Int(Wrap(P.U - R.U)), dv1 = Int(Wrap(P.V - R.V));
+  const int64_t dx2 = Int(Q.X - R.X), dy2 = Int(Q.Y - R.Y), du2 = Int(Wrap(Q.U - R.U)), dv2 = Int(Wrap(Q.V - R.V));
+  const int64_t det = Wrap(dy2 * dx1 - dy1 * dx2);
+  if (det == 0) return std::nullopt;
+  // trunc(numerator 262144.0 / det) in doubles; outside the 32-bit range -2^31.
+  auto gradient = [&](int64_t product1, int64_t product2) -> int64_t {
+    const double g = std::trunc(double(Wrap(product1 - product2)) * 262144.0 / double(det));
+    return g >= -2147483648.0 && g <= 2147483647.0 ? int64_t(g) : INT32_MIN;
+  };
+  return Gradients{gradient(dy2 * du1, dy1 * du2), gradient(du2 * dx1, dx2 * du1), gradient(dy2 * dv1, dy1 * dv2),
+                   gradient(dv2 * dx1, dv1 * dx2)};
+}
+
 Hits PolygonHits(const int (*vertices)[4], int W, int H, const Area& area) {
   const bool textured = W != 0 || H != 0;
   // Nothing is drawn: a corner outside -8192 .. 8191, corners more than 8191 apart, a source
@@ -70,29 +97,17 @@ Hits PolygonHits(const int (*vertices)[4], int W, int H, const Area& area) {
         if (vertices[a][axis] < -8192 || vertices[a][axis] > 8191 ||
             std::abs(int64_t(vertices[a][axis]) - vertices[b][axis]) > 8191)
           return {};
-  // Fixed point: half a pixel added to x and y.
-  Corner c[3];
-  for (int a = 0; a < 3; ++a)
-    c[a] = {int64_t(vertices[a][0]) * kOnePixel + kOnePixel / 2, int64_t(vertices[a][1]) * kOnePixel + kOnePixel / 2,
-            Wrap(int64_t(vertices[a][2]) * kOnePixel), Wrap(int64_t(vertices[a][3]) * kOnePixel)};
+  const std::vector<Corner> c = Fixed(vertices);
 
-  // Texture coordinates, from the order by X: R first, Q middle, P last.
-  const std::vector<int> byX = ExchangeSorted([&](int a) { return c[a].X; });
-  const Corner &R = c[byX[0]], &Q = c[byX[1]], &P = c[byX[2]];
-  const int64_t dx1 = Int(P.X - R.X), dy1 = Int(P.Y - R.Y), du1 = Int(Wrap(P.U - R.U)), dv1 = Int(Wrap(P.V - R.V));
-  const int64_t dx2 = Int(Q.X - R.X), dy2 = Int(Q.Y - R.Y), du2 = Int(Wrap(Q.U - R.U)), dv2 = Int(Wrap(Q.V - R.V));
-  const int64_t det = Wrap(dy2 * dx1 - dy1 * dx2);
-  if (det == 0) return {};  // collinear, or two corners equal
-  auto gradient = [&](int64_t product1, int64_t product2) -> int64_t {
-    const double g = std::trunc(double(Wrap(product1 - product2)) * 262144.0 / double(det));
-    return g >= -2147483648.0 && g <= 2147483647.0 ? int64_t(g) : INT32_MIN;
-  };
-  const int64_t Ux = gradient(dy2 * du1, dy1 * du2), Uy = gradient(du2 * dx1, dx2 * du1);
-  const int64_t Vx = gradient(dy2 * dv1, dy1 * dv2), Vy = gradient(dv2 * dx1, dv1 * dx2);
+  // Texture coordinates, from the order by X: R first.
+  const Corner& R = c[size_t(ExchangeSorted([&](int a) { return c[size_t(a)].X; })[0])];
+  const std::optional<Gradients> g = TriangleGradients(vertices);
+  if (!g) return {};  // collinear, or two corners equal
+  const auto [Ux, Uy, Vx, Vy] = *g;
 
   // Rows, from the order by Y: the top, middle and bottom corner.
-  const std::vector<int> byY = ExchangeSorted([&](int a) { return c[a].Y; });
-  const Corner &top = c[byY[0]], &mid = c[byY[1]], &bot = c[byY[2]];
+  const std::vector<int> byY = ExchangeSorted([&](int a) { return c[size_t(a)].Y; });
+  const Corner &top = c[size_t(byY[0])], &mid = c[size_t(byY[1])], &bot = c[size_t(byY[2])];
   std::vector<Segment> left, right;
   if (top.Y == mid.Y) {  // flat top: the smaller X (top when equal) starts the left side
     const Corner &l = mid.X < top.X ? mid : top, &r = mid.X < top.X ? top : mid;

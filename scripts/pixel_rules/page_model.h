@@ -3,6 +3,7 @@
 // purpose; the program compares them with the drawers (main.cpp).
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace page {
@@ -88,6 +89,14 @@ struct RotaFixed {
   int64_t sin18, cos18;
 };
 RotaFixed RotaConstants(float angle);
+// The rotated blit's steps 2, 4 and 5 without the turn flag: the corners in 14.18, the bounding
+// box before and after clipping, and the inverse mapping; nothing when the call draws nothing.
+struct RotaMap {
+  int64_t X[4], Y[4];
+  Area box, clipped;
+  int64_t ix, jt, jb, Ut, Vt, Ub, Vb, Ux, Vx, Uy, Vy;
+};
+std::optional<RotaMap> RotaMapping(int W, int H, int x, int y, float angle, float scale, const Area& area);
 // geometry_shapes.cpp. Vertices: x, y, u, v each; W = H = 0 for a flat triangle.
 Hits PolygonHits(const int (*vertices)[4], int W, int H, const Area& area);
 Hits QuadHits(const int* corners, int W, int H, const Area& area);
@@ -102,6 +111,11 @@ struct OvalFigures {
   int64_t moves, idle, least, greatest;
 };
 OvalFigures OvalWalkFigures(int rx, int ry);
+// A textured triangle's gradients Ux, Uy, Vx, Vy (2^-18 texels a pixel); nothing when det = 0.
+struct Gradients {
+  int64_t Ux, Uy, Vx, Vy;
+};
+std::optional<Gradients> TriangleGradients(const int (*vertices)[4]);
 
 // ---- Checks ------------------------------------------------------------------------------------
 
