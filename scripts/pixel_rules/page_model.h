@@ -3,6 +3,7 @@
 // purpose; the program compares them with the drawers (main.cpp).
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace page {
@@ -78,19 +79,43 @@ struct Area {
   int left, top, right, bottom;
 };
 
-// geometry_blits.cpp
-Hits PlainHits(int srcW, int srcH, int x, int y, const Area& area);
-Hits StretchHits(int srcW, int srcH, int left, int top, int right, int bottom, const Area& area);
-Hits RotaHits(int srcW, int srcH, int cx, int cy, float angle, float scale, bool turn,
-              const Area& area);
-// geometry_shapes.cpp. Vertices: x, y, u, v each; srcW = srcH = 0 for a flat triangle.
-Hits PolygonHits(const int (*vertices)[4], int srcW, int srcH, const Area& area);
-Hits QuadHits(const int* corners, int srcW, int srcH, const Area& area);
+// geometry_blits.cpp. W, H: the source's width and height.
+Hits PlainHits(int W, int H, int x, int y, const Area& area);
+Hits StretchHits(int W, int H, int left, int top, int right, int bottom, const Area& area);
+Hits RotaHits(int W, int H, int x, int y, float angle, float scale, bool turn, const Area& area);
+// The rotated blit's angle constants: sin and cos of the float angle as floats, times 2^18,
+// truncated.
+struct RotaFixed {
+  int64_t sin18, cos18;
+};
+RotaFixed RotaConstants(float angle);
+// The rotated blit's steps 2, 4 and 5 without the turn flag: the corners in 14.18, the bounding
+// box before and after clipping, and the inverse mapping; nothing when the call draws nothing.
+struct RotaMap {
+  int64_t X[4], Y[4];
+  Area box, clipped;
+  int64_t ix, jt, jb, Ut, Vt, Ub, Vb, Ux, Vx, Uy, Vy;
+};
+std::optional<RotaMap> RotaMapping(int W, int H, int x, int y, float angle, float scale, const Area& area);
+// geometry_shapes.cpp. Vertices: x, y, u, v each; W = H = 0 for a flat triangle.
+Hits PolygonHits(const int (*vertices)[4], int W, int H, const Area& area);
+Hits QuadHits(const int* corners, int W, int H, const Area& area);
 Hits PixelHits(int x, int y, const Area& area);
 Hits BoxHits(const int* rect, int dstW, int dstH, const Area& area);  // rect null: whole view
 Hits LineHits(int x1, int y1, int x2, int y2, const Area& area);
 Hits CircleHits(int cx, int cy, int r, bool fill, const Area& area);
 Hits OvalHits(int cx, int cy, int rx, int ry, bool fill, const Area& area);
+// The oval's walk to its end: its moves, the idle ones among them, and the least and greatest
+// value that err1, err2 and acc take.
+struct OvalFigures {
+  int64_t moves, idle, least, greatest;
+};
+OvalFigures OvalWalkFigures(int rx, int ry);
+// A textured triangle's gradients Ux, Uy, Vx, Vy (2^-18 texels a pixel); nothing when det = 0.
+struct Gradients {
+  int64_t Ux, Uy, Vx, Vy;
+};
+std::optional<Gradients> TriangleGradients(const int (*vertices)[4]);
 
 // ---- Checks ------------------------------------------------------------------------------------
 
@@ -106,7 +131,8 @@ struct Report {
   void Compare(bool same, const char* what, int x, int y, uint32_t got, uint32_t want);
 };
 
-// Drawn examples of the page's coverage statements (coverage_blits.cpp, coverage_shapes.cpp).
+// The model's pixels against whole drawn destinations, on cases the sweeps do not reach
+// (coverage_blits.cpp, coverage_shapes.cpp; their examples of the page register themselves).
 void CheckBlitCoverage(Report& report);
 void CheckShapeCoverage(Report& report);
 
