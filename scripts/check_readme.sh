@@ -109,5 +109,5 @@ run memimg_3d "canvas.png sprite.png" sprite.png=images/png/basn6a08.png
 run models model.png model.x=models/x/tiger.x tiger.bmp=models/x/tiger.bmp
 [ "$failed" -eq 0 ] || { echo "README blocks: FAILED (above)" >&2; exit 1; }
 mkdir -p "$out/run/pixel_rules"
-(cd "$out/run/pixel_rules" && "$rules/pixel_rules") ||
-  { echo "docs/pixel-rules.md: the drawers differ from the page (above)" >&2; exit 1; }
+(cd "$out/run/pixel_rules" && "$rules/pixel_rules" --readme "$readme") ||
+  { echo "docs/pixel-rules.md: the drawers differ from the page, or a value on it or in the README is not drawn (above)" >&2; exit 1; }
