@@ -37,6 +37,7 @@ struct Call {
   Source source = kKeyed;
   bool trans = false;              // the transparent flag
   bool graph = false;              // a blend graph is given
+  int graphBorder = 128, graphRange = 200;  // its weights: SetBlendGraph(-1, border, range)
   uint32_t key = 0;                // the source's colour key
   const uint32_t* palette = nullptr;  // kPalette: entry i as stored (32-bit word or 5:6:5 value)
   uint32_t color = 0;              // kFlat: the colour argument

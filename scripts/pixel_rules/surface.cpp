@@ -11,9 +11,13 @@ constexpr uint8_t kGuardByte = 0xA5;
 
 Surface::Surface(const SurfaceKind& kind) : kind_(kind) {
   bytes_ = kind.format == 2 ? 1 : kind.palette ? 1 : kind.format == 1 || kind.alpha ? 4 : 2;
-  pitch_ = kind.width * bytes_ + 12;  // padding that the drawers must not touch
-  buffer_.assign(size_t(kGuard) * 2 + size_t(pitch_) * kind.height, kGuardByte);
-  first_ = buffer_.data() + kGuard;
+  pitch_ = kind.width * bytes_ + kind.pad;  // the padding: guard bytes too
+  // Room to put the first pixel kind.offset bytes past a 32-byte boundary, guard bytes before.
+  buffer_.assign(size_t(kGuard) * 2 + 32 + size_t(kind.offset) + size_t(pitch_) * kind.height,
+                 kGuardByte);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(buffer_.data()) + kGuard;
+  lead_ = size_t(kGuard) + (32 - at % 32) % 32 + size_t(kind.offset);
+  first_ = buffer_.data() + lead_;
   palette_.assign(256, 0);
   InitializeMemImg(&img_, kind.width, kind.height, pitch_, kind.key, kind.format,
                    kind.palette ? 1 : 0, kind.alpha ? 1 : 0, 1, first_);
@@ -47,26 +51,37 @@ void Surface::SetPalette(int i, uint32_t entry) {
   }
 }
 
-void Surface::Fill(uint32_t seed) {
+void Surface::Fill(uint32_t seed, bool longRuns) {
   std::mt19937 rng(seed);
   const uint32_t colourMask = kind_.format == 0 ? 0xFFFF : 0xFFFFFFFF;
   if (kind_.palette) {
     for (int i = 0; i < 256; ++i) SetPalette(i, uint32_t(rng()) & colourMask);
     img_.Base->PaletteCount = 256;
   }
+  // pick 0: the key (alpha 0), 1: a near miss (alpha 255), else any value.
+  int pick = 0, left = 0;
   for (int y = 0; y < kind_.height; ++y)
     for (int x = 0; x < kind_.width; ++x) {
       uint32_t v = uint32_t(rng());
-      const int pick = int(rng() % 8);
+      if (!longRuns) {
+        pick = int(rng() % 8);
+      } else if (left-- <= 0) {
+        pick = int(rng() % 8);
+        left = rng() % 2 ? int(rng() % 8) : int(rng() % 600);
+      }
       if (kind_.format == 2 || kind_.palette) {
         v &= 0xFF;
-        if (kind_.palette && pick == 0) v = kind_.key & 0xFF;
+        if (kind_.palette && pick <= 1) v = kind_.key & 0xFF;
       } else if (kind_.alpha) {
         const uint32_t a = pick == 0 ? 0 : pick == 1 ? 255 : (v >> 24);
         v = kind_.format == 1 ? (v & 0xFFFFFF) | a << 24 : (v & 0xFFFF) | a << 16 | (v & 0xFF000000);
+      } else if (pick == 0) {
+        v = kind_.key & colourMask;
+      } else if (pick == 1) {  // 16-bit: the key's low 16 bits; 32-bit: another fourth byte
+        const uint32_t fourth = (kind_.key >> 24) + 1 + (v >> 24) % 255;
+        v = kind_.format == 0 ? kind_.key & 0xFFFF : (kind_.key & 0xFFFFFF) | (fourth & 0xFF) << 24;
       } else {
         v &= colourMask;
-        if (pick == 0) v = kind_.key;
       }
       Set(x, y, v);
     }
@@ -113,9 +128,12 @@ bool Surface::UploadWhole() {
 }
 
 bool Surface::GuardsIntact() const {
-  for (int i = 0; i < kGuard; ++i)
-    if (buffer_[size_t(i)] != kGuardByte || buffer_[buffer_.size() - 1 - size_t(i)] != kGuardByte)
-      return false;
+  // Before the first row and after the last one (the last row's padding included).
+  const size_t end = lead_ + size_t(pitch_) * kind_.height;
+  for (size_t i = 0; i < lead_; ++i)
+    if (buffer_[i] != kGuardByte) return false;
+  for (size_t i = end; i < buffer_.size(); ++i)
+    if (buffer_[i] != kGuardByte) return false;
   for (int y = 0; y < kind_.height; ++y)
     for (int i = kind_.width * bytes_; i < pitch_; ++i)
       if (first_[size_t(y) * pitch_ + size_t(i)] != kGuardByte) return false;

@@ -15,6 +15,8 @@ struct SurfaceKind {
   bool palette = false;  // 1-byte indices
   bool alpha = false;
   uint32_t key = 0;      // colour key
+  int pad = 12;          // bytes after each row, not to be touched (0: rows back to back)
+  int offset = 0;        // where the first pixel lies past a 32-byte boundary, in bytes
 };
 
 class Surface {
@@ -29,9 +31,13 @@ class Surface {
   int bytes() const { return bytes_; }  // per pixel
   uint32_t Get(int x, int y) const;     // the pixel as stored (1, 2 or 4 bytes)
   void Set(int x, int y, uint32_t v);
-  // Random pixels from seed; keyed sources get a share of pixels equal to the key, alpha sources
-  // a share of alpha 0 and 255, palettised ones a random palette whose key index recurs.
-  void Fill(uint32_t seed);
+  // Random pixels from seed. Keyed sources get a share of pixels equal to the key and a share of
+  // near misses: 32-bit words equal to it in B, G, R with another fourth byte, 16-bit colours
+  // equal to its low 16 bits (for a key above 0xFFFF the only ones close to it). Palettised ones
+  // get a random palette and a share of indices equal to the key's low byte; alpha sources a
+  // share of alpha 0 and 255. longRuns: those shares come in stretches of up to 600 pixels (and
+  // of 1 to 8), so that a run map holds runs that fill vectors, and wide rows long segments.
+  void Fill(uint32_t seed, bool longRuns = false);
   void FillWith(uint32_t v);
   // Palette entry i as stored (32-bit word or 5:6:5 value); the entries the Call points at.
   const uint32_t* Palette() const { return palette_.data(); }
@@ -47,6 +53,7 @@ class Surface {
   int bytes_ = 4, pitch_ = 0;
   static constexpr int kGuard = 64;
   std::vector<uint8_t> buffer_;
+  size_t lead_ = 0;  // guard bytes before the first row (kGuard or more)
   std::vector<uint32_t> palette_;
   MEMIMG img_{};
   uint8_t* first_ = nullptr;
