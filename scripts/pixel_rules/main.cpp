@@ -1,17 +1,21 @@
 // pixel_rules: the rules of docs/pixel-rules.md against the drawers.
 //
-// With no argument, sweeps every drawer over both formats, every blend mode, the parameters 0, 1,
-// 3, 127, 128, 129, 200, 254, 255 and one drawn at random, the transparent flag both ways, tint
-// off and on, blend graph off and on (at borders and ranges of its own a case) and each source
-// kind, colour keys the source can hold and (flag set) keys it cannot, at least 1,024
-// (destination, source) pairs a combination from seeded random surfaces (sweep.cpp); then wide
-// rows, 1,045 to 1,100 pixels, aligned or not, padded or not, through the drawers' vector row
-// loops (wide_rows.cpp); then the page's drawn examples of coverage, the README's values and
-// what a restart keeps, and the sweeps once more in 3-D mode, on cases of their own (their names,
-// and so their seeds, end in ", 3-D mode"). Each destination sits inside guard bytes, checked
-// after every call. Prints the visits predicted, the pixels compared and the differences; exit
-// status 0 when there are none.
-// `pixel_rules --only TEXT` runs the sweeps' cases whose name holds TEXT, in both modes.
+// First the page's and the README's examples: each quoted statement found word for word and
+// drawn, and every statement of a value inside such quotes (page_text.h). Then it sweeps every
+// drawer over both formats, every blend mode, the parameters 0, 1, 3, 127, 128, 129, 200, 254,
+// 255 and one drawn at random, the transparent flag both ways, tint off and on, blend graph off
+// and on (at borders and ranges of its own a case) and each source kind, colour keys the source
+// can hold and (flag set) keys it cannot, at least 1,024 (destination, source) pairs a
+// combination from seeded random surfaces (sweep.cpp); then wide rows, 1,045 to 1,100 pixels,
+// aligned or not, padded or not, through the drawers' vector row loops (wide_rows.cpp); then the
+// model against whole destinations on shapes the sweeps do not reach (coverage_*.cpp) and what a
+// restart keeps, and the sweeps once more in 3-D mode, on cases of their own (their names, and so
+// their seeds, end in ", 3-D mode"). Each destination sits inside guard bytes, checked after
+// every call. Prints the visits predicted, the pixels compared and the differences; exit status
+// 0 when there are none.
+// `pixel_rules --only TEXT` runs the sweeps' cases whose name holds TEXT, in both modes, and the
+// examples whose quote holds it; `--examples` runs the examples and the check of the values
+// alone (a few seconds, for editing the page); `--page FILE`, `--readme FILE` read other copies.
 // pixel_rules CANVAS SPRITE / pixel_rules MODEL: the README's pictures (readme.cpp).
 #include <cstdio>
 #include <cstring>
@@ -126,8 +130,8 @@ void CheckRestart(Report& report) {
 }
 
 bool Print(const Report& r) {
-  std::printf("%-54s %9lld visits, %9lld pixels compared, %lld differ", r.name, r.visits,
-              r.pixels, r.differences);
+  std::printf("%-54s %9lld visits, %9lld %s, %lld differ", r.name, r.visits, r.pixels, r.unit,
+              r.differences);
   if (r.fewest >= 0) std::printf(" (at least %lld visits a combination)", r.fewest);
   std::printf("\n");
   return r.differences == 0;
@@ -154,12 +158,16 @@ void Sweeps(const std::function<void(const std::string&, const std::function<voi
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Options first (--only TEXT, --page FILE, --readme FILE), then the pictures, if any.
+  // Options first (--only TEXT, --page FILE, --readme FILE, --examples), then the pictures, if
+  // any.
   int first = 1;
-  for (; first + 1 < argc && argv[first][0] == '-' && argv[first][1] == '-'; first += 2) {
-    if (std::strcmp(argv[first], "--only") == 0) only = argv[first + 1];
-    else if (std::strcmp(argv[first], "--page") == 0) page::SetDocumentPath(page::Doc::kPage, argv[first + 1]);
-    else if (std::strcmp(argv[first], "--readme") == 0) page::SetDocumentPath(page::Doc::kReadme, argv[first + 1]);
+  bool examplesOnly = false;
+  for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+    const bool valued = first + 1 < argc;
+    if (std::strcmp(argv[first], "--examples") == 0) examplesOnly = true;
+    else if (valued && std::strcmp(argv[first], "--only") == 0) only = argv[++first];
+    else if (valued && std::strcmp(argv[first], "--page") == 0) page::SetDocumentPath(page::Doc::kPage, argv[++first]);
+    else if (valued && std::strcmp(argv[first], "--readme") == 0) page::SetDocumentPath(page::Doc::kReadme, argv[++first]);
     else return std::fprintf(stderr, "pixel_rules: unknown option %s\n", argv[first]), 2;
   }
   if (first < argc) {
@@ -182,18 +190,23 @@ int main(int argc, char** argv) {
   run("blend-graph weights before SetBlendGraph", CheckFirstWeights);
   run("examples of the page and the README", [](Report& r) { CheckExamples(r, only); });
   if (only.empty())
-    run("statements of a value, each quoted by an example", CheckValuesCovered);
-  SetBlendGraph(-1, kBorder, kRange);
-  Sweeps(run, "");
-  if (only.empty()) {
-    run("modes without a rule", CheckModesWithoutRule);
-    run("coverage: blits", CheckBlitCoverage);
-    run("coverage: shapes and lines", CheckShapeCoverage);
-    run("settings across EndLibrary and InitLibrary", CheckRestart);
-  } else if (!Restart3D()) {
-    return 2;
+    run("statements of a value, each quoted by an example", [](Report& r) {
+      r.unit = "statements checked";
+      CheckValuesCovered(r);
+    });
+  if (!examplesOnly) {
+    SetBlendGraph(-1, kBorder, kRange);
+    Sweeps(run, "");
+    if (only.empty()) {
+      run("modes without a rule", CheckModesWithoutRule);
+      run("coverage: blits", CheckBlitCoverage);
+      run("coverage: shapes and lines", CheckShapeCoverage);
+      run("settings across EndLibrary and InitLibrary", CheckRestart);
+    } else if (!Restart3D()) {
+      return 2;
+    }
+    Sweeps(run, ", 3-D mode");
   }
-  Sweeps(run, ", 3-D mode");
   long long visits = 0, pixels = 0, differences = 0;
   for (const Report& r : reports) visits += r.visits, pixels += r.pixels, differences += r.differences;
   EndLibrary();

@@ -123,7 +123,8 @@ std::optional<Gradients> TriangleGradients(const int (*vertices)[4]);
 // What a check compared and found; every difference is printed (the first few in full).
 struct Report {
   const char* name = "";
-  long long pixels = 0;       // pixels compared
+  long long pixels = 0;       // pixels compared (or what `unit` names)
+  const char* unit = "pixels compared";
   long long visits = 0;       // of the drawers' visits, those predicted (the pairs drawn)
   long long fewest = -1;      // the fewest visits of one combination of a sweep
   long long differences = 0;  // of them, those that differ
