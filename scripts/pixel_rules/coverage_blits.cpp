@@ -27,12 +27,7 @@ void AgreesWithModel(Report& r, const std::string& what, Surface& dst, const std
   if (!dst.GuardsIntact()) CompareValue(r, what + ": the guard bytes", 1, 0);
 }
 Call Plain(int format, Drawer drawer, int mode = 0, int p = 255) {
-  Call c;
-  c.drawer = drawer;
-  c.format = format;
-  c.mode = mode;
-  c.p = p;
-  return c;
+  return Call{.drawer = drawer, .format = format, .mode = mode, .p = p};
 }
 
 // A numbered source drawn by `draw` into a cleared destination: the texel grid, compared with

@@ -21,13 +21,7 @@ uint32_t PixelAt(const BASEIMAGE& image, int x, int y, int* alpha = nullptr) {
 
 // d after one visit of a 32-bit flat drawer in mode at p with colour c.
 uint32_t Flat(Drawer drawer, int mode, int p, uint32_t c, uint32_t d) {
-  Call call;
-  call.drawer = drawer;
-  call.mode = mode;
-  call.p = p;
-  call.source = kFlat;
-  call.color = c;
-  Visit(call, d, 0, 0);
+  Visit(Call{.drawer = drawer, .mode = mode, .p = p, .source = kFlat, .color = c}, d, 0, 0);
   return d & 0xFFFFFF;
 }
 
@@ -53,12 +47,7 @@ int CheckReadmePictures(int argc, char** argv) {
   auto spritePixel = [&](int x, int y, uint32_t under) {
     int a;
     const uint32_t s = PixelAt(sprite, x, y, &a);
-    Call call;
-    call.drawer = kPlainRuns;
-    call.mode = 0;
-    call.source = kAlpha;
-    call.trans = true;
-    Visit(call, under, s | uint32_t(a) << 24, 0);
+    Visit(Call{.drawer = kPlainRuns, .source = kAlpha, .trans = true}, under, s | uint32_t(a) << 24, 0);
     return under & 0xFFFFFF;
   };
   const uint32_t back = 0x203040, circle = Flat(kShape, 1, 128, 0x40C0FF, back);
