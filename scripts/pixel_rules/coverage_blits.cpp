@@ -35,13 +35,7 @@ Call Plain(int format, Drawer drawer, int mode = 0, int p = 255) {
 using Blit = std::function<void(MEMIMG* dst, MEMIMG* src)>;
 Grid Texels(Report& r, const std::string& what, int format, int W, int H, const Area& drawArea, const Blit& draw,
             const Hits& model, int w = kW, int h = kH) {
-  Canvas c;
-  c.format = format;
-  c.w = w;
-  c.h = h;
-  c.drawArea = drawArea;
-  c.srcW = W;
-  c.srcH = H;
+  const Canvas c{.format = format, .w = w, .h = h, .drawArea = drawArea, .srcW = W, .srcH = H};
   const Grid got = DrawnTexels(r, c, [&](MEMIMG* d, MEMIMG* s, uint32_t) { draw(d, s); });
   CompareGrids(r, what + (format ? ", 32-bit" : ", 16-bit"), got, ModelTexels(w, h, model));
   return got;
