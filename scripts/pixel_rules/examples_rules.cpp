@@ -269,6 +269,14 @@ const Call kRota32{.drawer = kRota};
 constexpr int kAlphaModes[] = {0, 1, 10, 11};
 
 const ExampleList kReadsAnd32{
+    // ---- The symbols: the blend graph that the examples' "w = ..." stands for
+    {Doc::kPage,
+     "\"w = 200\" is a blend graph whose bytes are 200 under `SetBlendGraph(-1, 128, 255)`, which "
+     "weighs each byte by its own value;",
+     [](const Quote& q, Report& r) {
+       ExpectWeights(q, r, q.Int(3), q.Int(4), 0, 255, -1);
+       ExpectWeights(q, r, q.Int(3), q.Int(4), q.Int(1), q.Int(1), q.Int(0));
+     }},
     // ---- What a drawer reads
     {Doc::kPage,
      "Examples: border 0 gives 255 for every byte; border 128 with range 200 gives 0 for bytes 0 to "
